@@ -1,0 +1,8 @@
+# The -posix compilers: the -win32 thread model of GCC 12 has no std::thread or std::mutex.
+set(CMAKE_C_COMPILER ${NIB_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${NIB_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${NIB_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${NIB_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

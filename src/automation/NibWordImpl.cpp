@@ -1,0 +1,287 @@
+#include "automation/NibWordImpl.h"
+
+#include "automation/Events.h"
+#include "automation/ProcessValues.h"
+#include "automation/Switches.h"
+#include "com/BStr.h"
+#include "com/ErrorInfo.h"
+#include "com/StrConv.h"
+#include "server/Module.h"
+#include "services/TextUtil.h"
+#include "ui/WindowMessages.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace nib {
+namespace {
+
+constexpr char kXmlLogFile[] = "c:\\tmp\\FLog_ContXML.xml";
+
+std::string Ansi(BSTR text) { return BstrToAnsi(text); }
+
+}  // namespace
+
+HRESULT TNibWord::Create(REFIID iid, void** out) {
+  ComPtr<TNibWord> object;
+  try {
+    object = NewComObject<TNibWord>();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return object->QueryInterface(iid, out);
+}
+
+TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
+  eventPoint_ = NewComObject<server::SingleConnectionPoint>(DIID_INibWordEvents,
+                                                            static_cast<server::ConnectionOwner*>(this));
+  loger_.SetName("NibWordLib.NibWord");
+  // Each new object brings these process-wide values back to their defaults.
+  ProcessValues& process = Process();
+  process.BtnSaveCloseDisp = "K";
+  process.ExtraDispState = "NoUse";
+  process.IniXMLCont.clear();
+}
+
+TNibWord::~TNibWord() {
+  editor_.Reset();
+  eventPoint_->Detach();
+}
+
+template <class Body>
+HRESULT TNibWord::Boundary(Body&& body) {
+  return TrapToErrorInfo(server::kProgId, IID_INibWord, std::forward<Body>(body));
+}
+
+void TNibWord::WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite) {
+  loger_.WriteFile(text, fileName, mustWrite);
+}
+
+// --- settings stored for the next edit cycle -------------------------------
+
+STDMETHODIMP TNibWord::SetDownURL(BSTR DownURL) {
+  Process().DownURL = Ansi(DownURL);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetUpURL(BSTR UpURL) {
+  // UpURLBase keeps the page's address: uploads append their save mode to UpURL.
+  Process().UpURL = Process().UpURLBase = Ansi(UpURL);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetDestBaseFN(BSTR DestBaseFN) {
+  Process().DestBaseFN = Ansi(DestBaseFN);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetDrafting(VARIANT_BOOL bDrafting) {
+  settings_.Drafting = bDrafting != 0;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetUserName(BSTR sUserName) {
+  Process().UserName = Ansi(sUserName);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetShowTrack(VARIANT_BOOL bShowTrack) {
+  settings_.ShowTrack = bShowTrack != 0;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::setSucceedPrefix(BSTR sSuccPrefix) {
+  Process().SucceedPrefix = Ansi(sSuccPrefix);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetIsAdmin(VARIANT_BOOL bAdmin) {
+  settings_.IsAdmin = bAdmin != 0;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetDocTmplDLURL(BSTR sDocTmplURL) {
+  Process().DocTmplDLURL = Ansi(sDocTmplURL);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetIsPrinter(VARIANT_BOOL bIsPrinter) {
+  settings_.IsPrinter = bIsPrinter != 0;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetHtmWidth(LONG iWidth) {
+  settings_.HtmWidth = iWidth;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetUpURLHt(BSTR UpUrlHt) {
+  settings_.UpURLHt = Ansi(UpUrlHt);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetDownURLHt(BSTR DownUrlHt) {
+  settings_.DownURLHt = Ansi(DownUrlHt);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::IsMultTemplet(VARIANT_BOOL value) {
+  Process().IsMultTemplet = value != 0;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetDownTempletNameURL(BSTR Url) {
+  Process().DownTempletNameURL = Ansi(Url);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetMultTemplet(BSTR MultTemplet) {
+  Process().MultTemplet = Ansi(MultTemplet);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetBtnSaveCloseDisp(BSTR aState) {
+  Process().BtnSaveCloseDisp = Ansi(aState);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetFileSizeLmt(DOUBLE aFileSizeLmt) {
+  settings_.FileSizeLmt = aFileSizeLmt;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetExtraDispState(BSTR aDispState) {
+  Process().ExtraDispState = Ansi(aDispState);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetIniXMLCont(LONG aType, BSTR aIniXMLCont) {
+  Process().IniXMLType = aType;
+  Process().IniXMLCont = Ansi(aIniXMLCont);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetRevisionFN(BSTR aFN) {
+  settings_.RevisionFN = Ansi(aFN);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::XmlUrl(BSTR XmlUrl) {
+  Process().XmlUrl = Ansi(XmlUrl);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetBoInsId(BSTR BoInsId) {
+  Process().BoInsId = TrimBlanks(Ansi(BoInsId));
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::IsSetFont(VARIANT_BOOL FisSetFont) {
+  Process().IsSetFont = FisSetFont != 0;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::put_SetFontName(BSTR Value) {
+  Process().FontName = TrimBlanks(Ansi(Value));
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::put_SetFontSize(LONG Value) {
+  settings_.FontSize = Value;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetFontColor(LONG ColorRed, LONG ColorGreen, LONG ColorBlue) {
+  ProcessValues& process = Process();
+  process.FontColorR = ColorRed;
+  process.FontColorG = ColorGreen;
+  process.FontColorB = ColorBlue;
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::SetRevPassword(BSTR strPwd) {
+  Process().RevPassword = Ansi(strPwd);
+  return S_OK;
+}
+
+// --- members that act ---------------------------------------------------------
+
+STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
+  return Boundary([&] {
+    settings_.XMLGetType = iGetType;
+    settings_.XMLCont = Ansi(XMLCont);
+    if (SwitchIsOn("LogInputFile")) WriteDiagnosticFile(settings_.XMLCont, kXmlLogFile, false);
+    ProcessValues& process = Process();
+    process.XMLKind = iGetType;
+    process.XMLContent = settings_.XMLCont;
+    if (iGetType == 2)
+      Fail("SetXMLCont: fetching XML from an address is not available in this build", E_NOTIMPL);
+  });
+}
+
+STDMETHODIMP TNibWord::OpenFile(BSTR, BSTR, BSTR* rtnStr) {
+  if (!rtnStr) return E_POINTER;
+  *rtnStr = nullptr;
+  return Boundary([] { Fail("OpenFile: opening documents is not available in this build", E_NOTIMPL); });
+}
+
+STDMETHODIMP TNibWord::OpenHtFile(BSTR* rtnStr) {
+  if (!rtnStr) return E_POINTER;
+  *rtnStr = nullptr;
+  return Boundary([] { Fail("OpenHtFile: opening documents is not available in this build", E_NOTIMPL); });
+}
+
+STDMETHODIMP TNibWord::InvokeUseTemplate(BSTR invoType) {
+  // Posted, not sent: the page's call returns before the control window acts.
+  std::string kind = Ansi(invoType);
+  HWND window = Process().ControlWindow;
+  if (!window) return S_OK;
+  if (kind == "ht")
+    PostMessageW(window, WM_INVOKETMPL_HT, 0, 0);
+  else if (kind == "tmp")
+    PostMessageW(window, WM_INVOKETMPL_TMP, 0, 0);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::ReSetFontByWebPage() {
+  return Boundary([&] {
+    const ProcessValues& process = Process();
+    if (!process.IsSetFont) return;
+    if (!editor_) Fail("ReSetFontByWebPage: no document is open");
+    ComPtr<ICommEdt_Word> word;
+    ThrowIfFailed(editor_.As(&word), "ReSetFontByWebPage: the editor is not Word");
+    BStr fontName = BStr::FromAnsi(process.FontName);
+    ThrowIfFailed(word->SetFontByWebPage(fontName.Get(), settings_.FontSize, process.FontColorR,
+                                         process.FontColorG, process.FontColorB),
+                  "SetFontByWebPage");
+  });
+}
+
+// --- events -------------------------------------------------------------------
+
+STDMETHODIMP TNibWord::EnumConnectionPoints(IEnumConnectionPoints** points) {
+  if (points) *points = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP TNibWord::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+  if (!point) return E_POINTER;
+  *point = nullptr;
+  if (iid != DIID_INibWordEvents) return CONNECT_E_NOCONNECTION;
+  return eventPoint_.CopyTo(point);
+}
+
+HRESULT TNibWord::OnAdvise(IUnknown* sink) {
+  ComPtr<IDispatch> events;
+  HRESULT hr = sink->QueryInterface(DIID_INibWordEvents, reinterpret_cast<void**>(events.GetAddressOf()));
+  if (FAILED(hr)) return hr;
+  pageSink_ = events;
+  Process().EventSink = MakeForwardingSink(events);
+  return S_OK;
+}
+
+void TNibWord::OnUnadvise() {
+  pageSink_.Reset();
+  Process().EventSink.Reset();
+}
+
+}  // namespace nib

@@ -1,0 +1,109 @@
+#pragma once
+// TNibWord: the automation object a page creates as "NibWordLib.NibWord".
+// It holds the page's settings, the one event connection and, per edit
+// cycle, the Word driver.
+
+#include <windows.h>
+#include <ocidl.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "automation/MsgLog.h"
+#include "server/ConnectionPoint.h"
+#include "server/Guids.h"
+#include "server/SafeAutoObject.h"
+
+namespace nib {
+
+// Settings kept per object (the process-wide ones are in ProcessValues).
+struct NibWordSettings {
+  std::string DownURLHt;
+  std::string UpURLHt;
+  bool Drafting = false;
+  bool ShowTrack = false;
+  bool IsAdmin = false;
+  int XMLGetType = 0;
+  std::string XMLCont;
+  std::string ProcID;
+  std::string ProcID2;
+  bool LogInputFiles = false;
+  int ConvResult = 0;
+  bool IsPrinter = false;
+  int FontSize = 0;
+  int HtmWidth = 715;
+  std::string RevisionFN;
+  double FileSizeLmt = 10000.0;
+};
+
+class TNibWord final : public server::TSafeAutoObject<INibWord, IConnectionPointContainer>,
+                       private server::ConnectionOwner {
+ public:
+  // The class factory's creator.
+  static HRESULT Create(REFIID iid, void** out);
+
+  const NibWordSettings& Settings() const { return settings_; }
+
+  // INibWord
+  STDMETHODIMP SetDownURL(BSTR DownURL) override;
+  STDMETHODIMP SetUpURL(BSTR UpURL) override;
+  STDMETHODIMP SetDestBaseFN(BSTR DestBaseFN) override;
+  STDMETHODIMP SetDrafting(VARIANT_BOOL bDrafting) override;
+  STDMETHODIMP SetUserName(BSTR sUserName) override;
+  STDMETHODIMP SetShowTrack(VARIANT_BOOL bShowTrack) override;
+  STDMETHODIMP setSucceedPrefix(BSTR sSuccPrefix) override;
+  STDMETHODIMP SetIsAdmin(VARIANT_BOOL bAdmin) override;
+  STDMETHODIMP SetDocTmplDLURL(BSTR sDocTmplURL) override;
+  STDMETHODIMP SetXMLCont(LONG iGetType, BSTR XMLCont) override;
+  STDMETHODIMP OpenFile(BSTR ProcID, BSTR ProcID2, BSTR* rtnStr) override;
+  STDMETHODIMP SetIsPrinter(VARIANT_BOOL bIsPrinter) override;
+  STDMETHODIMP SetHtmWidth(LONG iWidth) override;
+  STDMETHODIMP SetUpURLHt(BSTR UpUrlHt) override;
+  STDMETHODIMP SetDownURLHt(BSTR DownUrlHt) override;
+  STDMETHODIMP OpenHtFile(BSTR* rtnStr) override;
+  STDMETHODIMP IsMultTemplet(VARIANT_BOOL value) override;
+  STDMETHODIMP SetDownTempletNameURL(BSTR Url) override;
+  STDMETHODIMP SetMultTemplet(BSTR MultTemplet) override;
+  STDMETHODIMP SetBtnSaveCloseDisp(BSTR aState) override;
+  STDMETHODIMP SetFileSizeLmt(DOUBLE aFileSizeLmt) override;
+  STDMETHODIMP SetExtraDispState(BSTR aDispState) override;
+  STDMETHODIMP SetIniXMLCont(LONG aType, BSTR aIniXMLCont) override;
+  STDMETHODIMP SetRevisionFN(BSTR aFN) override;
+  STDMETHODIMP XmlUrl(BSTR XmlUrl) override;
+  STDMETHODIMP SetBoInsId(BSTR BoInsId) override;
+  STDMETHODIMP InvokeUseTemplate(BSTR invoType) override;
+  STDMETHODIMP IsSetFont(VARIANT_BOOL FisSetFont) override;
+  STDMETHODIMP put_SetFontName(BSTR Value) override;
+  STDMETHODIMP put_SetFontSize(LONG Value) override;
+  STDMETHODIMP SetFontColor(LONG ColorRed, LONG ColorGreen, LONG ColorBlue) override;
+  STDMETHODIMP SetRevPassword(BSTR strPwd) override;
+  STDMETHODIMP ReSetFontByWebPage() override;
+
+  // IConnectionPointContainer
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
+  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
+
+ private:
+  template <class T, class... Args>
+  friend Microsoft::WRL::ComPtr<T> NewComObject(Args&&... args);
+  TNibWord();
+  ~TNibWord() override;
+
+  // ConnectionOwner
+  HRESULT OnAdvise(IUnknown* sink) override;
+  void OnUnadvise() override;
+  IConnectionPointContainer* Container() override { return this; }
+
+  template <class Body>
+  HRESULT Boundary(Body&& body);
+  void WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite);
+
+  server::LiveObjectCount liveCount_;
+  Microsoft::WRL::ComPtr<server::SingleConnectionPoint> eventPoint_;
+  Microsoft::WRL::ComPtr<IDispatch> pageSink_;
+  TLoger loger_;
+  NibWordSettings settings_;
+  Microsoft::WRL::ComPtr<ICommEdt> editor_;
+};
+
+}  // namespace nib

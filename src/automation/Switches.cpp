@@ -1,0 +1,17 @@
+#include "automation/Switches.h"
+
+#include "services/Config.h"
+#include "services/TextUtil.h"
+
+namespace nib {
+
+bool SwitchIsOn(const std::string& key) { return ReadIniString(kSwitchFile, kSwitchSection, key, "0") == "1"; }
+
+bool NoUploadMode() {
+  if (SwitchIsOn("NoULFile")) return true;
+  std::string dll = ServerPathOfProgID("NibWordLib.NibWord");
+  if (dll.empty()) return false;
+  return ReadIniString(FolderOfPath(dll) + "DoLog.txt", kSwitchSection, "NoULFile", "0") == "1";
+}
+
+}  // namespace nib

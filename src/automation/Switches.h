@@ -1,0 +1,19 @@
+#pragma once
+// Diagnostic switches: INI values in section "NibWordLib" of "c:\tmp\dolog.txt".
+// A switch is on exactly when its value is "1". They are read afresh every
+// time, so a tester can flip one between two saves.
+
+#include <string>
+
+namespace nib {
+
+inline constexpr char kSwitchFile[] = "c:\\tmp\\dolog.txt";
+inline constexpr char kSwitchSection[] = "NibWordLib";
+
+bool SwitchIsOn(const std::string& key);
+
+// Test mode without uploads: "NoULFile" in the switch file, or else in
+// "DoLog.txt" beside the registered DLL.
+bool NoUploadMode();
+
+}  // namespace nib

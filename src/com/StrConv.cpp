@@ -1,0 +1,32 @@
+#include "com/StrConv.h"
+
+#include <oleauto.h>
+
+namespace nib {
+
+std::wstring AnsiToWide(std::string_view text, UINT codePage) {
+  if (text.empty()) return {};
+  int size = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+std::string WideToAnsi(std::wstring_view text, UINT codePage) {
+  if (text.empty()) return {};
+  int size = static_cast<int>(text.size());
+  int length = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string ansi(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), size, ansi.data(), length, nullptr, nullptr);
+  return ansi;
+}
+
+std::string BstrToAnsi(BSTR text) {
+  if (!text) return {};
+  return WideToAnsi(std::wstring_view(text, SysStringLen(text)));
+}
+
+std::string Gb(std::string_view utf8) { return WideToAnsi(AnsiToWide(utf8, CP_UTF8), kGbCodePage); }
+
+}  // namespace nib

@@ -1,0 +1,71 @@
+#include "TestSupport.h"
+
+#include "server/Guids.h"
+
+namespace nib::test {
+
+std::wstring Utf8ToWide(const std::string& utf8) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+std::wstring BuildPath(const std::wstring& relative) {
+  std::wstring path = L"Z:" + Utf8ToWide(NIB_BUILD_DIR) + L"/" + relative;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+std::wstring ReadClassesRootValue(const std::wstring& key, const wchar_t* name) {
+  wchar_t value[1024];
+  DWORD bytes = sizeof value;
+  LONG result = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes);
+  return result == ERROR_SUCCESS ? std::wstring(value) : L"<missing>";
+}
+
+bool ClassesRootKeyExists(const std::wstring& key) {
+  HKEY handle;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+DWORD RunProgram(const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::wstring line = commandLine;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return static_cast<DWORD>(-1);
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+STDMETHODIMP TestSink::QueryInterface(REFIID iid, void** out) {
+  if (iid == IID_IUnknown || iid == IID_IDispatch || (offerEvents_ && iid == DIID_INibWordEvents)) {
+    *out = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP TestSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
+  SinkCall call{id, {}, {}};
+  for (UINT i = params->cArgs; i-- > 0;) {
+    const VARIANT& arg = params->rgvarg[i];
+    call.types.push_back(V_VT(&arg));
+    if (V_VT(&arg) == VT_BSTR) call.strings.emplace_back(V_BSTR(&arg), SysStringLen(V_BSTR(&arg)));
+  }
+  calls.push_back(std::move(call));
+  return failWith_;
+}
+
+}  // namespace nib::test
