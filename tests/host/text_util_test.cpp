@@ -1,30 +1,137 @@
+// The portable text routines, with the edge cases their callers meet.
+
 #include <gtest/gtest.h>
 
+#include "services/ButtonSet.h"
 #include "services/TextUtil.h"
 
 namespace nib {
 namespace {
 
-TEST(TextUtil, TrimBlanksRemovesControlCharactersAndSpacesOnly) {
-  EXPECT_EQ(TrimBlanks("  12 "), "12");
-  EXPECT_EQ(TrimBlanks("\t\r\n a b \x01"), "a b");
-  EXPECT_EQ(TrimBlanks(""), "");
-  EXPECT_EQ(TrimBlanks("   "), "");
-  // GB2312 bytes are all above 127 and never count as blanks.
-  EXPECT_EQ(TrimBlanks(" \xB7\xC2\xCB\xCE "), "\xB7\xC2\xCB\xCE");
+TEST(TextUtil, BeforeAfterBetween) {
+  EXPECT_EQ(TextBefore("Excel,XLS", ","), "Excel");
+  EXPECT_EQ(TextAfter("Excel,XLS", ","), "XLS");
+  EXPECT_EQ(TextBefore("no separator", ","), "");
+  EXPECT_EQ(TextAfter("no separator", ","), "");
+  EXPECT_EQ(TextBeforeLast("notice.final.doc", "."), "notice.final");
+  EXPECT_EQ(TextBeforeLast("nodot", "."), "");
+
+  EXPECT_EQ(TextBetween("\"C:\\Program Files\\Word\\WinWord.exe\" /n \"%1\"", "\"", "\""),
+            "C:\\Program Files\\Word\\WinWord.exe");
+  EXPECT_EQ(TextBetween("a[b]c[d]", "[", "]", 5), "d") << "searched from position 5";
+  EXPECT_EQ(TextBetween("a[bc", "[", "]"), "bc") << "no end marker: everything after the start";
+  EXPECT_EQ(TextBetween("abc", "[", "]"), "");
+  EXPECT_EQ(TextBetween("", "[", "]"), "");
+  // Texts far beyond 64 KB work as well.
+  std::string longText(100000, 'x');
+  longText += "<b>found</b>";
+  EXPECT_EQ(TextBetween(longText, "<b>", "</b>"), "found");
+  std::string longContent = "[" + std::string(70000, 'y') + "]";
+  EXPECT_EQ(TextBetween(longContent, "[", "]").size(), 70000u);
 }
 
-TEST(TextUtil, TextEqualsIgnoresAsciiCaseOnly) {
+TEST(TextUtil, DeleteAllBetweenStripsEveryObject) {
+  std::string html = "<p>a</p><object id=1>x</object><p>b</p><object>y/object><i>";
+  EXPECT_TRUE(DeleteAllBetween(html, "<object", "/object>"));
+  EXPECT_EQ(html, "<p>a</p><p>b</p><i>");
+  EXPECT_FALSE(DeleteAllBetween(html, "<object", "/object>"));
+  std::string open = "<object never closed";
+  EXPECT_FALSE(DeleteAllBetween(open, "<object", "/object>"));
+  EXPECT_EQ(open, "<object never closed");
+}
+
+TEST(TextUtil, SplitText) {
+  T1DimStrArr items{"stale"};
+  SplitText("Excel,XLS", ",", items, true);
+  EXPECT_EQ(items, (T1DimStrArr{"Excel", "XLS"}));
+  SplitText("", ",", items, true);
+  EXPECT_TRUE(items.empty());
+  SplitText("one", ",", items, true);
+  EXPECT_EQ(items, (T1DimStrArr{"one"}));
+  SplitText("a,b,", ",", items, true);
+  EXPECT_EQ(items, (T1DimStrArr{"a", "b", ""}));
+  SplitText("t1@@t2@@t3", "@@", items, true);
+  EXPECT_EQ(items, (T1DimStrArr{"t1", "t2", "t3"}));
+  SplitText("aXbxc", "x", items, false);
+  EXPECT_EQ(items, (T1DimStrArr{"a", "b", "c"}));
+  SplitText("aXbxc", "x", items, true);
+  EXPECT_EQ(items, (T1DimStrArr{"aXb", "c"}));
+  // Scanning goes on at the next position, so overlapping separators each count.
+  SplitText("aaa", "aa", items, true);
+  EXPECT_EQ(items, (T1DimStrArr{"", "", ""}));
+}
+
+TEST(TextUtil, SmallRoutines) {
+  EXPECT_EQ(PosFrom("b", "abcb", 1), 2u);
+  EXPECT_EQ(PosFrom("b", "abcb", 3), 4u);
+  EXPECT_EQ(PosFrom("b", "abcb", 5), 0u);
+  EXPECT_EQ(PosFrom("z", "abcb", 1), 0u);
   EXPECT_TRUE(TextEquals("OK:12", "ok:12"));
   EXPECT_FALSE(TextEquals("OK", "OK "));
-  EXPECT_TRUE(TextEquals("", ""));
   EXPECT_FALSE(TextEquals("\xC1", "\xE1")) << "bytes above 127 are compared exactly";
+  EXPECT_EQ(SlashToBackslash("a/b/c"), "a\\b\\c");
+  std::string text = "abc.doc";
+  DeleteRight(text, 4);
+  EXPECT_EQ(text, "abc");
+  DeleteRight(text, 9);
+  EXPECT_EQ(text, "abc") << "too few characters: unchanged";
+  EXPECT_EQ(TrimBlanks("  12 "), "12");
+  EXPECT_EQ(TrimBlanks(" \xB7\xC2\xCB\xCE\t"), "\xB7\xC2\xCB\xCE");
+  EXPECT_EQ(ChooseValue(true, 1, 2), 1);
+  EXPECT_EQ(FolderOfPath("Z:\\build\\NibWordLib.dll"), "Z:\\build\\");
+  EXPECT_EQ(FileNameOfPath("c:\\a\\notice.final.doc"), "notice.final.doc");
+  EXPECT_EQ(ExtensionOfPath("c:\\a.b\\notice"), "");
+  EXPECT_EQ(ExtensionOfPath("c:\\a\\notice.final.DOC"), ".DOC");
 }
 
-TEST(TextUtil, FolderOfPathKeepsTheTrailingSeparator) {
-  EXPECT_EQ(FolderOfPath("Z:\\build\\win64\\NibWordLib.dll"), "Z:\\build\\win64\\");
-  EXPECT_EQ(FolderOfPath("c:NibWordLib.dll"), "c:");
-  EXPECT_EQ(FolderOfPath("NibWordLib.dll"), "");
+TEST(TextUtil, TryTextToInt) {
+  int value = 0;
+  EXPECT_TRUE(TryTextToInt(" 42 ", value));
+  EXPECT_EQ(value, 42);
+  EXPECT_TRUE(TryTextToInt("-7", value));
+  EXPECT_EQ(value, -7);
+  EXPECT_TRUE(TryTextToInt("$FF", value));
+  EXPECT_EQ(value, 255);
+  EXPECT_TRUE(TryTextToInt("2147483647", value));
+  value = 5;
+  for (const char* bad : {"", " ", "x", "12x", "2147483648", "1.5", "--1"}) {
+    EXPECT_FALSE(TryTextToInt(bad, value)) << bad;
+    EXPECT_EQ(value, 5) << "a failed conversion leaves the value";
+  }
+}
+
+TEST(TextUtil, ArraysOfTexts) {
+  T1DimStrArr names;
+  AppendText(names, "Word");
+  AppendText(names, "Excel");
+  AppendText(names, "word");
+  EXPECT_EQ(IndexOfText(names, 2, "WORD", false, 0), 0);
+  EXPECT_EQ(IndexOfText(names, 2, "WORD", false, 1), 2);
+  EXPECT_EQ(IndexOfText(names, 2, "WORD", true, 0), -1);
+  EXPECT_EQ(IndexOfText(names, 1, "word", true, 0), -1) << "only up to the highest index";
+  EXPECT_EQ(IndexOfText(names, 2, "Word", true, 7), -1);
+
+  T2DimStrArr rows;
+  AppendTextRow(rows, {"doc", "WinWord.exe", "Word"});
+  AppendTextRow(rows, {"xls", "excel.exe", "Excel"});
+  EXPECT_EQ(FindRow(rows, {0, 2}, false, 0, {"XLS", "excel"}), 1);
+  EXPECT_EQ(FindRow(rows, {0, 2}, true, 0, {"XLS", "excel"}), -1);
+  EXPECT_EQ(FindRow(rows, {1}, false, 1, {"winword.exe"}), -1);
+  T2DimIntArr positions;
+  AppendIntRow(positions, {3, 9});
+  EXPECT_EQ(positions, (T2DimIntArr{{3, 9}}));
+}
+
+TEST(ButtonSet, TextForms) {
+  EXPECT_EQ(ButtonsToText(1 << kOk), "2");
+  EXPECT_EQ(ButtonsToText(0), "");
+  EXPECT_EQ(ButtonsToText(1 << kYes | 1 << kNo | 1 << kHelp), "0,1,10");
+  EXPECT_EQ(TextToButtons("2,word,20"), 1 << kOk);
+  EXPECT_EQ(TextToButtons("0,1"), 1 << kYes | 1 << kNo);
+  EXPECT_EQ(TextToButtons("2,x,3"), 1 << kOk | 1 << kCancel);
+  EXPECT_EQ(TextToButtons("258"), 1 << kOk) << "only the low 8 bits count";
+  EXPECT_EQ(TextToButtons(""), 0);
+  EXPECT_EQ(ButtonsToText(TextToButtons("10,3,0")), "0,3,10");
 }
 
 }  // namespace
