@@ -7,7 +7,10 @@
 #include "com/ErrorInfo.h"
 #include "com/StrConv.h"
 #include "server/Module.h"
+#include "services/ButtonSet.h"
 #include "services/TextUtil.h"
+#include "services/TmpFilesMgr.h"
+#include "ui/MessageDialog.h"
 #include "ui/WindowMessages.h"
 
 using Microsoft::WRL::ComPtr;
@@ -18,6 +21,16 @@ namespace {
 constexpr char kXmlLogFile[] = "c:\\tmp\\FLog_ContXML.xml";
 
 std::string Ansi(BSTR text) { return BstrToAnsi(text); }
+
+// The dialog timer's tick, on the timer's thread: once per arming, lift our
+// message dialog above Word, which usually owns the foreground while the
+// user edits.
+void BringDialogToFront(TThreadedTimer& timer) {
+  HWND dialog = FindWindowW(kMessageDialogClass, nullptr);
+  if (!dialog) return;  // not shown yet: the next tick looks again
+  timer.SetEnabled(false);
+  SetForegroundWindow(dialog);
+}
 
 }  // namespace
 
@@ -35,6 +48,8 @@ TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
   eventPoint_ = NewComObject<server::SingleConnectionPoint>(DIID_INibWordEvents,
                                                             static_cast<server::ConnectionOwner*>(this));
   loger_.SetName("NibWordLib.NibWord");
+  TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
+  dialogTimer_.Timer().SetOnTimer(BringDialogToFront);
   // Each new object brings these process-wide values back to their defaults.
   ProcessValues& process = Process();
   process.BtnSaveCloseDisp = "K";
@@ -43,6 +58,7 @@ TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
 }
 
 TNibWord::~TNibWord() {
+  TmpFilesManager().reset();
   editor_.Reset();
   eventPoint_->Detach();
 }
@@ -254,6 +270,31 @@ STDMETHODIMP TNibWord::ReSetFontByWebPage() {
                                          process.FontColorG, process.FontColorB),
                   "SetFontByWebPage");
   });
+}
+
+// --- ICommGUI -----------------------------------------------------------------
+
+STDMETHODIMP_(LONG) TNibWord::MyMessageDlg(BSTR Msg, LONG DlgType, BSTR Buttons, LONG HelpCtx) {
+  // Armed before the modal loop starts; the tick finds the dialog once shown.
+  TThreadedTimer& timer = dialogTimer_.Timer();
+  timer.SetEnabled(false);
+  timer.SetInterval(200);
+  timer.SetEnabled(true);
+  LONG result = ShowMessageDialog(Ansi(Msg), DlgType, TextToButtons(Ansi(Buttons)), HelpCtx);
+  timer.SetEnabled(false);  // answered before the tick came: nothing left to lift
+  return result;
+}
+
+STDMETHODIMP TNibWord::WLog(BSTR, VARIANT_BOOL, VARIANT_BOOL) { return S_OK; }
+
+STDMETHODIMP TNibWord::WFile(BSTR sMsg, BSTR fileName, VARIANT_BOOL MustWrite) {
+  WriteDiagnosticFile(Ansi(sMsg), Ansi(fileName), MustWrite != 0);
+  return S_OK;
+}
+
+STDMETHODIMP TNibWord::AddTmpDirFile(LONG iType, BSTR sName) {
+  if (const auto& manager = TmpFilesManager()) manager->Add(iType, Ansi(sName));
+  return S_OK;
 }
 
 // --- events -------------------------------------------------------------------

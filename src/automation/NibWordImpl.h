@@ -10,6 +10,7 @@
 #include <string>
 
 #include "automation/MsgLog.h"
+#include "services/ThdTimer.h"
 #include "server/ConnectionPoint.h"
 #include "server/Guids.h"
 #include "server/SafeAutoObject.h"
@@ -36,7 +37,7 @@ struct NibWordSettings {
   double FileSizeLmt = 10000.0;
 };
 
-class TNibWord final : public server::TSafeAutoObject<INibWord, IConnectionPointContainer>,
+class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConnectionPointContainer>,
                        private server::ConnectionOwner {
  public:
   // The class factory's creator.
@@ -79,6 +80,13 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, IConnectionPoint
   STDMETHODIMP SetRevPassword(BSTR strPwd) override;
   STDMETHODIMP ReSetFontByWebPage() override;
 
+  // ICommGUI: messages, diagnostic files and temporary files for every part
+  // of the system. These let failures through to the caller.
+  STDMETHODIMP_(LONG) MyMessageDlg(BSTR Msg, LONG DlgType, BSTR Buttons, LONG HelpCtx) override;
+  STDMETHODIMP WLog(BSTR sMsg, VARIANT_BOOL WTime, VARIANT_BOOL MustWrite) override;
+  STDMETHODIMP WFile(BSTR sMsg, BSTR fileName, VARIANT_BOOL MustWrite) override;
+  STDMETHODIMP AddTmpDirFile(LONG iType, BSTR sName) override;
+
   // IConnectionPointContainer
   STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
   STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
@@ -104,6 +112,7 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, IConnectionPoint
   TLoger loger_;
   NibWordSettings settings_;
   Microsoft::WRL::ComPtr<ICommEdt> editor_;
+  TThdTimerEvent dialogTimer_;
 };
 
 }  // namespace nib

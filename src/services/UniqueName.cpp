@@ -29,3 +29,21 @@ std::string UniqueNameOfGuidText(std::string_view guidText) {
 }
 
 }  // namespace nib
+
+#ifdef _WIN32
+#include <objbase.h>
+
+namespace nib {
+
+std::string NewUniqueName() {
+  GUID guid;
+  if (FAILED(CoCreateGuid(&guid))) return {};
+  wchar_t text[40];
+  StringFromGUID2(guid, text, 40);
+  std::string ascii;
+  for (const wchar_t* c = text; *c; ++c) ascii += static_cast<char>(*c);  // the registry form is ASCII
+  return UniqueNameOfGuidText(ascii);
+}
+
+}  // namespace nib
+#endif

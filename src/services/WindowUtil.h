@@ -1,0 +1,25 @@
+#pragma once
+// Waits that keep the thread's window messages flowing, and window lookups.
+
+#include <windows.h>
+
+#include <string>
+
+namespace nib {
+
+// Returns after `ms` milliseconds, dispatching the thread's messages meanwhile
+// (timers, window messages and incoming COM calls all run inside). Sleeps
+// between messages rather than spinning; 0 processes the queue once.
+void DelayWithMessages(DWORD ms);
+// Dispatches every message waiting in the thread's queue.
+void ProcessMessages();
+
+// FindWindowA with class and title; else with the class alone; else with the title alone.
+HWND FindWindowLoose(const std::string& windowClass, const std::string& title);
+
+void DebugOut(const std::string& text);
+
+// Milliseconds from `start` to now, correct across the tick counter's wrap-around.
+inline DWORD TicksSince(DWORD start) { return GetTickCount() - start; }
+
+}  // namespace nib

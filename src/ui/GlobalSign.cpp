@@ -1,0 +1,10 @@
+#include "ui/GlobalSign.h"
+
+namespace nib {
+
+std::unique_ptr<TGlobalSign>& HtMode() {
+  static std::unique_ptr<TGlobalSign> flag;
+  return flag;
+}
+
+}  // namespace nib

@@ -1,0 +1,27 @@
+#pragma once
+// TGlobalSign: the flag object behind the process-wide HtMode, which tells
+// the quit logic which kind of edit cycle runs (true: the red-header
+// document of OpenHtFile). No object means false.
+
+#include <memory>
+
+namespace nib {
+
+class TGlobalSign {
+ public:
+  explicit TGlobalSign(bool value) : value_(value) {}
+  bool Get() const { return value_; }
+  void Set(bool value) { value_ = value; }
+
+ private:
+  bool value_;
+};
+
+std::unique_ptr<TGlobalSign>& HtMode();
+inline bool HtModeIsSet() { return HtMode() && HtMode()->Get(); }
+
+// The editor programs an edit cycle accepts: "WinWord.exe", "excel.exe",
+// "POWERPNT.EXE"; only the first has a driver.
+inline constexpr const char* kSupportedApps[] = {"WinWord.exe", "excel.exe", "POWERPNT.EXE"};
+
+}  // namespace nib
