@@ -49,6 +49,7 @@ TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
                                                             static_cast<server::ConnectionOwner*>(this));
   loger_.SetName("NibWordLib.NibWord");
   TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
+  ownTmpFiles_ = TmpFilesManager().get();
   dialogTimer_.Timer().SetOnTimer(BringDialogToFront);
   // Each new object brings these process-wide values back to their defaults.
   ProcessValues& process = Process();
@@ -58,7 +59,8 @@ TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
 }
 
 TNibWord::~TNibWord() {
-  TmpFilesManager().reset();
+  // Only the manager this object made goes: a newer object's list stays.
+  if (TmpFilesManager().get() == ownTmpFiles_) TmpFilesManager().reset();
   editor_.Reset();
   eventPoint_->Detach();
 }

@@ -113,6 +113,7 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   NibWordSettings settings_;
   Microsoft::WRL::ComPtr<ICommEdt> editor_;
   TThdTimerEvent dialogTimer_;
+  const void* ownTmpFiles_ = nullptr;  // the process-wide manager this object created
 };
 
 }  // namespace nib

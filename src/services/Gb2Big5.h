@@ -16,6 +16,11 @@ extern const std::uint16_t kGbToBig5Table[kGbToBig5Entries];
 // table, every other byte unchanged.
 std::string GbToBig5(std::string_view gb);
 
+// For texts converted piece by piece: appends the conversion of `gb` to
+// `big5` and returns how many bytes it consumed. Unless `atEnd`, a last byte
+// that may start a pair is left for the next piece.
+size_t GbToBig5Append(std::string_view gb, std::string& big5, bool atEnd);
+
 // Locales 1028 (Taiwan) and 3076 (Hong Kong) are traditional; no other is.
 bool IsTraditionalLocaleId(unsigned long lcid);
 

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "services/Gb2Big5.h"
 #include "services/UniqueName.h"
@@ -42,11 +43,18 @@ int Zip(const std::string& folder, const std::string& archive) {
 }
 
 int Gb2Big5() {
-  std::ios::sync_with_stdio(false);
-  std::string text(std::istreambuf_iterator<char>(std::cin), {});
-  std::string big5 = nib::GbToBig5(text);
-  std::cout.write(big5.data(), static_cast<std::streamsize>(big5.size()));
-  return std::cout ? 0 : 1;
+  // Piece by piece, so memory does not grow with the input.
+  std::string pending, big5;
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    size_t read = std::fread(buffer.data(), 1, buffer.size(), stdin);
+    pending.append(buffer.data(), read);
+    big5.clear();
+    pending.erase(0, nib::GbToBig5Append(pending, big5, read == 0));
+    if (std::fwrite(big5.data(), 1, big5.size(), stdout) != big5.size()) return 1;
+    if (read == 0) break;
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 int UniqueName() {

@@ -77,6 +77,21 @@ TEST(GbToBig5, Conversion) {
   EXPECT_EQ(GbToBig5("\xF8\xA1"), "\xF8\xA1") << "beyond GB2312's rows";
 }
 
+TEST(GbToBig5, PieceByPieceEqualsWhole) {
+  const std::string text = "a\xB1\xA3\xB4\xE6x\xA1\xA1\xB2\xA2\xB9\xD8\xB1";
+  const std::string whole = GbToBig5(text);
+  for (size_t piece = 1; piece <= text.size(); ++piece) {
+    std::string pending, big5;
+    for (size_t at = 0; at < text.size(); at += piece) {
+      pending += text.substr(at, piece);
+      pending.erase(0, GbToBig5Append(pending, big5, false));
+    }
+    pending.erase(0, GbToBig5Append(pending, big5, true));
+    EXPECT_EQ(big5, whole) << "pieces of " << piece;
+    EXPECT_TRUE(pending.empty());
+  }
+}
+
 TEST(GbToBig5, TraditionalLocales) {
   EXPECT_TRUE(IsTraditionalLocaleId(1028));
   EXPECT_TRUE(IsTraditionalLocaleId(3076));

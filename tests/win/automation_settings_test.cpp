@@ -16,6 +16,7 @@
 #include "com/BStr.h"
 #include "com/StrConv.h"
 #include "server/Guids.h"
+#include "services/TmpFilesMgr.h"
 #include "ui/WindowMessages.h"
 
 using Microsoft::WRL::ComPtr;
@@ -227,6 +228,49 @@ TEST_F(Settings, SetXmlContStoresAndLogsTheXml) {
 
   EXPECT_EQ(object->SetXMLCont(7, Text("x").Get()), S_OK) << "other kinds are stored and handed on";
   EXPECT_EQ(Process().XMLKind, 7);
+}
+
+TEST_F(Settings, CommGuiFilesAndTemporaryFiles) {
+  constexpr char kFile[] = "c:\\tmp\\nib-wfile.txt";
+  ComPtr<INibWord> object = NewObject();
+  ComPtr<ICommGUI> gui;
+  ASSERT_EQ(object.As(&gui), S_OK);
+  const std::string text = Gb("文档内容\r\n");
+  BStr message(AnsiToWide(text)), path(L"c:\\tmp\\nib-wfile.txt");
+
+  DeleteFileA(kFile);
+  EXPECT_EQ(gui->WLog(message.Get(), VARIANT_TRUE, VARIANT_TRUE), S_OK);
+  EXPECT_EQ(gui->WFile(message.Get(), path.Get(), VARIANT_FALSE), S_OK);
+  EXPECT_FALSE(FileExists(kFile)) << "logging is off: only a must-write file is written";
+  EXPECT_EQ(gui->WFile(message.Get(), path.Get(), VARIANT_TRUE), S_OK);
+  EXPECT_EQ(ReadFileText(kFile), text) << "the text as ANSI, no line break added";
+  BStr shorter(L"x");
+  EXPECT_EQ(gui->WFile(shorter.Get(), path.Get(), VARIANT_TRUE), S_OK);
+  EXPECT_EQ(ReadFileText(kFile), "x") << "an existing file is replaced";
+  DeleteFileA(kFile);
+
+  WriteFileText(kSwitchFile, "[NibWordLib]\r\nNibWord=1\r\n");
+  object = NewObject();  // the switch is read when the object starts
+  gui.Reset();
+  ASSERT_EQ(object.As(&gui), S_OK);
+  EXPECT_EQ(gui->WFile(message.Get(), path.Get(), VARIANT_FALSE), S_OK);
+  EXPECT_TRUE(FileExists(kFile));
+  DeleteFileA(kFile);
+  BStr unwritable(L"c:\\tmp\\no\\such\\folder\\f.txt");
+  EXPECT_EQ(gui->WFile(message.Get(), unwritable.Get(), VARIANT_TRUE), S_OK) << "silently writes nothing";
+
+  // Temporary files registered through ICommGUI land in the process-wide manager.
+  BStr lower(L"c:\\tmp\\a.doc"), upper(L"C:\\TMP\\A.DOC"), folder(L"c:\\tmp\\dl");
+  EXPECT_EQ(gui->AddTmpDirFile(2, lower.Get()), S_OK);
+  EXPECT_EQ(gui->AddTmpDirFile(2, upper.Get()), S_OK);
+  EXPECT_EQ(gui->AddTmpDirFile(1, folder.Get()), S_OK);
+  EXPECT_EQ(gui->AddTmpDirFile(5, folder.Get()), S_OK);
+  ASSERT_TRUE(TmpFilesManager());
+  EXPECT_EQ(TmpFilesManager()->Files(), (T1DimStrArr{"c:\\tmp\\a.doc"}));
+  EXPECT_EQ(TmpFilesManager()->Folders(), (T1DimStrArr{"c:\\tmp\\dl"}));
+  gui.Reset();
+  object.Reset();
+  EXPECT_FALSE(TmpFilesManager()) << "destroying the object clears the manager";
 }
 
 TEST_F(Settings, DiagnosticSwitchesAreReadEveryTime) {
