@@ -95,11 +95,7 @@ def bench_gb2big5(work):
 
 def bench_delay():
     """CPU time of a 2 s DelayWithMessages under Wine, against the wall time."""
-    program = os.path.join(build, "win64", "bench", "delay_bench.exe")
-    env = dict(os.environ)
-    env.pop("LC_ALL", None)
-    result = subprocess.run([os.path.join(top, "tools", "wine-run"), "--prefix", os.path.join(build, "win64", "wineprefix"),
-                             program], capture_output=True, text=True, env=env, check=False)
+    result = wine_program("delay_bench.exe")
     try:
         fields = dict(part.split("=") for part in result.stdout.split())
         report("delay_cpu_vs_wall", float(fields["cpu_ms"]), float(fields["wall_ms"]), 0.02)
@@ -107,11 +103,53 @@ def bench_delay():
         print(f"bench delay_cpu_vs_wall: not measured ({result.stdout.strip()} {result.stderr.strip()})")
 
 
+def wine_program(name, *args):
+    env = dict(os.environ)
+    env.pop("LC_ALL", None)
+    return subprocess.run([os.path.join(top, "tools", "wine-run"), "--prefix", os.path.join(build, "win64", "wineprefix"),
+                           os.path.join(build, "win64", "bench", name), *args],
+                          capture_output=True, text=True, env=env, check=False)
+
+
+def bench_upload(work):
+    """A 10 MB upload over loopback, ours against curl; memory at 10 and 100 MB."""
+    server = os.path.join(work, "server")
+    fixture = os.path.join(top, "tests", "server", "fixture.sh")
+    subprocess.run([fixture, "start", server], check=True)
+    try:
+        with open(os.path.join(server, "port")) as f:
+            url = f"http://127.0.0.1:{f.read().strip()}/upload?reply=OK"
+        files = {}
+        for megabytes in (10, 100):
+            files[megabytes] = os.path.join(work, f"upload{megabytes}.Qoz")
+            with open(files[megabytes], "wb") as f:
+                f.write(random.Random(megabytes).randbytes(megabytes * 1024 * 1024))
+        windows_file = lambda path: "Z:" + path.replace("/", "\\")
+
+        def ours(megabytes):
+            result = wine_program("upload_bench.exe", url + f"&id=ours{megabytes}", windows_file(files[megabytes]))
+            fields = dict(part.split("=") for part in result.stdout.split())
+            if fields.get("delivered") != "1":
+                raise RuntimeError(f"upload failed: {result.stdout} {result.stderr}")
+            return float(fields["seconds"]), int(fields["peak_kb"])
+
+        def curl():
+            subprocess.run(["curl", "-s", "-o", "/dev/null", "--data-binary", "@" + files[10], "-H",
+                            "Content-Type: text/html", url + "&id=curl"], check=True)
+
+        ours_time = min(ours(10)[0] for _ in range(3))
+        report("upload_10mb_time_vs_curl", ours_time, best_of(3, curl), 1.2)
+        report("upload_peak_memory_100mb_vs_10mb", ours(100)[1], ours(10)[1], 1.2)
+    finally:
+        subprocess.run([fixture, "stop", server], check=False)
+
+
 def main():
     work = tempfile.mkdtemp(prefix="nib-bench-")
     try:
         bench_zip(work)
         bench_gb2big5(work)
+        bench_upload(work)
     finally:
         shutil.rmtree(work)
     bench_delay()

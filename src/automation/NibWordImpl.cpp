@@ -10,6 +10,7 @@
 #include "services/ButtonSet.h"
 #include "services/TextUtil.h"
 #include "services/TmpFilesMgr.h"
+#include "services/XMLHttpWrapU.h"
 #include "ui/MessageDialog.h"
 #include "ui/WindowMessages.h"
 
@@ -231,8 +232,10 @@ STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
     ProcessValues& process = Process();
     process.XMLKind = iGetType;
     process.XMLContent = settings_.XMLCont;
-    if (iGetType == 2)
-      Fail("SetXMLCont: fetching XML from an address is not available in this build", E_NOTIMPL);
+    if (iGetType == 2) {
+      xmlFetcher_ = std::make_unique<TXMLHttpWrap>();
+      process.XMLContent = xmlFetcher_->GetText(settings_.XMLCont);
+    }
   });
 }
 

@@ -7,10 +7,13 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 
+#include <memory>
 #include <string>
 
 #include "automation/MsgLog.h"
+#include "services/JustHttp.h"
 #include "services/ThdTimer.h"
+#include "services/XMLHttpWrapU.h"
 #include "server/ConnectionPoint.h"
 #include "server/Guids.h"
 #include "server/SafeAutoObject.h"
@@ -44,6 +47,7 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   static HRESULT Create(REFIID iid, void** out);
 
   const NibWordSettings& Settings() const { return settings_; }
+  TJustHttp& Http() { return http_; }
 
   // INibWord
   STDMETHODIMP SetDownURL(BSTR DownURL) override;
@@ -111,6 +115,8 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   Microsoft::WRL::ComPtr<IDispatch> pageSink_;
   TLoger loger_;
   NibWordSettings settings_;
+  TJustHttp http_;
+  std::unique_ptr<TXMLHttpWrap> xmlFetcher_;
   Microsoft::WRL::ComPtr<ICommEdt> editor_;
   TThdTimerEvent dialogTimer_;
   const void* ownTmpFiles_ = nullptr;  // the process-wide manager this object created

@@ -34,3 +34,18 @@ HWND FindWindowLoose(const std::string& windowClass, const std::string& title) {
 void DebugOut(const std::string& text) { OutputDebugStringA(text.c_str()); }
 
 }  // namespace nib
+
+namespace nib {
+
+bool WaitWithMessages(HANDLE handle, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    ProcessMessages();
+    if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) return true;
+    DWORD elapsed = TicksSince(start);
+    if (elapsed >= timeoutMs) return false;
+    MsgWaitForMultipleObjectsEx(1, &handle, timeoutMs - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+}  // namespace nib

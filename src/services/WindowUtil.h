@@ -23,3 +23,11 @@ void DebugOut(const std::string& text);
 inline DWORD TicksSince(DWORD start) { return GetTickCount() - start; }
 
 }  // namespace nib
+
+namespace nib {
+
+// Waits up to `timeoutMs` for `handle` to be signalled, dispatching the
+// thread's messages meanwhile. True when it was signalled.
+bool WaitWithMessages(HANDLE handle, DWORD timeoutMs);
+
+}  // namespace nib

@@ -31,10 +31,15 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
 
 }  // namespace
 
-DialogRobot::DialogRobot(std::wstring press, bool stealFocus, DWORD watchMs)
-    : press_(std::move(press)), stealFocus_(stealFocus), watchMs_(watchMs), thread_([this] { Run(); }) {}
+DialogRobot::DialogRobot(std::wstring press, bool stealFocus, DWORD watchMs, std::wstring windowClass)
+    : press_(std::move(press)),
+      windowClass_(std::move(windowClass)),
+      stealFocus_(stealFocus),
+      watchMs_(watchMs),
+      thread_([this] { Run(); }) {}
 
 DialogRobot::~DialogRobot() {
+  stop_ = true;
   if (thread_.joinable()) thread_.join();
 }
 
@@ -46,8 +51,8 @@ const SeenDialog& DialogRobot::Seen() {
 void DialogRobot::Run() {
   HWND dialog = nullptr;
   DWORD start = GetTickCount();
-  while (!(dialog = FindWindowW(L"TMessageForm", nullptr)) || !IsWindowVisible(dialog)) {
-    if (GetTickCount() - start > 20000) return;  // no dialog came
+  while (!(dialog = FindWindowW(windowClass_.c_str(), nullptr)) || !IsWindowVisible(dialog)) {
+    if (stop_ || GetTickCount() - start > 20000) return;  // no dialog came
     Sleep(5);
   }
   seen_.shownAt = GetTickCount();
@@ -77,7 +82,7 @@ void DialogRobot::Run() {
     DestroyWindow(other);
   }
   for (HWND button : children.buttons) {
-    if (TextOf(button) == press_) {
+    if (TextOf(button) == press_ || press_.empty()) {
       SendMessageW(button, BM_CLICK, 0, 0);
       pressed_ = true;
       return;

@@ -25,10 +25,15 @@ struct SeenDialog {
 
 class DialogRobot {
  public:
-  // Presses `press` (a caption) in the next dialog. With `stealFocus` the
-  // robot first puts a window of its own in the foreground and then waits up
-  // to `watchMs` for the dialog to come back to the front before pressing.
-  explicit DialogRobot(std::wstring press, bool stealFocus = false, DWORD watchMs = 0);
+  // Presses `press` (a caption; empty: the first button) in the next dialog
+  // of `windowClass` ("#32770" for a plain message box). With `stealFocus`
+  // the robot first puts a window of its own in the foreground and then waits
+  // up to `watchMs` for the dialog to come back to the front before pressing.
+  explicit DialogRobot(std::wstring press, bool stealFocus = false, DWORD watchMs = 0,
+                       std::wstring windowClass = L"TMessageForm");
+  // Ends the robot's wait: for checks that no dialog appeared.
+  void Stop() { stop_ = true; }
+  bool SawDialog() const { return seen_.shownAt != 0; }
   ~DialogRobot();
   DialogRobot(const DialogRobot&) = delete;
   DialogRobot& operator=(const DialogRobot&) = delete;
@@ -40,6 +45,8 @@ class DialogRobot {
  private:
   void Run();
   std::wstring press_;
+  std::wstring windowClass_;
+  std::atomic<bool> stop_{false};
   bool stealFocus_;
   DWORD watchMs_;
   SeenDialog seen_;

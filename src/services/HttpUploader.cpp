@@ -1,0 +1,169 @@
+#include "services/HttpUploader.h"
+
+#include <winhttp.h>
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "com/Handle.h"
+#include "com/StrConv.h"
+#include "services/Locale.h"
+#include "services/TextUtil.h"
+#include "services/WindowUtil.h"
+
+namespace nib {
+namespace {
+
+constexpr DWORD kChunk = 64 * 1024;
+
+class WinHttpHandle {
+ public:
+  explicit WinHttpHandle(HINTERNET handle = nullptr) : handle_(handle) {}
+  ~WinHttpHandle() { Reset(); }
+  WinHttpHandle(const WinHttpHandle&) = delete;
+  WinHttpHandle& operator=(const WinHttpHandle&) = delete;
+  HINTERNET Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void Reset(HINTERNET handle = nullptr) {
+    if (handle_) WinHttpCloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HINTERNET handle_;
+};
+
+// One request, run by the worker thread. Cancel() may be called from the
+// page's thread: closing the request handle ends a blocked WinHTTP call.
+class Transfer {
+ public:
+  Transfer(std::wstring url, HANDLE file, int timeOutMs) : url_(std::move(url)), file_(file), timeOut_(timeOutMs) {}
+
+  void Run() {
+    if (!Send()) {
+      std::lock_guard lock(mutex_);
+      if (!result.error) result.error = GetLastError();
+    }
+    std::lock_guard lock(mutex_);
+    request_.Reset();
+    connection_.Reset();
+    session_.Reset();
+  }
+
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    request_.Reset();
+  }
+
+  UploadResult result;
+
+ private:
+  bool Send() {
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url_.c_str(), 0, 0, &parts)) return false;
+    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (path.empty()) path = L"/";
+    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file_, &size) || size.QuadPart > 0xFFFFFFFFLL) return false;
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN)) return false;
+    {
+      std::lock_guard lock(mutex_);
+      if (cancelled_) return false;
+      session_.Reset(WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0));
+      if (!session_) return false;
+      WinHttpSetTimeouts(session_.Get(), timeOut_, timeOut_, timeOut_, timeOut_);
+      connection_.Reset(WinHttpConnect(session_.Get(), host.c_str(), parts.nPort, 0));
+      if (!connection_) return false;
+      request_.Reset(WinHttpOpenRequest(connection_.Get(), L"POST", path.c_str(), nullptr,
+                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                  secure ? WINHTTP_FLAG_SECURE : 0));
+      if (!request_) return false;
+      // The wait for the answer has a time-out of its own, infinite unless set.
+      DWORD responseTimeOut = static_cast<DWORD>(timeOut_);
+      WinHttpSetOption(request_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeOut,
+                       sizeof responseTimeOut);
+    }
+    HINTERNET request = request_.Get();
+    DWORD total = static_cast<DWORD>(size.QuadPart);
+    if (!WinHttpSendRequest(request, L"Content-Type: text/html", static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0,
+                            total, 0))
+      return false;
+    std::vector<char> chunk(kChunk);
+    for (DWORD sent = 0; sent < total;) {
+      DWORD read = 0, written = 0;
+      if (!ReadFile(file_, chunk.data(), kChunk, &read, nullptr) || read == 0) return false;
+      if (!WinHttpWriteData(request, chunk.data(), read, &written) || written != read) return false;
+      sent += read;
+    }
+    if (!WinHttpReceiveResponse(request, nullptr)) return false;
+    DWORD status = 0, statusSize = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                             &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
+      return false;
+    std::string body;
+    for (;;) {
+      DWORD read = 0;
+      if (!WinHttpReadData(request, chunk.data(), kChunk, &read)) return false;
+      if (read == 0) break;
+      body.append(chunk.data(), read);
+    }
+    std::lock_guard lock(mutex_);
+    result.status = status;
+    result.reply = std::move(body);
+    result.delivered = status >= 200 && status < 300;
+    return true;
+  }
+
+  std::wstring url_;
+  HANDLE file_;
+  int timeOut_;
+  std::mutex mutex_;
+  bool cancelled_ = false;
+  WinHttpHandle session_, connection_, request_;
+};
+
+}  // namespace
+
+std::string UnreachableTargetMessage() { return Gb("Http请求未成功,可能是目标地址不可用,请与管理员联系!"); }
+
+UploadResult THttpUploader::PostFile(const std::string& url, HANDLE file, bool trim) {
+  int timeOut = timeOutMs_ < 0 ? 0 : timeOutMs_;
+  Transfer transfer(AnsiToWide(url), file, timeOut);
+  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread worker([&] {
+    transfer.Run();
+    SetEvent(done.Get());
+  });
+  // The page's thread keeps its window messages flowing while the body goes out.
+  bool finished = WaitWithMessages(done.Get(), static_cast<DWORD>(timeOut));
+  if (!finished) transfer.Cancel();
+  worker.join();
+
+  UploadResult result = std::move(transfer.result);
+  if (!finished || result.error == ERROR_WINHTTP_TIMEOUT) {
+    // Past the time-out: an empty reply and nothing to tell the user here.
+    result = UploadResult{};
+    result.timedOut = true;
+    return result;
+  }
+  if (!result.delivered) {
+    result.reply.clear();
+    std::wstring message = AnsiToWide(UiText(UnreachableTargetMessage()));
+    MessageBoxW(nullptr, message.c_str(), L"NibWordLib", MB_OK);
+    return result;
+  }
+  if (trim) result.reply = TrimBlanks(result.reply);
+  return result;
+}
+
+}  // namespace nib

@@ -1,0 +1,39 @@
+#pragma once
+// The uploader: a POST of a file's raw bytes with "Content-Type: text/html",
+// the reply body returned as text. It runs the transfer on a worker thread
+// while the page's thread keeps dispatching its window messages, streams the
+// file in chunks (memory does not grow with its size) and honours a time-out
+// over the whole request.
+
+#include <windows.h>
+
+#include <string>
+
+namespace nib {
+
+struct UploadResult {
+  std::string reply;       // the reply body (raw bytes), trimmed when asked
+  bool delivered = false;  // the server took the body and answered 2xx
+  bool timedOut = false;
+  DWORD status = 0;        // HTTP status, 0 when there was no answer
+  DWORD error = 0;         // WinHTTP error when the transfer failed
+};
+
+class THttpUploader {
+ public:
+  void SetTimeOut(int ms) { timeOutMs_ = ms; }
+  int TimeOut() const { return timeOutMs_; }
+
+  // Uploads the open file `file` (read from its start) to `url`. When the
+  // target cannot be reached or answers outside 2xx, the user is told so in a
+  // message box; a time-out shows nothing. Never throws for transfer failures.
+  UploadResult PostFile(const std::string& url, HANDLE file, bool trim);
+
+ private:
+  int timeOutMs_ = 30000;
+};
+
+// "Http请求未成功,可能是目标地址不可用,请与管理员联系!"
+std::string UnreachableTargetMessage();
+
+}  // namespace nib

@@ -1,0 +1,36 @@
+#pragma once
+// TJustHttp: downloads into local files and uploads files to the server.
+
+#include <memory>
+#include <string>
+
+#include "services/HttpUploader.h"
+
+namespace nib {
+
+class TJustHttp {
+ public:
+  static constexpr int kDefaultTimeOut = 2147483647;
+
+  // Downloads `url` into `localPath`. False when the transfer fails or the
+  // server answers outside 2xx (its error page is not kept as the document).
+  static bool DownloadToFile(const std::string& url, const std::string& localPath);
+
+  // Posts the file's bytes to `url` and returns the reply text, trimmed; empty
+  // on failure. Whether the server took the upload is LastUploadDelivered():
+  // an empty reply alone cannot tell a failure from an empty answer. Throws
+  // ComError when the local file cannot be opened.
+  std::string UploadFile(const std::string& url, const std::string& localPath);
+  std::string PostStream(const std::string& url, HANDLE file, bool trim);
+  bool LastUploadDelivered() const { return lastDelivered_; }
+
+  int TimeOut() const { return timeOut_; }
+  void SetTimeOut(int ms);
+
+ private:
+  std::unique_ptr<THttpUploader> uploader_;
+  int timeOut_ = kDefaultTimeOut;
+  bool lastDelivered_ = false;
+};
+
+}  // namespace nib

@@ -1,0 +1,28 @@
+' SetXMLCont with kind 2 from a page: the XML is fetched from the document
+' server; a dead address raises a script error from NibWordLib.NibWord.
+' Argument: the file holding the document server's port.
+Dim fso, port, nib, failures
+failures = 0
+Set fso = CreateObject("Scripting.FileSystemObject")
+port = Trim(fso.OpenTextFile(WScript.Arguments(0)).ReadAll())
+Set nib = CreateObject("NibWordLib.NibWord")
+On Error Resume Next
+nib.SetXMLCont 2, "http://127.0.0.1:" & port & "/page.xml"
+If Err.Number <> 0 Then
+  WScript.Echo "FAILED: fetching the XML raised " & Err.Description
+  failures = failures + 1
+Else
+  WScript.Echo "ok: SetXMLCont(2, server address)"
+End If
+Err.Clear
+nib.SetXMLCont 2, "http://127.0.0.1:1/page.xml"
+If Err.Number = 0 Then
+  WScript.Echo "FAILED: a dead address raised no error"
+  failures = failures + 1
+ElseIf Err.Source <> "NibWordLib.NibWord" Then
+  WScript.Echo "FAILED: error source is '" & Err.Source & "'"
+  failures = failures + 1
+Else
+  WScript.Echo "ok: dead address raised from " & Err.Source & ": " & Err.Description
+End If
+WScript.Quit failures

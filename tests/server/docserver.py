@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""The local document server of the tests (standard library only).
+
+Serves the files of --root by GET; records every POST under --records
+(<id>.body with the raw body, <id>.meta with "key: value" lines: method, path,
+query, and each header). Each request says how to answer in its own query, so
+tests running side by side never share state:
+  status=N      answer with status N (default 200)
+  reply=TEXT    the reply body for a POST (default "OK"); TEXT is UTF-8, sent as GB2312
+  delay=MS      wait before answering
+  drop=1        close the connection without answering
+  id=NAME       the record's name (default: a counter)
+  type=TYPE     the Content-Type of a served file
+Binds 127.0.0.1 on a free port and writes the port to --port-file.
+  docserver.py --root DIR --records DIR --port-file FILE [--pid-file FILE] [--daemon]
+"""
+import argparse
+import http.server
+import itertools
+import os
+import sys
+import threading
+import time
+import urllib.parse
+
+counter = itertools.count(1)
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def options(self):
+        query = urllib.parse.urlsplit(self.path).query
+        return {k: v[-1] for k, v in urllib.parse.parse_qs(query, keep_blank_values=True).items()}
+
+    def control(self):
+        """Applies delay and drop; False when the connection was dropped."""
+        opts = self.options()
+        if "delay" in opts:
+            time.sleep(int(opts["delay"]) / 1000)
+        if opts.get("drop") == "1":
+            self.close_connection = True
+            self.connection.close()
+            return False
+        return True
+
+    def answer(self, status, body, content_type="text/html; charset=gb2312"):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        opts = self.options()
+        if not self.control():
+            return
+        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path).lstrip("/")
+        file = os.path.realpath(os.path.join(self.server.root, path))
+        status = int(opts.get("status", "200"))
+        if status != 200:
+            self.answer(status, f"<html><body>error {status}</body></html>".encode())
+        elif file.startswith(self.server.root + os.sep) and os.path.isfile(file):
+            kind = "text/xml; charset=gb2312" if file.endswith(".xml") else "application/octet-stream"
+            kind = opts.get("type", kind)
+            with open(file, "rb") as f:
+                self.answer(200, f.read(), kind)
+        else:
+            self.answer(404, b"<html><body>404 Not Found</body></html>")
+
+    def do_POST(self):
+        opts = self.options()
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length)
+        name = opts.get("id") or str(next(counter))
+        parts = urllib.parse.urlsplit(self.path)
+        with open(os.path.join(self.server.records, name + ".body"), "wb") as f:
+            f.write(body)
+        with open(os.path.join(self.server.records, name + ".meta"), "w", encoding="utf-8") as f:
+            f.write(f"method: POST\npath: {parts.path}\nquery: {parts.query}\n")
+            for key, value in self.headers.items():
+                f.write(f"{key}: {value}\n")
+        if not self.control():
+            return
+        self.answer(int(opts.get("status", "200")), opts.get("reply", "OK").encode("gb2312"))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--records", required=True)
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--pid-file")
+    parser.add_argument("--daemon", action="store_true")
+    args = parser.parse_args()
+    os.makedirs(args.records, exist_ok=True)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    server.root = os.path.realpath(args.root)
+    server.records = os.path.realpath(args.records)
+    if args.daemon and os.fork() > 0:
+        os._exit(0)
+    if args.pid_file:
+        with open(args.pid_file, "w") as f:
+            f.write(str(os.getpid()))
+    with open(args.port_file + ".tmp", "w") as f:
+        f.write(str(server.server_address[1]))
+    os.replace(args.port_file + ".tmp", args.port_file)
+    if args.daemon:
+        sys.stdin.close()
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(devnull, fd)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

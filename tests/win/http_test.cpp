@@ -1,0 +1,196 @@
+// Transfers against the local document server: downloads, uploads with their
+// failures, the XML fetch, and SetXMLCont fetching its XML.
+
+#include <windows.h>
+
+#include <fstream>
+#include <random>
+
+#include "DialogRobot.h"
+#include "TestSupport.h"
+#include "automation/NibWordImpl.h"
+#include "automation/ProcessValues.h"
+#include "com/BStr.h"
+#include "com/ComError.h"
+#include "com/Handle.h"
+#include "com/StrConv.h"
+#include "services/Files.h"
+#include "services/JustHttp.h"
+#include "services/UniqueName.h"
+#include "services/XMLHttpWrapU.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace nib::test {
+namespace {
+
+std::string ServerFolder() { return WideToAnsi(BuildPath(L"docserver")); }
+
+std::string ReadAll(const std::string& path) {
+  std::string text;
+  LoadTextFile(text, path);
+  return text;
+}
+
+std::string RandomBytes(size_t size) {
+  std::mt19937 generator(11);
+  std::string data(size, '\0');
+  for (char& c : data) c = static_cast<char>(generator());
+  return data;
+}
+
+class Http : public ComApartment {
+ protected:
+  void SetUp() override {
+    ComApartment::SetUp();
+    std::string port = ReadAll(ServerFolder() + "\\port");
+    ASSERT_FALSE(port.empty()) << "the document server fixture is running";
+    base = "http://127.0.0.1:" + port;
+    work = TempFolderPath() + "nib-http-" + NewUniqueName();
+    CreateDirectoryA(work.c_str(), nullptr);
+  }
+  void TearDown() override {
+    DeleteTree(work);
+    ComApartment::TearDown();
+  }
+  // A file the server serves.
+  void Serve(const std::string& name, const std::string& data) {
+    ASSERT_TRUE(SaveTextFile(data, ServerFolder() + "\\files\\" + name));
+  }
+  std::string Record(const std::string& id, const char* part) {
+    return ReadAll(ServerFolder() + "\\records\\" + id + "." + part);
+  }
+  std::string LocalFile(const std::string& data) {
+    std::string path = work + "\\" + NewUniqueName() + ".Qoz";
+    SaveTextFile(data, path);
+    return path;
+  }
+  std::string base, work;
+};
+
+TEST_F(Http, Downloads) {
+  const std::string document = RandomBytes(300 * 1024);
+  Serve("notice.doc", document);
+  std::string target = work + "\\\xCD\xA8\xD6\xAA.doc";  // "通知.doc"
+  EXPECT_TRUE(TJustHttp::DownloadToFile(base + "/notice.doc", target));
+
+  EXPECT_TRUE(ReadAll(target) == document) << "byte-identical: " << ReadAll(target).size() << " bytes";
+
+  std::string missing = work + "\\missing.doc";
+  EXPECT_FALSE(TJustHttp::DownloadToFile(base + "/no-such.doc", missing)) << "404";
+  EXPECT_FALSE(FileExists(missing)) << "the error page is not kept as the document";
+  EXPECT_FALSE(TJustHttp::DownloadToFile(base + "/notice.doc?status=500", missing));
+  EXPECT_FALSE(TJustHttp::DownloadToFile(base + "/notice.doc", work + "\\no\\such\\folder\\a.doc"))
+      << "an unwritable local path is a failure, not an error";
+  EXPECT_FALSE(TJustHttp::DownloadToFile("http://127.0.0.1:1/notice.doc", missing)) << "nothing listens";
+}
+
+TEST_F(Http, UploadArrivesWithItsReply) {
+  const std::string archive = RandomBytes(5 * 1024 * 1024);
+  std::string path = LocalFile(archive);
+  // Word may hold the file while it is sent.
+  UniqueHandle word(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(word);
+  TJustHttp http;
+  EXPECT_EQ(http.TimeOut(), 2147483647);
+  // The reply "  <b>OK:通知</b>\r\n", UTF-8 in the query, comes back as GB2312.
+  std::string reply = http.UploadFile(base + "/save?id=big&isSave=OnlySave&reply=%20%20%3Cb%3EOK:%E9%80%9A%E7%9F%A5%3C/b%3E%0D%0A", path);
+  EXPECT_EQ(reply, Gb("<b>OK:通知</b>")) << "trimmed at both ends, markup kept";
+  EXPECT_TRUE(http.LastUploadDelivered());
+  EXPECT_TRUE(Record("big", "body") == archive) << "the raw bytes, byte-identical: " << Record("big", "body").size();
+  std::string meta = Record("big", "meta");
+  EXPECT_NE(meta.find("Content-Type: text/html\n"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("query: id=big&isSave=OnlySave"), std::string::npos) << meta;
+  EXPECT_NE(meta.find("path: /save\n"), std::string::npos) << meta;
+
+  EXPECT_THROW(http.UploadFile(base + "/save", work + "\\missing.Qoz"), ComError) << "the local file must open";
+}
+
+TEST_F(Http, UnreachableOrRefusingTargetsAreFailures) {
+  std::string path = LocalFile("document");
+  TJustHttp http;
+  for (const std::string& url : {std::string("http://127.0.0.1:1/save"), base + "/save?status=500&reply=OK",
+                                 base + "/save?drop=1", base + "/save?status=404&reply=OK"}) {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    EXPECT_EQ(http.UploadFile(url, path), "") << url;
+    EXPECT_FALSE(http.LastUploadDelivered()) << url << ": never taken for a successful upload";
+    const SeenDialog& seen = robot.Seen();
+    EXPECT_EQ(seen.text, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!")) << url;
+    EXPECT_EQ(seen.buttons.size(), 1u) << url << ": one OK button";
+  }
+  EXPECT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "each message shown once";
+}
+
+TEST_F(Http, TimeOutGivesAnEmptyReplyAndNoMessage) {
+  std::string path = LocalFile("document");
+  TJustHttp http;
+  http.SetTimeOut(500);
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    DWORD start = GetTickCount();
+    EXPECT_EQ(http.UploadFile(base + "/save?delay=2500&reply=OK", path), "");
+    EXPECT_LT(GetTickCount() - start, 2400u) << "the upload gave up at its time-out";
+    EXPECT_FALSE(http.LastUploadDelivered());
+    robot.Stop();
+    EXPECT_FALSE(robot.SawDialog()) << "nothing is shown for a time-out";
+  }
+  http.SetTimeOut(10000);  // takes effect on the next upload
+  EXPECT_EQ(http.UploadFile(base + "/save?delay=1000&reply=OK", path), "OK");
+  EXPECT_TRUE(http.LastUploadDelivered());
+}
+
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP) *reinterpret_cast<DWORD*>(GetWindowLongPtrW(window, GWLP_USERDATA)) = GetTickCount();
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(Http, WindowMessagesFlowDuringASlowUpload) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = RecordingProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"NibRecording";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowW(L"NibRecording", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  DWORD handledAt = 0;
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&handledAt));
+  PostMessageW(window, WM_APP, 0, 0);  // a button press waiting in the queue
+  TJustHttp http;
+  std::string reply = http.UploadFile(base + "/save?delay=1500&reply=OK", LocalFile("document"));
+  DWORD returnedAt = GetTickCount();
+  EXPECT_EQ(reply, "OK");
+  ASSERT_NE(handledAt, 0u) << "the message was processed during the upload";
+  EXPECT_LT(handledAt, returnedAt - 1000) << "well before the upload returned";
+  DestroyWindow(window);
+}
+
+TEST_F(Http, XmlFetch) {
+  const std::string xml = Gb("<?xml version=\"1.0\" encoding=\"gb2312\"?><Root><BookMark Name=\"标题\" Text=\"通知\"/></Root>");
+  Serve("fields.xml", xml);
+  TXMLHttpWrap fetcher;
+
+  EXPECT_EQ(fetcher.GetText(base + "/fields.xml"), xml);
+  EXPECT_EQ(fetcher.GetText(base + "/fields.xml?type=text/xml"), xml) << "no charset: the XML declaration decides";
+  EXPECT_EQ(fetcher.GetText(base + "/no-such.xml"), "<html><body>404 Not Found</body></html>")
+      << "the status is not examined";
+
+  ComPtr<INibWord> object;
+  ASSERT_EQ(TNibWord::Create(IID_INibWord, reinterpret_cast<void**>(object.GetAddressOf())), S_OK);
+  BStr address = BStr::FromAnsi(base + "/fields.xml");
+  EXPECT_EQ(object->SetXMLCont(2, address.Get()), S_OK);
+  EXPECT_EQ(Process().XMLKind, 2);
+  EXPECT_EQ(Process().XMLContent, xml) << "the fetched XML takes the address's place";
+
+  BStr dead(L"http://127.0.0.1:1/fields.xml");
+  EXPECT_TRUE(FAILED(object->SetXMLCont(2, dead.Get())));
+  EXPECT_EQ(Process().XMLContent, "http://127.0.0.1:1/fields.xml") << "a failed fetch leaves the address";
+  EXPECT_EQ(static_cast<TNibWord*>(object.Get())->Settings().XMLGetType, 2) << "the object's fields were updated";
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BStr source;
+  info->GetSource(source.Out());
+  EXPECT_EQ(source.Wide(), L"NibWordLib.NibWord");
+}
+
+}  // namespace
+}  // namespace nib::test
