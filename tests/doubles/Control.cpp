@@ -1,0 +1,46 @@
+#include "Control.h"
+
+namespace doubles {
+namespace {
+
+std::wstring Read(const wchar_t* section, const std::wstring& key) {
+  wchar_t value[1024] = L"";
+  GetPrivateProfileStringW(section, key.c_str(), L"", value, 1024, kControlFile);
+  return value;
+}
+
+std::wstring ReadFor(const wchar_t* section, const std::wstring& object, const std::wstring& member) {
+  std::wstring value = Read(section, object + L"." + member);
+  return value.empty() ? Read(section, member) : value;
+}
+
+}  // namespace
+
+std::wstring InjectedFailure(const std::wstring& object, const std::wstring& member) {
+  return ReadFor(L"fail", object, member);
+}
+
+DWORD InjectedDelay(const std::wstring& object, const std::wstring& member) {
+  return static_cast<DWORD>(_wtoi(ReadFor(L"slow", object, member).c_str()));
+}
+
+bool CreationRefused() { return Read(L"create", L"fail") == L"1"; }
+
+void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
+             const std::wstring& outcome) {
+  CreateDirectoryW(kControlFolder, nullptr);
+  std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"\t" + object + L"." + member + L"\t" + args + L"\t" +
+                      outcome + L"\r\n";
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), bytes, nullptr, nullptr);
+  // Several doubles may log at once: append under the file's own lock.
+  HANDLE file = CreateFileW(kCallLog, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written;
+  WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+}  // namespace doubles

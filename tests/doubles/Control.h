@@ -1,0 +1,25 @@
+#pragma once
+// How tests steer and watch the doubles. A local server started by COM does
+// not see the test's environment, so both sides use fixed files in the prefix:
+//   C:\doubles\control.ini  [fail] Member=error text  (or Object.Member)
+//                           [slow] Member=milliseconds
+//                           [create] fail=1  (the next instance refuses to start)
+//   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments, outcome (UTF-8)
+
+#include <windows.h>
+
+#include <string>
+
+namespace doubles {
+
+inline constexpr wchar_t kControlFolder[] = L"C:\\doubles";
+inline constexpr wchar_t kControlFile[] = L"C:\\doubles\\control.ini";
+inline constexpr wchar_t kCallLog[] = L"C:\\doubles\\calls.log";
+
+std::wstring InjectedFailure(const std::wstring& object, const std::wstring& member);
+DWORD InjectedDelay(const std::wstring& object, const std::wstring& member);
+bool CreationRefused();
+void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
+             const std::wstring& outcome);
+
+}  // namespace doubles

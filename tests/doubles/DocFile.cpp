@@ -1,0 +1,115 @@
+#include "DocFile.h"
+
+#include <windows.h>
+
+#include "DynDispatch.h"
+
+namespace doubles {
+namespace {
+
+std::wstring Escape(const std::wstring& text) {
+  std::wstring out;
+  for (wchar_t c : text) {
+    switch (c) {
+      case L'&': out += L"&amp;"; break;
+      case L'<': out += L"&lt;"; break;
+      case L'>': out += L"&gt;"; break;
+      case L'\r': out += L"&#13;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::wstring Unescape(const std::wstring& text) {
+  std::wstring out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != L'&') {
+      out += text[i];
+      continue;
+    }
+    size_t end = text.find(L';', i);
+    if (end == std::wstring::npos) throw DispatchError{DISP_E_EXCEPTION, L"The file appears to be corrupted."};
+    std::wstring entity = text.substr(i + 1, end - i - 1);
+    if (entity == L"amp") out += L'&';
+    else if (entity == L"lt") out += L'<';
+    else if (entity == L"gt") out += L'>';
+    else if (entity == L"#13") out += L'\r';
+    else throw DispatchError{DISP_E_EXCEPTION, L"The file appears to be corrupted."};
+    i = end;
+  }
+  return out;
+}
+
+void WriteAll(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw DispatchError{DISP_E_EXCEPTION, L"Word cannot save this file because it is already open elsewhere."};
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  if (!ok) throw DispatchError{DISP_E_EXCEPTION, L"Word cannot complete the save due to a file permission error."};
+}
+
+}  // namespace
+
+std::string ToUtf8(const std::wstring& text) {
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+  int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), chars);
+  return out;
+}
+
+DocContent ReadDocFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION) throw DispatchError{DISP_E_EXCEPTION, L"The file is locked for editing."};
+    throw DispatchError{DISP_E_EXCEPTION, L"This file could not be found. (" + path + L")"};
+  }
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  std::wstring xml = FromUtf8(bytes);
+  size_t start = xml.find(L"<text>"), end = xml.find(L"</text>");
+  if (xml.find(L"<nibdoc") == std::wstring::npos || start == std::wstring::npos || end == std::wstring::npos || end < start)
+    throw DispatchError{DISP_E_EXCEPTION, L"Word experienced an error trying to open the file. (" + path + L")"};
+  return DocContent{Unescape(xml.substr(start + 6, end - start - 6))};
+}
+
+void WriteDocFile(const std::wstring& path, const DocContent& content) {
+  WriteAll(path, ToUtf8(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>" + Escape(content.text) +
+                        L"</text></nibdoc>\n"));
+}
+
+void WriteHtmlPage(const std::wstring& path, const DocContent& content) {
+  size_t dot = path.find_last_of(L'.');
+  size_t slash = path.find_last_of(L"\\/");
+  std::wstring base = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) ? path.substr(0, dot) : path;
+  std::wstring folder = base + L".files";
+  std::wstring folderName = folder.substr(folder.find_last_of(L"\\/") + 1);
+  std::wstring body;
+  size_t from = 0;
+  for (;;) {
+    size_t cr = content.text.find(L'\r', from);
+    body += L"<p>" + Escape(content.text.substr(from, cr == std::wstring::npos ? std::wstring::npos : cr - from)) + L"</p>\r\n";
+    if (cr == std::wstring::npos) break;
+    from = cr + 1;
+  }
+  WriteAll(path, ToUtf8(L"<html><head><meta charset=\"utf-8\"><link rel=File-List href=\"" + folderName +
+                        L"/filelist.xml\"></head><body>\r\n" + body + L"</body></html>\r\n"));
+  CreateDirectoryW(folder.c_str(), nullptr);
+  WriteAll(folder + L"\\filelist.xml", "<xml><o:File HRef=\"image001.png\"/></xml>\r\n");
+  WriteAll(folder + L"\\image001.png", std::string("\x89PNG\r\n\x1a\n", 8));
+}
+
+}  // namespace doubles

@@ -1,0 +1,365 @@
+#include "WordDouble.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "DocFile.h"
+#include "DynDispatch.h"
+
+namespace doubles {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"OpusApp";
+constexpr long kFormatHtml = 8;
+
+class WordApplication;
+
+std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
+class WordDocument : public DynObject {
+ public:
+  WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved);
+  const std::wstring& Name() const { return name_; }
+  bool IsOpen() const { return open_; }
+  // After this the document no longer reaches its Application.
+  void MarkClosed() {
+    open_ = false;
+    app_ = nullptr;
+  }
+
+ private:
+  void SaveTo(const std::wstring& path, long format);
+
+  WordApplication* app_;
+  std::wstring path_, name_;
+  DocContent content_;
+  bool saved_;
+  bool open_ = true;
+};
+
+// The connection point of ApplicationEvents2; any number of sinks.
+class EventPoint final : public IConnectionPoint {
+ public:
+  explicit EventPoint(IConnectionPointContainer* owner) : owner_(owner) {}
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
+      *out = static_cast<IConnectionPoint*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
+  STDMETHODIMP GetConnectionInterface(IID* iid) override {
+    *iid = kApplicationEvents2;
+    return S_OK;
+  }
+  STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override {
+    *container = owner_;
+    owner_->AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+    IDispatch* events = nullptr;
+    if (FAILED(sink->QueryInterface(kApplicationEvents2, reinterpret_cast<void**>(&events))) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))))
+      return CONNECT_E_CANNOTCONNECT;
+    *cookie = ++lastCookie_;
+    sinks_[*cookie] = events;
+    return S_OK;
+  }
+  STDMETHODIMP Unadvise(DWORD cookie) override {
+    auto found = sinks_.find(cookie);
+    if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
+    found->second->Release();
+    sinks_.erase(found);
+    return S_OK;
+  }
+  STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+  // DocumentBeforeClose(Doc, Cancel): true when a sink cancelled.
+  bool FireBeforeClose(IDispatch* document) {
+    VARIANT_BOOL cancel = VARIANT_FALSE;
+    std::vector<IDispatch*> sinks;
+    for (auto& [cookie, sink] : sinks_) sinks.push_back(sink);
+    for (IDispatch* sink : sinks) {
+      VARIANT args[2];
+      V_VT(&args[1]) = VT_DISPATCH;
+      V_DISPATCH(&args[1]) = document;
+      V_VT(&args[0]) = VT_BOOL | VT_BYREF;
+      V_BOOLREF(&args[0]) = &cancel;
+      DISPPARAMS params{args, nullptr, 2, 0};
+      sink->Invoke(kDocumentBeforeClose, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    }
+    return cancel != VARIANT_FALSE;
+  }
+  void DropAll() {
+    for (auto& [cookie, sink] : sinks_) sink->Release();
+    sinks_.clear();
+  }
+
+ private:
+  IConnectionPointContainer* owner_;
+  std::map<DWORD, IDispatch*> sinks_;
+  DWORD lastCookie_ = 0;
+};
+
+class WordApplication : public DynObject, public IConnectionPointContainer {
+ public:
+  WordApplication();
+  ~WordApplication() override;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return DynObject::QueryInterface(iid, out); }
+  STDMETHODIMP_(ULONG) AddRef() override { return DynObject::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return DynObject::Release(); }
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+  STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
+    if (iid != kApplicationEvents2) return CONNECT_E_NOCONNECTION;
+    *point = &events_;
+    events_.AddRef();
+    return S_OK;
+  }
+
+  // Closes `document`, asking the event sinks first; false when one cancelled.
+  bool CloseDocument(WordDocument* document);
+  void DocumentActivated(WordDocument* document);
+  const std::wstring& UserName() const { return userName_; }
+
+ private:
+  void* FindInterface(REFIID iid) override {
+    if (iid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
+    return DynObject::FindInterface(iid);
+  }
+  WordDocument* OpenDocument(const std::wstring& path);
+  WordDocument* AddDocument();
+  void UpdateWindow();
+  void Quit();
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  EventPoint events_{this};
+  std::vector<WordDocument*> documents_;  // open documents, each holding one reference
+  WordDocument* active_ = nullptr;
+  DynObject* documentsObject_ = nullptr;
+  HWND window_ = nullptr;
+  DWORD rotCookie_ = 0;
+  bool visible_ = false;
+  long windowState_ = 1;
+  long displayAlerts_ = -1;
+  long left_ = 0, top_ = 0, width_ = 800, height_ = 600;
+  std::wstring userName_ = L"Word User";
+  int untitled_ = 0;
+};
+
+class WordDocuments : public DynObject {
+ public:
+  WordDocuments(std::function<WordDocument*(const std::wstring&)> open, std::function<WordDocument*()> add)
+      : DynObject(L"Documents") {
+    Method(L"Open", {L"FileName", L"ConfirmConversions", L"ReadOnly", L"AddToRecentFiles"},
+           [open](Args& args, VARIANT* result) {
+             if (!args.Has(0)) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
+             SetDispatch(result, open(args.String(0)));
+           });
+    Method(L"Add", {L"Template", L"NewTemplate", L"DocumentType", L"Visible"},
+           [add](Args&, VARIANT* result) { SetDispatch(result, add()); });
+  }
+};
+
+WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved)
+    : DynObject(L"Document"), app_(app), path_(std::move(path)), name_(FileNameOf(path_)), content_(std::move(content)), saved_(saved) {
+  Property(L"Name", [this](Args&, VARIANT* r) { SetString(r, name_); });
+  Property(L"FullName", [this](Args&, VARIANT* r) { SetString(r, path_); });
+  Property(L"Saved", [this](Args&, VARIANT* r) { SetBool(r, saved_); },
+           [this](Args&, const VARIANT& v) {
+             VARIANT flag;
+             VariantInit(&flag);
+             if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&v), 0, VT_BOOL))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
+             saved_ = V_BOOL(&flag) != VARIANT_FALSE;
+           });
+  Property(L"Text", [this](Args&, VARIANT* r) { SetString(r, content_.text); },
+           [this](Args&, const VARIANT& v) {
+             VARIANT text;
+             VariantInit(&text);
+             if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&v), 0, VT_BSTR))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
+             content_.text.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+             VariantClear(&text);
+             saved_ = false;
+           });
+  Method(L"Save", {}, [this](Args&, VARIANT*) { SaveTo(path_, 0); });
+  Method(L"SaveAs", {L"FileName", L"FileFormat"}, [this](Args& args, VARIANT*) {
+    std::wstring target = args.String(0, path_);
+    long format = args.Long(1, 0);
+    SaveTo(target, format);
+    path_ = target;
+    name_ = FileNameOf(target);
+    app_->DocumentActivated(this);
+  });
+  Method(L"Close", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args& args, VARIANT*) {
+    if (!open_) Raise(L"This object model command is not available while the document is closed.");
+    if (args.Long(0, 0) == -1) SaveTo(path_, 0);
+    app_->CloseDocument(this);
+  });
+  Method(L"Activate", {}, [this](Args&, VARIANT*) {
+    if (!open_) Raise(L"This object model command is not available while the document is closed.");
+    app_->DocumentActivated(this);
+  });
+}
+
+void WordDocument::SaveTo(const std::wstring& path, long format) {
+  if (!open_) Raise(L"This object model command is not available while the document is closed.");
+  if (format == kFormatHtml)
+    WriteHtmlPage(path, content_);
+  else
+    WriteDocFile(path, content_);
+  if (format != kFormatHtml) saved_ = true;
+}
+
+WordApplication::WordApplication() : DynObject(L"Application") {
+  documentsObject_ = new WordDocuments([this](const std::wstring& path) { return OpenDocument(path); },
+                                       [this] { return AddDocument(); });
+  Property(L"Documents", [this](Args&, VARIANT* r) { SetDispatch(r, documentsObject_); });
+  Property(L"ActiveDocument", [this](Args&, VARIANT* r) {
+    if (!active_) Raise(L"This command is not available because no document is open.");
+    SetDispatch(r, active_);
+  });
+  auto longProperty = [this](const wchar_t* name, long* field, std::function<void()> changed = nullptr) {
+    Property(name, [field](Args&, VARIANT* r) { SetLong(r, *field); },
+             [field, changed](Args&, const VARIANT& v) {
+               VARIANT number;
+               VariantInit(&number);
+               if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&v), 0, VT_I4))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
+               *field = V_I4(&number);
+               if (changed) changed();
+             });
+  };
+  longProperty(L"WindowState", &windowState_, [this] { UpdateWindow(); });
+  longProperty(L"DisplayAlerts", &displayAlerts_);
+  longProperty(L"Left", &left_, [this] { UpdateWindow(); });
+  longProperty(L"Top", &top_, [this] { UpdateWindow(); });
+  longProperty(L"Width", &width_, [this] { UpdateWindow(); });
+  longProperty(L"Height", &height_, [this] { UpdateWindow(); });
+  Property(L"Visible", [this](Args&, VARIANT* r) { SetBool(r, visible_); },
+           [this](Args&, const VARIANT& v) {
+             VARIANT flag;
+             VariantInit(&flag);
+             if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&v), 0, VT_BOOL))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
+             visible_ = V_BOOL(&flag) != VARIANT_FALSE;
+             UpdateWindow();
+           });
+  Property(L"UserName", [this](Args&, VARIANT* r) { SetString(r, userName_); },
+           [this](Args&, const VARIANT& v) {
+             VARIANT text;
+             VariantInit(&text);
+             if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&v), 0, VT_BSTR))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
+             userName_.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+             VariantClear(&text);
+           });
+  Method(L"CentimetersToPoints", {L"Centimeters"},
+         [](Args& args, VARIANT* r) { SetDouble(r, args.Double(0) * 72.0 / 2.54); });
+  Method(L"Activate", {}, [this](Args&, VARIANT*) {
+    if (window_) SetForegroundWindow(window_);
+  });
+  Method(L"Quit", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args&, VARIANT*) { Quit(); });
+
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kWindowClass;
+  RegisterClassW(&windowClass);
+  window_ = CreateWindowExW(0, kWindowClass, L"Microsoft Word", WS_OVERLAPPEDWINDOW, left_, top_, width_, height_, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  RegisterActiveObject(static_cast<IDispatch*>(this), kWordClass, ACTIVEOBJECT_WEAK, &rotCookie_);
+}
+
+WordApplication::~WordApplication() {
+  if (rotCookie_) RevokeActiveObject(rotCookie_, nullptr);
+  events_.DropAll();
+  for (WordDocument* document : documents_) {
+    document->MarkClosed();
+    document->Release();
+  }
+  documentsObject_->Release();
+  if (window_) DestroyWindow(window_);
+}
+
+WordDocument* WordApplication::OpenDocument(const std::wstring& path) {
+  DocContent content = ReadDocFile(path);
+  wchar_t full[MAX_PATH];
+  GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  auto* document = new WordDocument(this, full, std::move(content), true);
+  documents_.push_back(document);
+  DocumentActivated(document);
+  return document;
+}
+
+WordDocument* WordApplication::AddDocument() {
+  auto* document = new WordDocument(this, L"Document" + std::to_wstring(++untitled_), DocContent{}, false);
+  documents_.push_back(document);
+  DocumentActivated(document);
+  return document;
+}
+
+bool WordApplication::CloseDocument(WordDocument* document) {
+  if (events_.FireBeforeClose(document)) return false;
+  for (auto it = documents_.begin(); it != documents_.end(); ++it) {
+    if (*it != document) continue;
+    documents_.erase(it);
+    document->MarkClosed();
+    if (active_ == document) active_ = documents_.empty() ? nullptr : documents_.back();
+    UpdateWindow();
+    document->Release();
+    return true;
+  }
+  return true;
+}
+
+void WordApplication::DocumentActivated(WordDocument* document) {
+  active_ = document;
+  UpdateWindow();
+}
+
+void WordApplication::UpdateWindow() {
+  if (!window_) return;
+  std::wstring caption = active_ ? active_->Name() + L" - Microsoft Word" : L"Microsoft Word";
+  SetWindowTextW(window_, caption.c_str());
+  if (windowState_ != 2) MoveWindow(window_, left_, top_, width_, height_, TRUE);
+  ShowWindow(window_, !visible_ ? SW_HIDE : windowState_ == 2 ? SW_SHOWMINNOACTIVE : windowState_ == 3 ? SW_SHOWMAXIMIZED : SW_SHOWNOACTIVATE);
+}
+
+void WordApplication::Quit() {
+  while (!documents_.empty()) {
+    WordDocument* document = documents_.back();
+    documents_.pop_back();
+    document->MarkClosed();
+    document->Release();
+  }
+  active_ = nullptr;
+  if (rotCookie_) RevokeActiveObject(rotCookie_, nullptr);
+  rotCookie_ = 0;
+  if (window_) DestroyWindow(window_);
+  window_ = nullptr;
+  // The reply to this call goes out first; then the process ends.
+  PostQuitMessage(0);
+}
+
+LRESULT CALLBACK WordApplication::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* app = reinterpret_cast<WordApplication*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  // The user closing the window closes the active document, events first.
+  if (message == WM_CLOSE && app) {
+    if (app->active_) app->CloseDocument(app->active_);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+IDispatch* CreateWordApplication() { return static_cast<IDispatch*>(new WordApplication()); }
+
+}  // namespace doubles

@@ -1,0 +1,317 @@
+// The Word double driven the way the product drives Word: out of process,
+// by member name, with its window, its event and its files.
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <vector>
+
+#include "TestSupport.h"
+#include "com/BStr.h"
+#include "com/StrConv.h"
+#include "com/Variant.h"
+#include "services/Files.h"
+#include "services/WindowUtil.h"
+#include "services/UniqueName.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace nib::test {
+namespace {
+
+constexpr CLSID kWord = {0x000209FF, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID kAppEvents = {0x000209FE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+struct CallError {
+  HRESULT hr;
+  std::wstring text;
+};
+
+// One late-bound call by name; named arguments as name=value pairs.
+Variant Call(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> args = {},
+             std::vector<const wchar_t*> argNames = {}) {
+  std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name)};
+  for (const wchar_t* n : argNames) names.push_back(const_cast<LPOLESTR>(n));
+  std::vector<DISPID> ids(names.size());
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), 0, ids.data());
+  if (FAILED(hr)) throw CallError{hr, L"unknown name"};
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  std::vector<DISPID> namedIds(ids.begin() + 1, ids.end());
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  if (!namedIds.empty()) {
+    // Named arguments: the names' order is the order of rgvarg.
+    std::reverse(namedIds.begin(), namedIds.end());
+    params.rgdispidNamedArgs = namedIds.data();
+    params.cNamedArgs = static_cast<UINT>(namedIds.size());
+  }
+  if (kind == DISPATCH_PROPERTYPUT) {
+    params.rgdispidNamedArgs = &put;
+    params.cNamedArgs = 1;
+  }
+  Variant result;
+  EXCEPINFO exception{};
+  hr = object->Invoke(ids[0], IID_NULL, 0, kind, &params, kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(),
+                      &exception, nullptr);
+  if (FAILED(hr)) {
+    std::wstring text = exception.bstrDescription ? exception.bstrDescription : L"";
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrHelpFile);
+    throw CallError{hr, text};
+  }
+  return result;
+}
+
+VARIANT Text(BSTR text) {
+  VARIANT v;
+  V_VT(&v) = VT_BSTR;
+  V_BSTR(&v) = text;
+  return v;
+}
+VARIANT Long(long value) {
+  VARIANT v;
+  V_VT(&v) = VT_I4;
+  V_I4(&v) = value;
+  return v;
+}
+VARIANT Missing() {
+  VARIANT v;
+  V_VT(&v) = VT_ERROR;
+  V_ERROR(&v) = DISP_E_PARAMNOTFOUND;
+  return v;
+}
+
+std::wstring StringOf(Variant& v) {
+  return V_VT(v.Get()) == VT_BSTR ? std::wstring(V_BSTR(v.Get()), SysStringLen(V_BSTR(v.Get()))) : L"<not text>";
+}
+ComPtr<IDispatch> ObjectOf(Variant& v) {
+  return V_VT(v.Get()) == VT_DISPATCH ? ComPtr<IDispatch>(V_DISPATCH(v.Get())) : nullptr;
+}
+
+// The product's close watcher: cancels the close while `refuse` is set.
+class CloseWatcher final : public IDispatch {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kAppEvents) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+  STDMETHODIMP_(ULONG) Release() override { return --references; }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+    if (id != 6 || params->cArgs != 2) return S_OK;
+    ++closes;
+    if (V_VT(&params->rgvarg[0]) == (VT_BOOL | VT_BYREF) && refuse) *V_BOOLREF(&params->rgvarg[0]) = VARIANT_TRUE;
+    return S_OK;
+  }
+  bool refuse = true;
+  int closes = 0;
+  ULONG references = 0;
+};
+
+class WordDouble : public ComApartment {
+ protected:
+  void SetUp() override {
+    ComApartment::SetUp();
+    CreateDirectoryA("c:\\doubles", nullptr);
+    DeleteFileA("c:\\doubles\\control.ini");
+    work = TempFolderPath() + "nib-word-" + NewUniqueName();
+    CreateDirectoryA(work.c_str(), nullptr);
+  }
+  void TearDown() override {
+    DeleteFileA("c:\\doubles\\control.ini");
+    DeleteTree(work);
+    ComApartment::TearDown();
+  }
+  ComPtr<IDispatch> StartWord() {
+    ComPtr<IDispatch> word;
+    auto start = std::chrono::steady_clock::now();
+    HRESULT hr = CoCreateInstance(kWord, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(word.GetAddressOf()));
+    EXPECT_EQ(hr, S_OK) << "starting the Word double";
+    std::printf("Word double started in %lld ms\n", static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                        std::chrono::steady_clock::now() - start).count()));
+    return word;
+  }
+  std::string Fixture(const std::string& name, const std::string& utf8Text) {
+    std::string path = work + "\\" + name;
+    std::ofstream(path, std::ios::binary) << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>" << utf8Text
+                                          << "</text></nibdoc>\n";
+    return path;
+  }
+  std::string work;
+};
+
+TEST_F(WordDouble, ApplicationPropertiesWindowAndQuit) {
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  VARIANT yes;
+  V_VT(&yes) = VT_BOOL;
+  V_BOOL(&yes) = VARIANT_TRUE;
+  Call(word.Get(), L"visible", DISPATCH_PROPERTYPUT, {yes});  // names ignore case
+  BStr user(Utf8ToWide("张三"));
+  Call(word.Get(), L"UserName", DISPATCH_PROPERTYPUT, {Text(user.Get())});
+  Variant name = Call(word.Get(), L"UserName", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(name), Utf8ToWide("张三"));
+  Variant points = Call(word.Get(), L"CentimetersToPoints", DISPATCH_METHOD, {Long(1)});
+  EXPECT_NEAR(V_R8(points.Get()), 28.35, 0.01);
+
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 50; ++i) Call(word.Get(), L"Visible", DISPATCH_PROPERTYGET);
+  std::printf("cross-process call: %.2f ms\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / 50);
+
+  HWND window = FindWindowW(L"OpusApp", L"Microsoft Word");
+  ASSERT_NE(window, nullptr) << "the main window, no document yet";
+  EXPECT_TRUE(IsWindowVisible(window));
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  EXPECT_NE(pid, GetCurrentProcessId()) << "out of process";
+
+  ComPtr<IUnknown> active;
+  ASSERT_EQ(GetActiveObject(kWord, nullptr, &active), S_OK);
+  ComPtr<IUnknown> identity;
+  word.As(&identity);
+  EXPECT_EQ(active.Get(), identity.Get()) << "the running-object table holds this instance";
+
+  EXPECT_THROW(Call(word.Get(), L"NoSuchMember", DISPATCH_METHOD), CallError);
+  try {
+    Call(word.Get(), L"UserName", DISPATCH_PROPERTYGET, {}, {L"NoSuchArgument"});
+    ADD_FAILURE() << "an unknown argument name is refused";
+  } catch (const CallError& e) {
+    EXPECT_EQ(e.hr, DISP_E_UNKNOWNNAME);
+  }
+
+  ComPtr<IDispatch> second = StartWord();
+  DWORD secondPid = 0;
+  HWND secondWindow = nullptr;
+  for (HWND w = FindWindowW(L"OpusApp", nullptr); w; w = FindWindowExW(nullptr, w, L"OpusApp", nullptr)) {
+    DWORD p;
+    GetWindowThreadProcessId(w, &p);
+    if (p != pid) secondPid = p, secondWindow = w;
+  }
+  EXPECT_NE(secondPid, 0u) << "each creator gets a private instance, a process of its own";
+  (void)secondWindow;
+  Call(second.Get(), L"Quit", DISPATCH_METHOD);
+  second.Reset();
+
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  Call(word.Get(), L"Quit", DISPATCH_METHOD, {Long(0)}, {L"SaveChanges"});
+  word.Reset();
+  active.Reset();
+  identity.Reset();
+  ASSERT_NE(process, nullptr);
+  EXPECT_EQ(WaitForSingleObject(process, 10000), WAIT_OBJECT_0) << "Quit ends the process";
+  CloseHandle(process);
+}
+
+TEST_F(WordDouble, DocumentsEventsAndFiles) {
+  std::string fixture = Fixture("\xCD\xA8\xD6\xAA.doc", "First paragraph&#13;\xE7\xAC\xAC\xE4\xBA\x8C\xE6\xAE\xB5");
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> documents = ObjectOf(documentsValue);
+  ASSERT_TRUE(documents);
+
+  BStr path(AnsiToWide(fixture));
+  VARIANT no;
+  V_VT(&no) = VT_BOOL;
+  V_BOOL(&no) = VARIANT_FALSE;
+  Variant opened = Call(documents.Get(), L"Open", DISPATCH_METHOD, {Text(path.Get()), no}, {L"FileName", L"AddToRecentFiles"});
+  ComPtr<IDispatch> document = ObjectOf(opened);
+  ASSERT_TRUE(document);
+  Variant name = Call(document.Get(), L"Name", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(name), Utf8ToWide("通知.doc"));
+  Variant fullName = Call(document.Get(), L"FullName", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(fullName), path.Wide());
+  Variant text = Call(document.Get(), L"Text", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(text), Utf8ToWide("First paragraph\r第二段"));
+  EXPECT_NE(FindWindowW(L"OpusApp", Utf8ToWide("通知.doc - Microsoft Word").c_str()), nullptr)
+      << "the caption follows the active document";
+
+  // A close behind the system's back is refused; once allowed it goes through.
+  CloseWatcher watcher;
+  ComPtr<IConnectionPointContainer> container;
+  ASSERT_EQ(word.As(&container), S_OK);
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(container->FindConnectionPoint(kAppEvents, &point), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(&watcher, &cookie), S_OK);
+  HWND window = FindWindowW(L"OpusApp", nullptr);
+  // The user closes the window. Posted: the event calls back into this thread,
+  // which must keep dispatching meanwhile, as the page's thread does.
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  for (int waited = 0; watcher.closes == 0 && waited < 5000; waited += 50) DelayWithMessages(50);
+  EXPECT_EQ(watcher.closes, 1) << "DocumentBeforeClose arrived";
+  Variant stillOpen = Call(word.Get(), L"ActiveDocument", DISPATCH_PROPERTYGET);
+  EXPECT_TRUE(ObjectOf(stillOpen)) << "the cancel flag was honoured";
+
+  // Save as HTML: the page and its supporting-files folder.
+  std::string html = work + "\\page.htm";
+  BStr htmlPath(AnsiToWide(html));
+  Call(document.Get(), L"SaveAs", DISPATCH_METHOD, {Text(htmlPath.Get()), Long(8)}, {L"FileName", L"FileFormat"});
+  EXPECT_TRUE(FileExists(html));
+  EXPECT_TRUE(FileExists(work + "\\page.files\\filelist.xml"));
+  std::string page;
+  LoadTextFile(page, html);
+  EXPECT_NE(page.find("\xE7\xAC\xAC\xE4\xBA\x8C\xE6\xAE\xB5"), std::string::npos) << "the text is on the page";
+
+  watcher.refuse = false;
+  Call(document.Get(), L"Close", DISPATCH_METHOD, {Long(0)}, {L"SaveChanges"});
+  EXPECT_EQ(watcher.closes, 2);
+  EXPECT_THROW(Call(word.Get(), L"ActiveDocument", DISPATCH_PROPERTYGET), CallError) << "no document is open now";
+  EXPECT_EQ(point->Unadvise(cookie), S_OK);
+
+  // Failures a test injects, and bad input.
+  std::ofstream("c:\\doubles\\control.ini") << "[fail]\r\nDocuments.Open=Word cannot open this document.\r\n";
+  try {
+    Call(documents.Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
+    ADD_FAILURE() << "the injected failure arrives";
+  } catch (const CallError& e) {
+    EXPECT_EQ(e.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(e.text, L"Word cannot open this document.");
+  }
+  DeleteFileA("c:\\doubles\\control.ini");
+  BStr missing(AnsiToWide(work + "\\missing.doc"));
+  EXPECT_THROW(Call(documents.Get(), L"Open", DISPATCH_METHOD, {Text(missing.Get())}), CallError);
+  std::ofstream(work + "\\bad.doc") << "not a document";
+  BStr bad(AnsiToWide(work + "\\bad.doc"));
+  EXPECT_THROW(Call(documents.Get(), L"Open", DISPATCH_METHOD, {Text(bad.Get())}), CallError);
+  try {
+    Call(documents.Get(), L"Open", DISPATCH_METHOD, {Missing()});
+    ADD_FAILURE() << "FileName is required";
+  } catch (const CallError& e) {
+    EXPECT_EQ(e.hr, DISP_E_PARAMNOTFOUND);
+  }
+
+  // Add, then SaveAs in the double's own format: a test can read the file back.
+  Variant added = Call(documents.Get(), L"Add", DISPATCH_METHOD);
+  ComPtr<IDispatch> fresh = ObjectOf(added);
+  BStr body(L"new & <text>");
+  Call(fresh.Get(), L"Text", DISPATCH_PROPERTYPUT, {Text(body.Get())});
+  BStr freshPath(AnsiToWide(work + "\\fresh.doc"));
+  Call(fresh.Get(), L"SaveAs", DISPATCH_METHOD, {Text(freshPath.Get())});
+  std::string saved;
+  LoadTextFile(saved, work + "\\fresh.doc");
+  EXPECT_NE(saved.find("<text>new &amp; &lt;text&gt;</text>"), std::string::npos) << saved;
+
+  std::string log;
+  LoadTextFile(log, "c:\\doubles\\calls.log");
+  EXPECT_NE(log.find("Documents.Open"), std::string::npos) << "calls are logged";
+  Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
+
+}  // namespace
+}  // namespace nib::test
