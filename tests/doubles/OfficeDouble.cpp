@@ -5,18 +5,34 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 #include <string>
 
 #include "Control.h"
 #include "DynDispatch.h"
+#include "OtherOffice.h"
 #include "WordDouble.h"
 
 namespace doubles {
 namespace {
 
-constexpr wchar_t kWordProgId[] = L"Word.Application";
 bool instanceCreated = false;
+
+// One process serves one application: COM starts it with that application's switch.
+struct Application {
+  const wchar_t* switchName;
+  const CLSID* clsid;
+  const wchar_t* progId;
+  const wchar_t* description;
+  IDispatch* (*create)();
+};
+constexpr Application kApplications[] = {
+    {L"Word", &kWordClass, L"Word.Application", L"Microsoft Word Application (test double)", CreateWordApplication},
+    {L"Excel", &kExcelClass, L"Excel.Application", L"Microsoft Excel Application (test double)", CreateExcelApplication},
+    {L"PowerPoint", &kPowerPointClass, L"PowerPoint.Application", L"Microsoft PowerPoint Application (test double)",
+     CreatePowerPointApplication},
+};
 // PSDispatch: dispinterfaces and dual interfaces travel as IDispatch.
 constexpr wchar_t kDispatchProxy[] = L"{00020420-0000-0000-C000-000000000046}";
 constexpr wchar_t kApplicationEventsKey[] = L"Interface\\{000209FE-0000-0000-C000-000000000046}";
@@ -40,25 +56,30 @@ bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& 
 int Register() {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring clsid = L"CLSID\\" + GuidText(kWordClass);
-  bool ok = SetValue(clsid, nullptr, L"Microsoft Word Application (test double)") &&
-            SetValue(clsid + L"\\LocalServer32", nullptr, L"\"" + std::wstring(path) + L"\"") &&
-            SetValue(clsid + L"\\ProgID", nullptr, kWordProgId) && SetValue(kWordProgId, nullptr, L"Microsoft Word Application") &&
-            SetValue(std::wstring(kWordProgId) + L"\\CLSID", nullptr, GuidText(kWordClass)) &&
-            SetValue(kApplicationEventsKey, nullptr, L"ApplicationEvents2") &&
+  bool ok = SetValue(kApplicationEventsKey, nullptr, L"ApplicationEvents2") &&
             SetValue(std::wstring(kApplicationEventsKey) + L"\\ProxyStubClsid32", nullptr, kDispatchProxy);
+  for (const Application& app : kApplications) {
+    std::wstring clsid = L"CLSID\\" + GuidText(*app.clsid);
+    ok = ok && SetValue(clsid, nullptr, app.description) &&
+         SetValue(clsid + L"\\LocalServer32", nullptr, L"\"" + std::wstring(path) + L"\" /" + app.switchName) &&
+         SetValue(clsid + L"\\ProgID", nullptr, app.progId) && SetValue(app.progId, nullptr, app.description) &&
+         SetValue(std::wstring(app.progId) + L"\\CLSID", nullptr, GuidText(*app.clsid));
+  }
   return ok ? 0 : 1;
 }
 
 int Unregister() {
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(kWordClass)).c_str());
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, kWordProgId);
+  for (const Application& app : kApplications) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*app.clsid)).c_str());
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, app.progId);
+  }
   RegDeleteTreeW(HKEY_CLASSES_ROOT, kApplicationEventsKey);
   return 0;
 }
 
 class Factory final : public IClassFactory {
  public:
+  explicit Factory(const Application& app) : app_(app) {}
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IClassFactory) {
       *out = static_cast<IClassFactory*>(this);
@@ -73,25 +94,28 @@ class Factory final : public IClassFactory {
     *out = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
     if (CreationRefused()) {
-      LogCall(L"Application", L"<create>", L"", L"refused");
+      LogCall(app_.switchName, L"<create>", L"", L"refused");
       return CO_E_SERVER_EXEC_FAILURE;
     }
     instanceCreated = true;
-    IDispatch* app = CreateWordApplication();
+    IDispatch* app = app_.create();
     HRESULT hr = app->QueryInterface(iid, out);
     app->Release();
-    LogCall(L"Application", L"<create>", L"", SUCCEEDED(hr) ? L"ok" : L"failed");
+    LogCall(app_.switchName, L"<create>", L"", SUCCEEDED(hr) ? L"ok" : L"failed");
     return hr;
   }
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+ private:
+  const Application& app_;
 };
 
-int Serve() {
+int Serve(const Application& app) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-  Factory factory;
+  Factory factory(app);
   DWORD cookie = 0;
   // Single use: the next creator gets a new process, a private instance.
-  if (FAILED(CoRegisterClassObject(kWordClass, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie))) {
+  if (FAILED(CoRegisterClassObject(*app.clsid, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie))) {
     CoUninitialize();
     return 1;
   }
@@ -113,12 +137,20 @@ int Serve() {
 }  // namespace
 }  // namespace doubles
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
-  std::wstring line = commandLine ? commandLine : L"";
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int count = 0;
+  LPWSTR* words = CommandLineToArgvW(GetCommandLineW(), &count);
   auto has = [&](const wchar_t* flag) {
-    return line.find(std::wstring(L"/") + flag) != std::wstring::npos || line.find(std::wstring(L"-") + flag) != std::wstring::npos;
+    for (int i = 1; i < count; ++i)
+      if ((words[i][0] == L'/' || words[i][0] == L'-') && _wcsicmp(words[i] + 1, flag) == 0) return true;
+    return false;
   };
-  if (has(L"RegServer") || has(L"regserver")) return doubles::Register();
-  if (has(L"UnregServer") || has(L"unregserver")) return doubles::Unregister();
-  return doubles::Serve();
+  int result = -1;
+  if (has(L"RegServer")) result = doubles::Register();
+  else if (has(L"UnregServer")) result = doubles::Unregister();
+  for (const doubles::Application& app : doubles::kApplications)
+    if (result == -1 && has(app.switchName)) result = doubles::Serve(app);
+  if (result == -1) result = doubles::Serve(doubles::kApplications[0]);
+  LocalFree(words);
+  return result;
 }

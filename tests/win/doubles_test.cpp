@@ -315,3 +315,43 @@ TEST_F(WordDouble, DocumentsEventsAndFiles) {
 
 }  // namespace
 }  // namespace nib::test
+
+namespace nib::test {
+namespace {
+
+constexpr CLSID kExcel = {0x00024500, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr CLSID kPowerPoint = {0x91493441, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}};
+
+TEST_F(WordDouble, ExcelAndPowerPointSaveTheirHtml) {
+  struct Case {
+    const CLSID* clsid;
+    const wchar_t* collection;
+    const char* file;
+    long htmlFormat;
+  };
+  for (const Case& c : {Case{&kExcel, L"Workbooks", "book.xls", 44}, Case{&kPowerPoint, L"Presentations", "slides.ppt", 12}}) {
+    std::string source = Fixture(c.file, "sheet &amp; slide");
+    ComPtr<IDispatch> app;
+    ASSERT_EQ(CoCreateInstance(*c.clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                               reinterpret_cast<void**>(app.GetAddressOf())),
+              S_OK)
+        << c.file;
+    Variant collectionValue = Call(app.Get(), c.collection, DISPATCH_PROPERTYGET);
+    ComPtr<IDispatch> collection = ObjectOf(collectionValue);
+    ASSERT_TRUE(collection);
+    BStr path(AnsiToWide(source));
+    Variant opened = Call(collection.Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
+    ComPtr<IDispatch> file = ObjectOf(opened);
+    ASSERT_TRUE(file);
+    std::string html = source + ".htm";
+    BStr htmlPath(AnsiToWide(html));
+    Call(file.Get(), L"SaveAs", DISPATCH_METHOD, {Text(htmlPath.Get()), Long(c.htmlFormat)});
+    EXPECT_TRUE(FileExists(html)) << html;
+    EXPECT_TRUE(FolderExists(work + "\\" + c.file + ".files")) << "the supporting-files folder";
+    Call(file.Get(), L"Close", DISPATCH_METHOD);
+    Call(app.Get(), L"Quit", DISPATCH_METHOD);
+  }
+}
+
+}  // namespace
+}  // namespace nib::test
