@@ -60,11 +60,7 @@ std::vector<std::uint8_t> Deflate(const std::vector<std::uint8_t>& data, int lev
   return out;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
-struct ZipWriter::Entry {
+struct ZipEntry {
   std::string name;
   std::uint16_t method;
   std::uint32_t dosTime;
@@ -75,6 +71,24 @@ struct ZipWriter::Entry {
   std::uint32_t externalAttributes;
   std::uint32_t offset;
 };
+
+// The fields the local header and the central directory entry share, from
+// the flags to the extra-field length.
+void WriteSharedFields(ByteWriter& out, const ZipEntry& entry) {
+  out.U16(0);  // general purpose flags
+  out.U16(entry.method);
+  out.U32(entry.dosTime);
+  out.U32(entry.crc);
+  out.U32(entry.compressedSize);
+  out.U32(entry.size);
+  out.U16(static_cast<std::uint16_t>(entry.name.size()));
+  out.U16(0);  // extra field
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
 
 bool WildcardMatch(std::string_view mask, std::string_view name) {
   if (mask == "*.*" || mask == "*") return true;
@@ -146,12 +160,12 @@ int ZipWriter::Pack() {
   std::ofstream out(archive_, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot write the archive " + archive_.string());
   std::vector<fs::path> files = root_.empty() || !fs::is_directory(root_) ? std::vector<fs::path>() : CollectFiles();
-  std::vector<Entry> entries;
+  std::vector<ZipEntry> entries;
   std::uint32_t offset = 0;
   for (const fs::path& file : files) {
     std::vector<std::uint8_t> data = ReadWholeFile(file);
     fs::path relative = relativePaths_ ? file.lexically_relative(root_) : file.filename();
-    Entry entry{};
+    ZipEntry entry{};
     entry.name = ReplaceChar(platform_.oemName(relative), '\\', '/');
     entry.dosTime = platform_.dosTime(file);
     entry.externalAttributes = platform_.attributes(file);
@@ -175,14 +189,7 @@ int ZipWriter::Pack() {
     ByteWriter header;
     header.U32(0x04034B50);
     header.U16(kVersion);
-    header.U16(0);
-    header.U16(entry.method);
-    header.U32(entry.dosTime);
-    header.U32(entry.crc);
-    header.U32(entry.compressedSize);
-    header.U32(entry.size);
-    header.U16(static_cast<std::uint16_t>(entry.name.size()));
-    header.U16(0);
+    WriteSharedFields(header, entry);
     header.Text(entry.name);
     out.write(header.bytes.data(), static_cast<std::streamsize>(header.bytes.size()));
     out.write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(packed.size()));
@@ -191,18 +198,11 @@ int ZipWriter::Pack() {
   }
 
   ByteWriter directory;
-  for (const Entry& entry : entries) {
+  for (const ZipEntry& entry : entries) {
     directory.U32(0x02014B50);
-    directory.U16(kVersion);
-    directory.U16(kVersion);
-    directory.U16(0);
-    directory.U16(entry.method);
-    directory.U32(entry.dosTime);
-    directory.U32(entry.crc);
-    directory.U32(entry.compressedSize);
-    directory.U32(entry.size);
-    directory.U16(static_cast<std::uint16_t>(entry.name.size()));
-    directory.U16(0);  // extra field
+    directory.U16(kVersion);  // made by
+    directory.U16(kVersion);  // needed
+    WriteSharedFields(directory, entry);
     directory.U16(0);  // comment
     directory.U16(0);  // disk number
     directory.U16(entry.internalAttributes);

@@ -41,7 +41,6 @@ class ZipWriter {
   int Pack();
 
  private:
-  struct Entry;
   std::vector<std::filesystem::path> CollectFiles() const;
   bool Matches(const std::filesystem::path& file) const;
   bool NeverCompressed(const std::filesystem::path& file) const;

@@ -45,17 +45,11 @@ bool Args::Has(size_t index) const { return index < values_.size() && !Missing(v
 VARIANT* Args::Raw(size_t index) const { return Has(index) ? values_[index] : nullptr; }
 
 std::wstring Args::String(size_t index, const std::wstring& fallback) const {
-  if (!Has(index)) return fallback;
-  VARIANT text = Converted(values_[index], VT_BSTR);
-  std::wstring result(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-  VariantClear(&text);
-  return result;
+  return Has(index) ? ValueString(*values_[index]) : fallback;
 }
 
 long Args::Long(size_t index, long fallback) const {
-  if (!Has(index)) return fallback;
-  VARIANT number = Converted(values_[index], VT_I4);
-  return V_I4(&number);
+  return Has(index) ? ValueLong(*values_[index]) : fallback;
 }
 
 double Args::Double(size_t index, double fallback) const {
@@ -65,9 +59,7 @@ double Args::Double(size_t index, double fallback) const {
 }
 
 bool Args::Bool(size_t index, bool fallback) const {
-  if (!Has(index)) return fallback;
-  VARIANT flag = Converted(values_[index], VT_BOOL);
-  return V_BOOL(&flag) != VARIANT_FALSE;
+  return Has(index) ? ValueBool(*values_[index]) : fallback;
 }
 
 IDispatch* Args::Dispatch(size_t index) const {
@@ -201,6 +193,23 @@ STDMETHODIMP DynObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
   }
   VariantClear(&ignored);
   return S_OK;
+}
+
+bool ValueBool(const VARIANT& value) {
+  VARIANT flag = Converted(&value, VT_BOOL);
+  return V_BOOL(&flag) != VARIANT_FALSE;
+}
+
+long ValueLong(const VARIANT& value) {
+  VARIANT number = Converted(&value, VT_I4);
+  return V_I4(&number);
+}
+
+std::wstring ValueString(const VARIANT& value) {
+  VARIANT text = Converted(&value, VT_BSTR);
+  std::wstring result(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
+  VariantClear(&text);
+  return result;
 }
 
 void SetString(VARIANT* result, const std::wstring& text) {

@@ -82,6 +82,11 @@ class DynObject : public IDispatch {
   LONG references_ = 1;
 };
 
+// A property value converted to the type a setter wants; DISP_E_TYPEMISMATCH otherwise.
+bool ValueBool(const VARIANT& value);
+long ValueLong(const VARIANT& value);
+std::wstring ValueString(const VARIANT& value);
+
 // Result helpers.
 void SetString(VARIANT* result, const std::wstring& text);
 void SetLong(VARIANT* result, long value);

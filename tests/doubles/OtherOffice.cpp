@@ -43,14 +43,9 @@ class OfficeApplication : public DynObject {
     collection_ = new CollectionObject(collectionName, fileType, htmlFormat, std::move(openParams));
     Property(collectionName, [this](Args&, VARIANT* r) { SetDispatch(r, collection_); });
     Property(L"Visible", [this](Args&, VARIANT* r) { SetBool(r, visible_); },
-             [this](Args&, const VARIANT& v) {
-               VARIANT flag;
-               VariantInit(&flag);
-               if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&v), 0, VT_BOOL))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
-               visible_ = V_BOOL(&flag) != VARIANT_FALSE;
-             });
+             [this](Args&, const VARIANT& v) { visible_ = ValueBool(v); });
     Property(L"DisplayAlerts", [this](Args&, VARIANT* r) { SetBool(r, alerts_); },
-             [this](Args&, const VARIANT& v) { alerts_ = V_VT(&v) == VT_BOOL ? V_BOOL(&v) != VARIANT_FALSE : true; });
+             [this](Args&, const VARIANT& v) { alerts_ = ValueBool(v); });
     Method(L"Quit", {}, [](Args&, VARIANT*) { PostQuitMessage(0); });
   }
   ~OfficeApplication() override { collection_->Release(); }

@@ -175,19 +175,10 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"Name", [this](Args&, VARIANT* r) { SetString(r, name_); });
   Property(L"FullName", [this](Args&, VARIANT* r) { SetString(r, path_); });
   Property(L"Saved", [this](Args&, VARIANT* r) { SetBool(r, saved_); },
-           [this](Args&, const VARIANT& v) {
-             VARIANT flag;
-             VariantInit(&flag);
-             if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&v), 0, VT_BOOL))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
-             saved_ = V_BOOL(&flag) != VARIANT_FALSE;
-           });
+           [this](Args&, const VARIANT& v) { saved_ = ValueBool(v); });
   Property(L"Text", [this](Args&, VARIANT* r) { SetString(r, content_.text); },
            [this](Args&, const VARIANT& v) {
-             VARIANT text;
-             VariantInit(&text);
-             if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&v), 0, VT_BSTR))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
-             content_.text.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-             VariantClear(&text);
+             content_.text = ValueString(v);
              saved_ = false;
            });
   Method(L"Save", {}, [this](Args&, VARIANT*) { SaveTo(path_, 0); });
@@ -230,10 +221,7 @@ WordApplication::WordApplication() : DynObject(L"Application") {
   auto longProperty = [this](const wchar_t* name, long* field, std::function<void()> changed = nullptr) {
     Property(name, [field](Args&, VARIANT* r) { SetLong(r, *field); },
              [field, changed](Args&, const VARIANT& v) {
-               VARIANT number;
-               VariantInit(&number);
-               if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&v), 0, VT_I4))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
-               *field = V_I4(&number);
+               *field = ValueLong(v);
                if (changed) changed();
              });
   };
@@ -245,20 +233,11 @@ WordApplication::WordApplication() : DynObject(L"Application") {
   longProperty(L"Height", &height_, [this] { UpdateWindow(); });
   Property(L"Visible", [this](Args&, VARIANT* r) { SetBool(r, visible_); },
            [this](Args&, const VARIANT& v) {
-             VARIANT flag;
-             VariantInit(&flag);
-             if (FAILED(VariantChangeType(&flag, const_cast<VARIANT*>(&v), 0, VT_BOOL))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
-             visible_ = V_BOOL(&flag) != VARIANT_FALSE;
+             visible_ = ValueBool(v);
              UpdateWindow();
            });
   Property(L"UserName", [this](Args&, VARIANT* r) { SetString(r, userName_); },
-           [this](Args&, const VARIANT& v) {
-             VARIANT text;
-             VariantInit(&text);
-             if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&v), 0, VT_BSTR))) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
-             userName_.assign(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
-             VariantClear(&text);
-           });
+           [this](Args&, const VARIANT& v) { userName_ = ValueString(v); });
   Method(L"CentimetersToPoints", {L"Centimeters"},
          [](Args& args, VARIANT* r) { SetDouble(r, args.Double(0) * 72.0 / 2.54); });
   Method(L"Activate", {}, [this](Args&, VARIANT*) {
