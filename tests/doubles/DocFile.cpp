@@ -15,6 +15,7 @@ std::wstring Escape(const std::wstring& text) {
       case L'<': out += L"&lt;"; break;
       case L'>': out += L"&gt;"; break;
       case L'\r': out += L"&#13;"; break;
+      case L'"': out += L"&quot;"; break;
       default: out += c;
     }
   }
@@ -35,10 +36,33 @@ std::wstring Unescape(const std::wstring& text) {
     else if (entity == L"lt") out += L'<';
     else if (entity == L"gt") out += L'>';
     else if (entity == L"#13") out += L'\r';
+    else if (entity == L"quot") out += L'"';
     else throw DispatchError{DISP_E_EXCEPTION, L"The file appears to be corrupted."};
     i = end;
   }
   return out;
+}
+
+// The value of `name="..."` in a tag's text.
+std::wstring Attribute(const std::wstring& tag, const std::wstring& name, const std::wstring& fallback) {
+  size_t at = tag.find(L" " + name + L"=\"");
+  if (at == std::wstring::npos) return fallback;
+  size_t start = at + name.size() + 3;
+  return Unescape(tag.substr(start, tag.find(L'"', start) - start));
+}
+
+// Every <name ...>text</name>: its attributes' text and its content.
+std::vector<std::pair<std::wstring, std::wstring>> Elements(const std::wstring& xml, const std::wstring& name) {
+  std::vector<std::pair<std::wstring, std::wstring>> found;
+  const std::wstring open = L"<" + name + L" ", close = L"</" + name + L">";
+  for (size_t at = xml.find(open); at != std::wstring::npos; at = xml.find(open, at + 1)) {
+    size_t contentStart = xml.find(L'>', at);
+    size_t contentEnd = xml.find(close, at);
+    if (contentStart == std::wstring::npos || contentEnd == std::wstring::npos || contentEnd < contentStart)
+      throw DispatchError{DISP_E_EXCEPTION, L"The file appears to be corrupted."};
+    found.emplace_back(xml.substr(at, contentStart - at), Unescape(xml.substr(contentStart + 1, contentEnd - contentStart - 1)));
+  }
+  return found;
 }
 
 void WriteAll(const std::wstring& path, const std::string& bytes) {
@@ -83,12 +107,30 @@ DocContent ReadDocFile(const std::wstring& path) {
   size_t start = xml.find(L"<text>"), end = xml.find(L"</text>");
   if (xml.find(L"<nibdoc") == std::wstring::npos || start == std::wstring::npos || end == std::wstring::npos || end < start)
     throw DispatchError{DISP_E_EXCEPTION, L"Word experienced an error trying to open the file. (" + path + L")"};
-  return DocContent{Unescape(xml.substr(start + 6, end - start - 6))};
+  DocContent content;
+  content.text = Unescape(xml.substr(start + 6, end - start - 6));
+  if (size_t at = xml.find(L"<protection "); at != std::wstring::npos) {
+    std::wstring tag = xml.substr(at, xml.find(L"/>", at) - at);
+    content.protection = std::stol(Attribute(tag, L"type", L"-1"));
+    content.password = Attribute(tag, L"password", L"");
+  }
+  for (const auto& [attributes, text] : Elements(xml, L"revision"))
+    content.revisions.push_back(Revision{Attribute(attributes, L"author", L""), text});
+  for (const auto& [attributes, text] : Elements(xml, L"variable"))
+    content.variables.emplace_back(Attribute(attributes, L"name", L""), text);
+  return content;
 }
 
 void WriteDocFile(const std::wstring& path, const DocContent& content) {
-  WriteAll(path, ToUtf8(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>" + Escape(content.text) +
-                        L"</text></nibdoc>\n"));
+  std::wstring xml = L"<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>" + Escape(content.text) + L"</text>\n";
+  if (content.protection != -1)
+    xml += L"<protection type=\"" + std::to_wstring(content.protection) + L"\" password=\"" + Escape(content.password) +
+           L"\"/>\n";
+  for (const Revision& revision : content.revisions)
+    xml += L"<revision author=\"" + Escape(revision.author) + L"\">" + Escape(revision.text) + L"</revision>\n";
+  for (const auto& [name, value] : content.variables)
+    xml += L"<variable name=\"" + Escape(name) + L"\">" + Escape(value) + L"</variable>\n";
+  WriteAll(path, ToUtf8(xml + L"</nibdoc>\n"));
 }
 
 void WriteHtmlPage(const std::wstring& path, const DocContent& content) {

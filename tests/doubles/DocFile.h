@@ -1,15 +1,29 @@
 #pragma once
 // The doubles' own document format: readable XML that tests write as
 // fixtures and read back.
-//   <nibdoc><text>First paragraph&#13;Second</text></nibdoc>
+//   <nibdoc><text>First paragraph&#13;Second</text>
+//     <protection type="0" password="secret"/>
+//     <revision author="Zhang">Second</revision>
+//     <variable name="Title">Notice</variable></nibdoc>
 // Paragraphs are separated by a carriage return, as in Word's text.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace doubles {
 
+struct Revision {
+  std::wstring author;
+  std::wstring text;  // the text that was inserted
+};
+
 struct DocContent {
   std::wstring text;
+  long protection = -1;  // -1 none, 0 only revisions allowed
+  std::wstring password;
+  std::vector<Revision> revisions;
+  std::vector<std::pair<std::wstring, std::wstring>> variables;
 };
 
 // Throws DispatchError with Word's texts for a missing or unreadable file.

@@ -96,7 +96,10 @@ std::wstring Args::Describe() const {
 
 DynObject::DynObject(std::wstring typeName) : typeName_(std::move(typeName)) { ObjectCreated(); }
 
-DynObject::~DynObject() { ObjectDestroyed(); }
+DynObject::~DynObject() {
+  if (onRelease_) onRelease_();
+  ObjectDestroyed();
+}
 
 STDMETHODIMP_(ULONG) DynObject::Release() {
   LONG left = InterlockedDecrement(&references_);

@@ -69,6 +69,8 @@ class DynObject : public IDispatch {
                       EXCEPINFO* exception, UINT* argError) override;
 
   const std::wstring& TypeName() const { return typeName_; }
+  // Runs once when the object goes (a part letting go of its owner).
+  void SetOnRelease(std::function<void()> onRelease) { onRelease_ = std::move(onRelease); }
 
  protected:
   void Method(std::wstring name, std::vector<std::wstring> params, Getter call);
@@ -79,6 +81,7 @@ class DynObject : public IDispatch {
  private:
   std::wstring typeName_;
   std::vector<Member> members_;
+  std::function<void()> onRelease_;
   LONG references_ = 1;
 };
 

@@ -3,6 +3,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
@@ -20,6 +21,20 @@ class WordApplication;
 
 std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
+// A small object whose members are given by the one who makes it.
+class Part : public DynObject {
+ public:
+  explicit Part(const wchar_t* type) : DynObject(type) {}
+  using DynObject::Method;
+  using DynObject::Property;
+};
+
+// Returns `part` as a call's result, handing its first reference over.
+void Hand(VARIANT* result, Part* part) {
+  SetDispatch(result, part);
+  part->Release();
+}
+
 class WordDocument : public DynObject {
  public:
   WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved);
@@ -33,8 +48,18 @@ class WordDocument : public DynObject {
 
  private:
   void SaveTo(const std::wstring& path, long format);
+  void RequireOpen() const;
+  void ReplaceText(long start, long end, const std::wstring& text);
+  Part* NewRange(long start, long end);
+  Part* NewVariables();
+  Part* NewRevisions();
+  Part* NewWindow();
 
   WordApplication* app_;
+  long fieldShading_ = 1;
+  long zoom_ = 100;
+  bool showRevisions_ = true;
+  bool printRevisions_ = true;
   std::wstring path_, name_;
   DocContent content_;
   bool saved_;
@@ -153,6 +178,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   long displayAlerts_ = -1;
   long left_ = 0, top_ = 0, width_ = 800, height_ = 600;
   std::wstring userName_ = L"Word User";
+  std::wstring normalTemplate_;
   int untitled_ = 0;
 };
 
@@ -196,13 +222,179 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
     app_->CloseDocument(this);
   });
   Method(L"Activate", {}, [this](Args&, VARIANT*) {
-    if (!open_) Raise(L"This object model command is not available while the document is closed.");
+    RequireOpen();
     app_->DocumentActivated(this);
   });
+  Property(L"ProtectionType", [this](Args&, VARIANT* r) { SetLong(r, content_.protection); });
+  Method(L"Protect", {L"Type", L"NoReset", L"Password"}, [this](Args& args, VARIANT*) {
+    RequireOpen();
+    if (content_.protection != -1) Raise(L"This method or property is not available because the document is already protected.");
+    content_.protection = args.Long(0, 0);
+    content_.password = args.String(2, L"");
+  });
+  Method(L"Unprotect", {L"Password"}, [this](Args& args, VARIANT*) {
+    RequireOpen();
+    if (content_.protection == -1) return;
+    if (args.String(0, L"") != content_.password) Raise(L"The password is incorrect. Word cannot open the document.");
+    content_.protection = -1;
+  });
+  Property(L"ShowRevisions", [this](Args&, VARIANT* r) { SetBool(r, showRevisions_); },
+           [this](Args&, const VARIANT& v) { showRevisions_ = ValueBool(v); });
+  Property(L"PrintRevisions", [this](Args&, VARIANT* r) { SetBool(r, printRevisions_); },
+           [this](Args&, const VARIANT& v) { printRevisions_ = ValueBool(v); });
+  Method(L"AcceptAllRevisions", {}, [this](Args&, VARIANT*) {
+    RequireOpen();
+    if (content_.protection != -1) Raise(L"This method or property is not available because the document is protected.");
+    content_.revisions.clear();
+    saved_ = false;
+  });
+  Method(L"UndoClear", {}, [this](Args&, VARIANT*) { RequireOpen(); });
+  Method(L"Range", {L"Start", L"End"}, [this](Args& args, VARIANT* r) {
+    long size = static_cast<long>(content_.text.size());
+    long start = std::clamp(args.Long(0, 0), 0L, size), end = std::clamp(args.Long(1, size), start, size);
+    Hand(r, NewRange(start, end));
+  });
+  Property(L"Revisions", [this](Args&, VARIANT* r) { Hand(r, NewRevisions()); });
+  Property(L"Variables", [this](Args&, VARIANT* r) { Hand(r, NewVariables()); });
+  Property(L"ActiveWindow", [this](Args&, VARIANT* r) { Hand(r, NewWindow()); });
+}
+
+void WordDocument::RequireOpen() const {
+  if (!open_) Raise(L"This object model command is not available while the document is closed.");
+}
+
+void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
+  RequireOpen();
+  content_.text.replace(static_cast<size_t>(start), static_cast<size_t>(end - start), text);
+  // Under protection for revisions every edit becomes a revision by the user.
+  if (content_.protection == 0) content_.revisions.push_back(Revision{app_->UserName(), text});
+  saved_ = false;
+}
+
+Part* WordDocument::NewRange(long start, long end) {
+  auto* range = new Part(L"Range");
+  AddRef();  // the range keeps its document
+  auto bounds = std::make_shared<std::pair<long, long>>(start, end);
+  range->Property(L"Start", [bounds](Args&, VARIANT* r) { SetLong(r, bounds->first); });
+  range->Property(L"End", [bounds](Args&, VARIANT* r) { SetLong(r, bounds->second); });
+  range->Property(L"Text", [this, bounds](Args&, VARIANT* r) {
+                    SetString(r, content_.text.substr(static_cast<size_t>(bounds->first),
+                                                      static_cast<size_t>(bounds->second - bounds->first)));
+                  },
+                  [this, bounds](Args&, const VARIANT& v) {
+                    std::wstring text = ValueString(v);
+                    ReplaceText(bounds->first, bounds->second, text);
+                    bounds->second = bounds->first + static_cast<long>(text.size());
+                  });
+  range->Method(L"InsertAfter", {L"Text"}, [this, bounds](Args& args, VARIANT*) {
+    std::wstring text = args.String(0);
+    ReplaceText(bounds->second, bounds->second, text);
+    bounds->second += static_cast<long>(text.size());
+  });
+  range->SetOnRelease([this] { Release(); });
+  return range;
+}
+
+Part* WordDocument::NewRevisions() {
+  auto* revisions = new Part(L"Revisions");
+  std::vector<Revision> list = content_.revisions;
+  revisions->Property(L"Count", [list](Args&, VARIANT* r) { SetLong(r, static_cast<long>(list.size())); });
+  revisions->Method(L"Item", {L"Index"}, [list](Args& args, VARIANT* r) {
+    long index = args.Long(0);
+    if (index < 1 || index > static_cast<long>(list.size())) Raise(L"The requested member of the collection does not exist.");
+    auto* revision = new Part(L"Revision");
+    Revision item = list[static_cast<size_t>(index - 1)];
+    revision->Property(L"Author", [item](Args&, VARIANT* r) { SetString(r, item.author); });
+    revision->Property(L"Text", [item](Args&, VARIANT* r) { SetString(r, item.text); });
+    Hand(r, revision);
+  });
+  return revisions;
+}
+
+Part* WordDocument::NewVariables() {
+  auto* variables = new Part(L"Variables");
+  AddRef();
+  variables->SetOnRelease([this] { Release(); });
+  auto find = [this](const std::wstring& name) -> std::pair<std::wstring, std::wstring>* {
+    for (auto& variable : content_.variables)
+      if (_wcsicmp(variable.first.c_str(), name.c_str()) == 0) return &variable;
+    return nullptr;
+  };
+  auto variableObject = [this, find](const std::wstring& name) {
+    auto* variable = new Part(L"Variable");
+    AddRef();
+    variable->SetOnRelease([this] { Release(); });
+    variable->Property(L"Name", [name](Args&, VARIANT* r) { SetString(r, name); });
+    variable->Property(L"Value", [find, name](Args&, VARIANT* r) {
+                         auto* found = find(name);
+                         if (!found) Raise(L"Object has been deleted.");
+                         SetString(r, found->second);
+                       },
+                       [this, find, name](Args&, const VARIANT& v) {
+                         auto* found = find(name);
+                         if (!found) Raise(L"Object has been deleted.");
+                         found->second = ValueString(v);
+                         saved_ = false;
+                       });
+    return variable;
+  };
+  variables->Property(L"Count", [this](Args&, VARIANT* r) { SetLong(r, static_cast<long>(content_.variables.size())); });
+  variables->Method(L"Item", {L"Index"}, [this, find, variableObject](Args& args, VARIANT* r) {
+    std::wstring name;
+    const VARIANT* index = args.Raw(0);
+    if (!index) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
+    if (V_VT(index) == VT_BSTR || V_VT(index) == (VT_BSTR | VT_BYREF)) {
+      name = args.String(0);
+      if (!find(name)) Raise(L"The requested member of the collection does not exist.");
+    } else {
+      long index = args.Long(0);
+      if (index < 1 || index > static_cast<long>(content_.variables.size()))
+        Raise(L"The requested member of the collection does not exist.");
+      name = content_.variables[static_cast<size_t>(index - 1)].first;
+    }
+    Hand(r, variableObject(name));
+  });
+  variables->Method(L"Add", {L"Name", L"Value"}, [this, find, variableObject](Args& args, VARIANT* r) {
+    std::wstring name = args.String(0);
+    if (find(name)) Raise(L"This variable already exists.");
+    content_.variables.emplace_back(name, args.String(1));
+    saved_ = false;
+    Hand(r, variableObject(name));
+  });
+  return variables;
+}
+
+Part* WordDocument::NewWindow() {
+  auto* window = new Part(L"Window");
+  AddRef();
+  window->SetOnRelease([this] { Release(); });
+  auto newView = [this] {
+    auto* view = new Part(L"View");
+    AddRef();
+    view->SetOnRelease([this] { Release(); });
+    view->Property(L"FieldShading", [this](Args&, VARIANT* r) { SetLong(r, fieldShading_); },
+                   [this](Args&, const VARIANT& v) { fieldShading_ = ValueLong(v); });
+    view->Property(L"Zoom", [this](Args&, VARIANT* r) {
+      auto* zoom = new Part(L"Zoom");
+      AddRef();
+      zoom->SetOnRelease([this] { Release(); });
+      zoom->Property(L"Percentage", [this](Args&, VARIANT* r2) { SetLong(r2, zoom_); },
+                     [this](Args&, const VARIANT& v) { zoom_ = ValueLong(v); });
+      Hand(r, zoom);
+    });
+    return view;
+  };
+  window->Property(L"View", [newView](Args&, VARIANT* r) { Hand(r, newView()); });
+  window->Property(L"ActivePane", [newView](Args&, VARIANT* r) {
+    auto* pane = new Part(L"Pane");
+    pane->Property(L"View", [newView](Args&, VARIANT* r2) { Hand(r2, newView()); });
+    Hand(r, pane);
+  });
+  return window;
 }
 
 void WordDocument::SaveTo(const std::wstring& path, long format) {
-  if (!open_) Raise(L"This object model command is not available while the document is closed.");
+  RequireOpen();
   if (format == kFormatHtml)
     WriteHtmlPage(path, content_);
   else
@@ -238,6 +430,14 @@ WordApplication::WordApplication() : DynObject(L"Application") {
            });
   Property(L"UserName", [this](Args&, VARIANT* r) { SetString(r, userName_); },
            [this](Args&, const VARIANT& v) { userName_ = ValueString(v); });
+  Property(L"NormalTemplate", [this](Args&, VARIANT* r) {
+    auto* normal = new Part(L"Template");
+    std::wstring path = normalTemplate_;
+    normal->Property(L"FullName", [path](Args&, VARIANT* r2) { SetString(r2, path); });
+    normal->Property(L"Name", [path](Args&, VARIANT* r2) { SetString(r2, FileNameOf(path)); });
+    normal->Property(L"Saved", [](Args&, VARIANT* r2) { SetBool(r2, true); }, [](Args&, const VARIANT&) {});
+    Hand(r, normal);
+  });
   Method(L"CentimetersToPoints", {L"Centimeters"},
          [](Args& args, VARIANT* r) { SetDouble(r, args.Double(0) * 72.0 / 2.54); });
   Method(L"Activate", {}, [this](Args&, VARIANT*) {
@@ -254,6 +454,15 @@ WordApplication::WordApplication() : DynObject(L"Application") {
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   RegisterActiveObject(static_cast<IDispatch*>(this), kWordClass, ACTIVEOBJECT_WEAK, &rotCookie_);
+
+  // Word's global template: a real file, which the system backs up and restores.
+  wchar_t appData[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+  std::wstring folder = std::wstring(appData) + L"\\Microsoft\\Templates";
+  CreateDirectoryW((std::wstring(appData) + L"\\Microsoft").c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  normalTemplate_ = folder + L"\\Normal.dot";
+  if (GetFileAttributesW(normalTemplate_.c_str()) == INVALID_FILE_ATTRIBUTES) WriteDocFile(normalTemplate_, DocContent{});
 }
 
 WordApplication::~WordApplication() {

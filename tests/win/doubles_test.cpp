@@ -355,3 +355,103 @@ TEST_F(WordDouble, ExcelAndPowerPointSaveTheirHtml) {
 
 }  // namespace
 }  // namespace nib::test
+
+namespace nib::test {
+namespace {
+
+long LongOf(Variant& v) {
+  VARIANT number;
+  VariantInit(&number);
+  VariantChangeType(&number, v.Get(), 0, VT_I4);
+  return V_I4(&number);
+}
+
+TEST_F(WordDouble, ProtectionRevisionsVariablesAndViews) {
+  std::string fixture = Fixture("draft.doc", "Dear all,&#13;the meeting is on Monday.");
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  BStr user(Utf8ToWide("李四"));
+  Call(word.Get(), L"UserName", DISPATCH_PROPERTYPUT, {Text(user.Get())});
+  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
+  BStr path(AnsiToWide(fixture));
+  Variant opened = Call(ObjectOf(documentsValue).Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
+  ComPtr<IDispatch> document = ObjectOf(opened);
+  ASSERT_TRUE(document);
+
+  Variant none = Call(document.Get(), L"ProtectionType", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(none), -1);
+  BStr password(L"pw");
+  Call(document.Get(), L"Protect", DISPATCH_METHOD, {Long(0), Missing(), Text(password.Get())},
+       {L"Type", L"NoReset", L"Password"});
+  Variant protectedType = Call(document.Get(), L"ProtectionType", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(protectedType), 0);
+
+  // An edit under protection becomes a revision by the application's user.
+  Variant rangeValue = Call(document.Get(), L"Range", DISPATCH_METHOD, {Long(28), Long(34)});
+  ComPtr<IDispatch> range = ObjectOf(rangeValue);
+  Variant word6 = Call(range.Get(), L"Text", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(word6), L"Monday");
+  BStr tuesday(L"Tuesday");
+  Call(range.Get(), L"Text", DISPATCH_PROPERTYPUT, {Text(tuesday.Get())});
+  Variant revisionsValue = Call(document.Get(), L"Revisions", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> revisions = ObjectOf(revisionsValue);
+  Variant count = Call(revisions.Get(), L"Count", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(count), 1);
+  Variant firstValue = Call(revisions.Get(), L"Item", DISPATCH_METHOD, {Long(1)});
+  Variant author = Call(ObjectOf(firstValue).Get(), L"Author", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(author), Utf8ToWide("李四"));
+  EXPECT_THROW(Call(document.Get(), L"AcceptAllRevisions", DISPATCH_METHOD), CallError) << "not while protected";
+
+  BStr wrong(L"nope");
+  try {
+    Call(document.Get(), L"Unprotect", DISPATCH_METHOD, {Text(wrong.Get())});
+    ADD_FAILURE() << "a wrong password must fail";
+  } catch (const CallError& e) {
+    EXPECT_NE(e.text.find(L"password"), std::wstring::npos) << e.text;
+  }
+
+  // Variables, views, and the file that keeps them.
+  Variant variablesValue = Call(document.Get(), L"Variables", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> variables = ObjectOf(variablesValue);
+  BStr title(L"Title"), notice(Utf8ToWide("关于开会的通知"));
+  Call(variables.Get(), L"Add", DISPATCH_METHOD, {Text(title.Get()), Text(notice.Get())});
+  Variant itemValue = Call(variables.Get(), L"Item", DISPATCH_METHOD, {Text(title.Get())});
+  Variant value = Call(ObjectOf(itemValue).Get(), L"Value", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(value), Utf8ToWide("关于开会的通知"));
+  BStr other(L"Other");
+  EXPECT_THROW(Call(variables.Get(), L"Item", DISPATCH_METHOD, {Text(other.Get())}), CallError);
+
+  Variant windowValue = Call(document.Get(), L"ActiveWindow", DISPATCH_PROPERTYGET);
+  Variant viewValue = Call(ObjectOf(windowValue).Get(), L"View", DISPATCH_PROPERTYGET);
+  Call(ObjectOf(viewValue).Get(), L"FieldShading", DISPATCH_PROPERTYPUT, {Long(2)});
+  Variant shading = Call(ObjectOf(viewValue).Get(), L"FieldShading", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(shading), 2);
+  Variant paneValue = Call(ObjectOf(windowValue).Get(), L"ActivePane", DISPATCH_PROPERTYGET);
+  Variant paneView = Call(ObjectOf(paneValue).Get(), L"View", DISPATCH_PROPERTYGET);
+  Variant zoomValue = Call(ObjectOf(paneView).Get(), L"Zoom", DISPATCH_PROPERTYGET);
+  Call(ObjectOf(zoomValue).Get(), L"Percentage", DISPATCH_PROPERTYPUT, {Long(50)});
+  Variant percentage = Call(ObjectOf(zoomValue).Get(), L"Percentage", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(percentage), 50);
+
+  Call(document.Get(), L"Save", DISPATCH_METHOD);
+  std::string saved;
+  LoadTextFile(saved, fixture);
+  EXPECT_NE(saved.find("the meeting is on Tuesday."), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<protection type=\"0\" password=\"pw\"/>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<revision author=\"\xE6\x9D\x8E\xE5\x9B\x9B\">Tuesday</revision>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<variable name=\"Title\">"), std::string::npos) << saved;
+
+  Call(document.Get(), L"Unprotect", DISPATCH_METHOD, {Text(password.Get())});
+  Call(document.Get(), L"AcceptAllRevisions", DISPATCH_METHOD);
+  Variant afterValue = Call(document.Get(), L"Revisions", DISPATCH_PROPERTYGET);
+  Variant after = Call(ObjectOf(afterValue).Get(), L"Count", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(after), 0);
+
+  Variant normalValue = Call(word.Get(), L"NormalTemplate", DISPATCH_PROPERTYGET);
+  Variant normalPath = Call(ObjectOf(normalValue).Get(), L"FullName", DISPATCH_PROPERTYGET);
+  EXPECT_TRUE(FileExists(WideToAnsi(StringOf(normalPath)))) << "Normal.dot is a real file";
+  Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
+
+}  // namespace
+}  // namespace nib::test
