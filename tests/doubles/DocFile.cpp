@@ -65,6 +65,18 @@ std::vector<std::pair<std::wstring, std::wstring>> Elements(const std::wstring& 
   return found;
 }
 
+// Every <name .../>: the tag's text.
+std::vector<std::wstring> EmptyElements(const std::wstring& xml, const std::wstring& name) {
+  std::vector<std::wstring> found;
+  const std::wstring open = L"<" + name + L" ";
+  for (size_t at = xml.find(open); at != std::wstring::npos; at = xml.find(open, at + 1)) {
+    size_t end = xml.find(L"/>", at);
+    if (end == std::wstring::npos) throw DispatchError{DISP_E_EXCEPTION, L"The file appears to be corrupted."};
+    found.push_back(xml.substr(at, end - at));
+  }
+  return found;
+}
+
 void WriteAll(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw DispatchError{DISP_E_EXCEPTION, L"Word cannot save this file because it is already open elsewhere."};
@@ -118,6 +130,14 @@ DocContent ReadDocFile(const std::wstring& path) {
     content.revisions.push_back(Revision{Attribute(attributes, L"author", L""), text});
   for (const auto& [attributes, text] : Elements(xml, L"variable"))
     content.variables.emplace_back(Attribute(attributes, L"name", L""), text);
+  for (const std::wstring& tag : EmptyElements(xml, L"bookmark"))
+    content.bookmarks.push_back(Bookmark{Attribute(tag, L"name", L""), std::stol(Attribute(tag, L"start", L"0")),
+                                         std::stol(Attribute(tag, L"end", L"0"))});
+  for (const std::wstring& tag : EmptyElements(xml, L"field"))
+    content.fields.push_back(Field{Attribute(tag, L"code", L""), Attribute(tag, L"result", L"")});
+  for (const std::wstring& tag : EmptyElements(xml, L"formfield"))
+    content.formFields.push_back(
+        FormField{Attribute(tag, L"name", L""), Attribute(tag, L"result", L""), Attribute(tag, L"default", L"")});
   return content;
 }
 
@@ -130,6 +150,14 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
     xml += L"<revision author=\"" + Escape(revision.author) + L"\">" + Escape(revision.text) + L"</revision>\n";
   for (const auto& [name, value] : content.variables)
     xml += L"<variable name=\"" + Escape(name) + L"\">" + Escape(value) + L"</variable>\n";
+  for (const Bookmark& b : content.bookmarks)
+    xml += L"<bookmark name=\"" + Escape(b.name) + L"\" start=\"" + std::to_wstring(b.start) + L"\" end=\"" +
+           std::to_wstring(b.end) + L"\"/>\n";
+  for (const Field& f : content.fields)
+    xml += L"<field code=\"" + Escape(f.code) + L"\" result=\"" + Escape(f.result) + L"\"/>\n";
+  for (const FormField& f : content.formFields)
+    xml += L"<formfield name=\"" + Escape(f.name) + L"\" result=\"" + Escape(f.result) + L"\" default=\"" +
+           Escape(f.defaultText) + L"\"/>\n";
   WriteAll(path, ToUtf8(xml + L"</nibdoc>\n"));
 }
 

@@ -4,7 +4,10 @@
 //   <nibdoc><text>First paragraph&#13;Second</text>
 //     <protection type="0" password="secret"/>
 //     <revision author="Zhang">Second</revision>
-//     <variable name="Title">Notice</variable></nibdoc>
+//     <variable name="Title">Notice</variable>
+//     <bookmark name="Body" start="10" end="16"/>
+//     <field code=" DOCVARIABLE Title " result=""/>
+//     <formfield name="Number" result="" default=""/></nibdoc>
 // Paragraphs are separated by a carriage return, as in Word's text.
 
 #include <string>
@@ -18,12 +21,29 @@ struct Revision {
   std::wstring text;  // the text that was inserted
 };
 
+struct Bookmark {
+  std::wstring name;
+  long start = 0, end = 0;
+};
+
+struct Field {
+  std::wstring code;    // " DOCVARIABLE Title " and the like
+  std::wstring result;  // what the field shows
+};
+
+struct FormField {
+  std::wstring name, result, defaultText;
+};
+
 struct DocContent {
   std::wstring text;
   long protection = -1;  // -1 none, 0 only revisions allowed
   std::wstring password;
   std::vector<Revision> revisions;
   std::vector<std::pair<std::wstring, std::wstring>> variables;
+  std::vector<Bookmark> bookmarks;
+  std::vector<Field> fields;
+  std::vector<FormField> formFields;
 };
 
 // Throws DispatchError with Word's texts for a missing or unreadable file.

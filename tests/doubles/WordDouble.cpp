@@ -54,6 +54,12 @@ class WordDocument : public DynObject {
   Part* NewVariables();
   Part* NewRevisions();
   Part* NewWindow();
+  Part* NewBookmarks();
+  Part* NewFields();
+  Part* NewFormFields();
+  // A collection whose Item takes a 1-based index or, when `byName`, a name.
+  Part* NewCollection(const wchar_t* type, std::function<long()> count, std::function<long(const std::wstring&)> indexOf,
+                      std::function<Part*(long index)> item);
 
   WordApplication* app_;
   long fieldShading_ = 1;
@@ -257,6 +263,129 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"Revisions", [this](Args&, VARIANT* r) { Hand(r, NewRevisions()); });
   Property(L"Variables", [this](Args&, VARIANT* r) { Hand(r, NewVariables()); });
   Property(L"ActiveWindow", [this](Args&, VARIANT* r) { Hand(r, NewWindow()); });
+  Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
+  Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
+  Property(L"FormFields", [this](Args&, VARIANT* r) { Hand(r, NewFormFields()); });
+}
+
+Part* WordDocument::NewCollection(const wchar_t* type, std::function<long()> count,
+                                  std::function<long(const std::wstring&)> indexOf, std::function<Part*(long)> item) {
+  auto* collection = new Part(type);
+  AddRef();
+  collection->SetOnRelease([this] { Release(); });
+  collection->Property(L"Count", [count](Args&, VARIANT* r) { SetLong(r, count()); });
+  collection->Method(L"Item", {L"Index"}, [count, indexOf, item](Args& args, VARIANT* r) {
+    const VARIANT* index = args.Raw(0);
+    if (!index) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
+    bool byName = V_VT(index) == VT_BSTR || V_VT(index) == (VT_BSTR | VT_BYREF);
+    long position = byName && indexOf ? indexOf(args.String(0)) : byName ? 0 : args.Long(0);
+    if (position < 1 || position > count()) Raise(L"The requested member of the collection does not exist.");
+    Hand(r, item(position));
+  });
+  return collection;
+}
+
+Part* WordDocument::NewBookmarks() {
+  auto& list = content_.bookmarks;
+  return NewCollection(
+      L"Bookmarks", [&list] { return static_cast<long>(list.size()); },
+      [&list](const std::wstring& name) {
+        for (size_t i = 0; i < list.size(); ++i)
+          if (_wcsicmp(list[i].name.c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
+        return 0L;
+      },
+      [this](long index) {
+        auto* bookmark = new Part(L"Bookmark");
+        AddRef();
+        bookmark->SetOnRelease([this] { Release(); });
+        std::wstring name = content_.bookmarks[static_cast<size_t>(index - 1)].name;
+        auto current = [this, name]() -> Bookmark& {
+          for (Bookmark& b : content_.bookmarks)
+            if (b.name == name) return b;
+          Raise(L"Object has been deleted.");
+        };
+        bookmark->Property(L"Name", [name](Args&, VARIANT* r) { SetString(r, name); });
+        bookmark->Property(L"Start", [current](Args&, VARIANT* r) { SetLong(r, current().start); });
+        bookmark->Property(L"End", [current](Args&, VARIANT* r) { SetLong(r, current().end); });
+        bookmark->Property(L"Range", [this, current](Args&, VARIANT* r) { Hand(r, NewRange(current().start, current().end)); });
+        return bookmark;
+      });
+}
+
+Part* WordDocument::NewFields() {
+  auto& list = content_.fields;
+  return NewCollection(
+      L"Fields", [&list] { return static_cast<long>(list.size()); }, nullptr,
+      [this](long index) {
+        auto* field = new Part(L"Field");
+        AddRef();
+        field->SetOnRelease([this] { Release(); });
+        size_t i = static_cast<size_t>(index - 1);
+        field->Property(L"Code", [this, i](Args&, VARIANT* r) {
+          auto* code = new Part(L"Range");
+          std::wstring text = content_.fields[i].code;
+          code->Property(L"Text", [text](Args&, VARIANT* r2) { SetString(r2, text); });
+          Hand(r, code);
+        });
+        field->Property(L"Result", [this, i](Args&, VARIANT* r) {
+          auto* result = new Part(L"Range");
+          std::wstring text = content_.fields[i].result;
+          result->Property(L"Text", [text](Args&, VARIANT* r2) { SetString(r2, text); });
+          Hand(r, result);
+        });
+        // A DOCVARIABLE field shows its variable's value once updated.
+        field->Method(L"Update", {}, [this, i](Args&, VARIANT* r) {
+          Field& f = content_.fields[i];
+          std::wstring code = f.code;
+          size_t at = code.find(L"DOCVARIABLE");
+          if (at != std::wstring::npos) {
+            std::wstring name = code.substr(at + 11);
+            name.erase(0, name.find_first_not_of(L" \""));
+            name.erase(name.find_last_not_of(L" \"") + 1);
+            f.result.clear();
+            for (const auto& [variable, value] : content_.variables)
+              if (_wcsicmp(variable.c_str(), name.c_str()) == 0) f.result = value;
+            saved_ = false;
+          }
+          SetBool(r, true);
+        });
+        return field;
+      });
+}
+
+Part* WordDocument::NewFormFields() {
+  auto& list = content_.formFields;
+  return NewCollection(
+      L"FormFields", [&list] { return static_cast<long>(list.size()); },
+      [&list](const std::wstring& name) {
+        for (size_t i = 0; i < list.size(); ++i)
+          if (_wcsicmp(list[i].name.c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
+        return 0L;
+      },
+      [this](long index) {
+        auto* formField = new Part(L"FormField");
+        AddRef();
+        formField->SetOnRelease([this] { Release(); });
+        size_t i = static_cast<size_t>(index - 1);
+        formField->Property(L"Name", [this, i](Args&, VARIANT* r) { SetString(r, content_.formFields[i].name); });
+        formField->Property(L"Result", [this, i](Args&, VARIANT* r) { SetString(r, content_.formFields[i].result); },
+                            [this, i](Args&, const VARIANT& v) {
+                              content_.formFields[i].result = ValueString(v);
+                              saved_ = false;
+                            });
+        formField->Property(L"TextInput", [this, i](Args&, VARIANT* r) {
+          auto* input = new Part(L"TextInput");
+          AddRef();
+          input->SetOnRelease([this] { Release(); });
+          input->Property(L"Default", [this, i](Args&, VARIANT* r2) { SetString(r2, content_.formFields[i].defaultText); },
+                          [this, i](Args&, const VARIANT& v) {
+                            content_.formFields[i].defaultText = ValueString(v);
+                            saved_ = false;
+                          });
+          Hand(r, input);
+        });
+        return formField;
+      });
 }
 
 void WordDocument::RequireOpen() const {
@@ -266,6 +395,13 @@ void WordDocument::RequireOpen() const {
 void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
   RequireOpen();
   content_.text.replace(static_cast<size_t>(start), static_cast<size_t>(end - start), text);
+  // Bookmarks move with the text around them.
+  long delta = static_cast<long>(text.size()) - (end - start);
+  auto moved = [&](long position) { return position >= end ? position + delta : position > start ? start : position; };
+  for (Bookmark& bookmark : content_.bookmarks) {
+    bookmark.start = moved(bookmark.start);
+    bookmark.end = std::max(bookmark.start, bookmark.end >= end ? bookmark.end + delta : bookmark.end);
+  }
   // Under protection for revisions every edit becomes a revision by the user.
   if (content_.protection == 0) content_.revisions.push_back(Revision{app_->UserName(), text});
   saved_ = false;

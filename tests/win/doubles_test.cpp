@@ -455,3 +455,70 @@ TEST_F(WordDouble, ProtectionRevisionsVariablesAndViews) {
 
 }  // namespace
 }  // namespace nib::test
+
+namespace nib::test {
+namespace {
+
+TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
+  std::string path = work + "\\template.doc";
+  std::ofstream(path, std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>Head|Body|Tail</text>\n"
+         "<bookmark name=\"\xE6\xAD\xA3\xE6\x96\x87\xE5\x86\x85\xE5\xAE\xB9" "B\" start=\"5\" end=\"5\"/>\n"
+         "<bookmark name=\"Tail\" start=\"10\" end=\"14\"/>\n"
+         "<variable name=\"Title\">Notice</variable>\n"
+         "<field code=\" DOCVARIABLE Title \" result=\"\"/>\n"
+         "<formfield name=\"Number\" result=\"\" default=\"\"/>\n</nibdoc>\n";
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
+  BStr file(AnsiToWide(path));
+  Variant opened = Call(ObjectOf(documentsValue).Get(), L"Open", DISPATCH_METHOD, {Text(file.Get())});
+  ComPtr<IDispatch> document = ObjectOf(opened);
+  ASSERT_TRUE(document);
+
+  Variant bookmarksValue = Call(document.Get(), L"Bookmarks", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> bookmarks = ObjectOf(bookmarksValue);
+  Variant count = Call(bookmarks.Get(), L"Count", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(count), 2);
+  BStr bodyName(Utf8ToWide("正文内容B"));
+  Variant body = Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Text(bodyName.Get())});
+  Variant bodyStart = Call(ObjectOf(body).Get(), L"Start", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(bodyStart), 5);
+  Variant tail = Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Long(2)});
+  Variant tailRange = Call(ObjectOf(tail).Get(), L"Range", DISPATCH_PROPERTYGET);
+  Variant tailText = Call(ObjectOf(tailRange).Get(), L"Text", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(tailText), L"Tail");
+  BStr missing(L"Nowhere");
+  EXPECT_THROW(Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Text(missing.Get())}), CallError);
+
+  // Inserting before a bookmark moves it along.
+  Variant head = Call(document.Get(), L"Range", DISPATCH_METHOD, {Long(0), Long(4)});
+  BStr longer(L"Header");
+  Call(ObjectOf(head).Get(), L"Text", DISPATCH_PROPERTYPUT, {Text(longer.Get())});
+  Variant tailStart = Call(ObjectOf(tail).Get(), L"Start", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(tailStart), 12);
+
+  Variant fieldsValue = Call(document.Get(), L"Fields", DISPATCH_PROPERTYGET);
+  Variant field = Call(ObjectOf(fieldsValue).Get(), L"Item", DISPATCH_METHOD, {Long(1)});
+  Call(ObjectOf(field).Get(), L"Update", DISPATCH_METHOD);
+  Variant resultRange = Call(ObjectOf(field).Get(), L"Result", DISPATCH_PROPERTYGET);
+  Variant shown = Call(ObjectOf(resultRange).Get(), L"Text", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(shown), L"Notice") << "a DOCVARIABLE field shows its variable after Update";
+
+  Variant formFieldsValue = Call(document.Get(), L"FormFields", DISPATCH_PROPERTYGET);
+  BStr number(L"Number"), value(L"2026-12");
+  Variant formField = Call(ObjectOf(formFieldsValue).Get(), L"Item", DISPATCH_METHOD, {Text(number.Get())});
+  Call(ObjectOf(formField).Get(), L"Result", DISPATCH_PROPERTYPUT, {Text(value.Get())});
+  Variant input = Call(ObjectOf(formField).Get(), L"TextInput", DISPATCH_PROPERTYGET);
+  Call(ObjectOf(input).Get(), L"Default", DISPATCH_PROPERTYPUT, {Text(value.Get())});
+  Call(document.Get(), L"Save", DISPATCH_METHOD);
+  std::string saved;
+  LoadTextFile(saved, path);
+  EXPECT_NE(saved.find("<formfield name=\"Number\" result=\"2026-12\" default=\"2026-12\"/>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<field code=\" DOCVARIABLE Title \" result=\"Notice\"/>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<bookmark name=\"Tail\" start=\"12\" end=\"16\"/>"), std::string::npos) << saved;
+  Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
+
+}  // namespace
+}  // namespace nib::test
