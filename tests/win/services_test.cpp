@@ -115,6 +115,28 @@ TEST_F(Services, FilesAndTrees) {
   EXPECT_FALSE(FileExists(work + "\\other.htm")) << "no .files folder: only the file";
 }
 
+TEST_F(Services, StreamToByteArrayTakesTheWholeStream) {
+  IStream* stream = nullptr;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+  const char raw[] = "\xCD\xA8\xD6\xAA\0binary";
+  const std::string body(raw, sizeof raw - 1);
+  stream->Write(body.data(), static_cast<ULONG>(body.size()), nullptr);  // the position is now at the end
+  VARIANT bytes;
+  StreamToByteArray(stream, &bytes);
+  ASSERT_EQ(V_VT(&bytes), VT_ARRAY | VT_UI1);
+  LONG lower = -1, upper = -1;
+  SafeArrayGetLBound(V_ARRAY(&bytes), 1, &lower);
+  SafeArrayGetUBound(V_ARRAY(&bytes), 1, &upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(upper, static_cast<LONG>(body.size()) - 1);
+  void* data = nullptr;
+  SafeArrayAccessData(V_ARRAY(&bytes), &data);
+  EXPECT_EQ(std::string(static_cast<const char*>(data), body.size()), body) << "read from position 0, bytes as they are";
+  SafeArrayUnaccessData(V_ARRAY(&bytes));
+  VariantClear(&bytes);
+  stream->Release();
+}
+
 TEST_F(Services, CleanupWaitsForFilesInUse) {
   TTmpFilesMgr manager;
   std::string held = work + "\\held.doc", free = work + "\\FREE.doc", never = work + "\\never.doc";
