@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "Control.h"
 #include "DocFile.h"
 #include "DynDispatch.h"
 
@@ -263,6 +264,12 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"Revisions", [this](Args&, VARIANT* r) { Hand(r, NewRevisions()); });
   Property(L"Variables", [this](Args&, VARIANT* r) { Hand(r, NewVariables()); });
   Property(L"ActiveWindow", [this](Args&, VARIANT* r) { Hand(r, NewWindow()); });
+  // Printing is recorded in the call log: the arguments, and what would print.
+  Method(L"PrintOut", {L"Background", L"Append", L"Range", L"OutputFileName", L"From", L"To", L"Item", L"Copies"},
+         [this](Args&, VARIANT*) {
+           RequireOpen();
+           LogCall(L"Document", L"PrintOut.text", content_.text, L"printed");
+         });
   Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
   Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
   Property(L"FormFields", [this](Args&, VARIANT* r) { Hand(r, NewFormFields()); });
@@ -580,6 +587,10 @@ WordApplication::WordApplication() : DynObject(L"Application") {
     if (window_) SetForegroundWindow(window_);
   });
   Method(L"Quit", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args&, VARIANT*) { Quit(); });
+  // Runs a macro: the double knows none, so every run is recorded and fails as Word's would.
+  Method(L"Run", {L"MacroName"}, [](Args& args, VARIANT*) {
+    Raise(L"Unable to run the specified macro (" + args.String(0) + L").");
+  });
 
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = WindowProc;

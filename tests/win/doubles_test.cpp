@@ -522,3 +522,47 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
 
 }  // namespace
 }  // namespace nib::test
+
+namespace nib::test {
+namespace {
+
+TEST_F(WordDouble, ACrashedDoubleIsAFailedCallNotAHang) {
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  Call(word.Get(), L"Visible", DISPATCH_PROPERTYGET);
+  DWORD pid = 0;
+  for (HWND w = FindWindowW(L"OpusApp", nullptr); w && !pid; w = FindWindowExW(nullptr, w, L"OpusApp", nullptr))
+    GetWindowThreadProcessId(w, &pid);
+  ASSERT_NE(pid, 0u);
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+  ASSERT_NE(process, nullptr);
+  TerminateProcess(process, 3);
+  WaitForSingleObject(process, 5000);
+  CloseHandle(process);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(Call(word.Get(), L"Visible", DISPATCH_PROPERTYGET), CallError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << "the call came back";
+}
+
+TEST_F(WordDouble, PrintOutIsRecordedAndMacrosFail) {
+  std::string fixture = Fixture("print.doc", "to be printed");
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
+  BStr path(AnsiToWide(fixture));
+  Variant opened = Call(ObjectOf(documentsValue).Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
+  VARIANT no;
+  V_VT(&no) = VT_BOOL;
+  V_BOOL(&no) = VARIANT_FALSE;
+  Call(ObjectOf(opened).Get(), L"PrintOut", DISPATCH_METHOD, {no}, {L"Background"});
+  std::string log;
+  LoadTextFile(log, "c:\\doubles\\calls.log");
+  EXPECT_NE(log.find("Document.PrintOut\tFalse"), std::string::npos) << "the arguments are recorded";
+  EXPECT_NE(log.find("Document.PrintOut.text\tto be printed"), std::string::npos) << "and what would print";
+  BStr macro(L"InsertFileMacro");
+  EXPECT_THROW(Call(word.Get(), L"Run", DISPATCH_METHOD, {Text(macro.Get())}), CallError);
+  Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
+
+}  // namespace
+}  // namespace nib::test
