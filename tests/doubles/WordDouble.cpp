@@ -55,6 +55,8 @@ class WordDocument : public DynObject {
   Part* NewVariables();
   Part* NewRevisions();
   Part* NewWindow();
+  // A part of this document: it keeps the document alive while a client holds it.
+  Part* NewPart(const wchar_t* type);
   Part* NewBookmarks();
   Part* NewFields();
   Part* NewFormFields();
@@ -275,11 +277,24 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"FormFields", [this](Args&, VARIANT* r) { Hand(r, NewFormFields()); });
 }
 
+Part* WordDocument::NewPart(const wchar_t* type) {
+  auto* part = new Part(type);
+  AddRef();
+  part->SetOnRelease([this] { Release(); });
+  return part;
+}
+
+// The 1-based position of the entry called `name` (case ignored); 0 when none.
+template <class List>
+long PositionByName(const List& list, const std::wstring& name) {
+  for (size_t i = 0; i < list.size(); ++i)
+    if (_wcsicmp(list[i].name.c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
+  return 0;
+}
+
 Part* WordDocument::NewCollection(const wchar_t* type, std::function<long()> count,
                                   std::function<long(const std::wstring&)> indexOf, std::function<Part*(long)> item) {
-  auto* collection = new Part(type);
-  AddRef();
-  collection->SetOnRelease([this] { Release(); });
+  auto* collection = NewPart(type);
   collection->Property(L"Count", [count](Args&, VARIANT* r) { SetLong(r, count()); });
   collection->Method(L"Item", {L"Index"}, [count, indexOf, item](Args& args, VARIANT* r) {
     const VARIANT* index = args.Raw(0);
@@ -296,15 +311,9 @@ Part* WordDocument::NewBookmarks() {
   auto& list = content_.bookmarks;
   return NewCollection(
       L"Bookmarks", [&list] { return static_cast<long>(list.size()); },
-      [&list](const std::wstring& name) {
-        for (size_t i = 0; i < list.size(); ++i)
-          if (_wcsicmp(list[i].name.c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
-        return 0L;
-      },
+      [&list](const std::wstring& name) { return PositionByName(list, name); },
       [this](long index) {
-        auto* bookmark = new Part(L"Bookmark");
-        AddRef();
-        bookmark->SetOnRelease([this] { Release(); });
+        auto* bookmark = NewPart(L"Bookmark");
         std::wstring name = content_.bookmarks[static_cast<size_t>(index - 1)].name;
         auto current = [this, name]() -> Bookmark& {
           for (Bookmark& b : content_.bookmarks)
@@ -324,9 +333,7 @@ Part* WordDocument::NewFields() {
   return NewCollection(
       L"Fields", [&list] { return static_cast<long>(list.size()); }, nullptr,
       [this](long index) {
-        auto* field = new Part(L"Field");
-        AddRef();
-        field->SetOnRelease([this] { Release(); });
+        auto* field = NewPart(L"Field");
         size_t i = static_cast<size_t>(index - 1);
         field->Property(L"Code", [this, i](Args&, VARIANT* r) {
           auto* code = new Part(L"Range");
@@ -364,15 +371,9 @@ Part* WordDocument::NewFormFields() {
   auto& list = content_.formFields;
   return NewCollection(
       L"FormFields", [&list] { return static_cast<long>(list.size()); },
-      [&list](const std::wstring& name) {
-        for (size_t i = 0; i < list.size(); ++i)
-          if (_wcsicmp(list[i].name.c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
-        return 0L;
-      },
+      [&list](const std::wstring& name) { return PositionByName(list, name); },
       [this](long index) {
-        auto* formField = new Part(L"FormField");
-        AddRef();
-        formField->SetOnRelease([this] { Release(); });
+        auto* formField = NewPart(L"FormField");
         size_t i = static_cast<size_t>(index - 1);
         formField->Property(L"Name", [this, i](Args&, VARIANT* r) { SetString(r, content_.formFields[i].name); });
         formField->Property(L"Result", [this, i](Args&, VARIANT* r) { SetString(r, content_.formFields[i].result); },
@@ -381,9 +382,7 @@ Part* WordDocument::NewFormFields() {
                               saved_ = false;
                             });
         formField->Property(L"TextInput", [this, i](Args&, VARIANT* r) {
-          auto* input = new Part(L"TextInput");
-          AddRef();
-          input->SetOnRelease([this] { Release(); });
+          auto* input = NewPart(L"TextInput");
           input->Property(L"Default", [this, i](Args&, VARIANT* r2) { SetString(r2, content_.formFields[i].defaultText); },
                           [this, i](Args&, const VARIANT& v) {
                             content_.formFields[i].defaultText = ValueString(v);
@@ -415,8 +414,7 @@ void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
 }
 
 Part* WordDocument::NewRange(long start, long end) {
-  auto* range = new Part(L"Range");
-  AddRef();  // the range keeps its document
+  auto* range = NewPart(L"Range");
   auto bounds = std::make_shared<std::pair<long, long>>(start, end);
   range->Property(L"Start", [bounds](Args&, VARIANT* r) { SetLong(r, bounds->first); });
   range->Property(L"End", [bounds](Args&, VARIANT* r) { SetLong(r, bounds->second); });
@@ -434,7 +432,6 @@ Part* WordDocument::NewRange(long start, long end) {
     ReplaceText(bounds->second, bounds->second, text);
     bounds->second += static_cast<long>(text.size());
   });
-  range->SetOnRelease([this] { Release(); });
   return range;
 }
 
@@ -455,18 +452,14 @@ Part* WordDocument::NewRevisions() {
 }
 
 Part* WordDocument::NewVariables() {
-  auto* variables = new Part(L"Variables");
-  AddRef();
-  variables->SetOnRelease([this] { Release(); });
+  auto* variables = NewPart(L"Variables");
   auto find = [this](const std::wstring& name) -> std::pair<std::wstring, std::wstring>* {
     for (auto& variable : content_.variables)
       if (_wcsicmp(variable.first.c_str(), name.c_str()) == 0) return &variable;
     return nullptr;
   };
   auto variableObject = [this, find](const std::wstring& name) {
-    auto* variable = new Part(L"Variable");
-    AddRef();
-    variable->SetOnRelease([this] { Release(); });
+    auto* variable = NewPart(L"Variable");
     variable->Property(L"Name", [name](Args&, VARIANT* r) { SetString(r, name); });
     variable->Property(L"Value", [find, name](Args&, VARIANT* r) {
                          auto* found = find(name);
@@ -508,19 +501,13 @@ Part* WordDocument::NewVariables() {
 }
 
 Part* WordDocument::NewWindow() {
-  auto* window = new Part(L"Window");
-  AddRef();
-  window->SetOnRelease([this] { Release(); });
+  auto* window = NewPart(L"Window");
   auto newView = [this] {
-    auto* view = new Part(L"View");
-    AddRef();
-    view->SetOnRelease([this] { Release(); });
+    auto* view = NewPart(L"View");
     view->Property(L"FieldShading", [this](Args&, VARIANT* r) { SetLong(r, fieldShading_); },
                    [this](Args&, const VARIANT& v) { fieldShading_ = ValueLong(v); });
     view->Property(L"Zoom", [this](Args&, VARIANT* r) {
-      auto* zoom = new Part(L"Zoom");
-      AddRef();
-      zoom->SetOnRelease([this] { Release(); });
+      auto* zoom = NewPart(L"Zoom");
       zoom->Property(L"Percentage", [this](Args&, VARIANT* r2) { SetLong(r2, zoom_); },
                      [this](Args&, const VARIANT& v) { zoom_ = ValueLong(v); });
       Hand(r, zoom);

@@ -151,6 +151,13 @@ class WordDouble : public ComApartment {
                                           << "</text></nibdoc>\n";
     return path;
   }
+  // Documents.Open of a file, as the driver opens the working copy.
+  ComPtr<IDispatch> Open(IDispatch* word, const std::string& file) {
+    Variant documents = Call(word, L"Documents", DISPATCH_PROPERTYGET);
+    BStr path(AnsiToWide(file));
+    Variant opened = Call(ObjectOf(documents).Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
+    return ObjectOf(opened);
+  }
   std::string work;
 };
 
@@ -313,11 +320,6 @@ TEST_F(WordDouble, DocumentsEventsAndFiles) {
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
 }
 
-}  // namespace
-}  // namespace nib::test
-
-namespace nib::test {
-namespace {
 
 constexpr CLSID kExcel = {0x00024500, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr CLSID kPowerPoint = {0x91493441, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}};
@@ -353,11 +355,6 @@ TEST_F(WordDouble, ExcelAndPowerPointSaveTheirHtml) {
   }
 }
 
-}  // namespace
-}  // namespace nib::test
-
-namespace nib::test {
-namespace {
 
 long LongOf(Variant& v) {
   VARIANT number;
@@ -372,10 +369,7 @@ TEST_F(WordDouble, ProtectionRevisionsVariablesAndViews) {
   ASSERT_TRUE(word);
   BStr user(Utf8ToWide("李四"));
   Call(word.Get(), L"UserName", DISPATCH_PROPERTYPUT, {Text(user.Get())});
-  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
-  BStr path(AnsiToWide(fixture));
-  Variant opened = Call(ObjectOf(documentsValue).Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
-  ComPtr<IDispatch> document = ObjectOf(opened);
+  ComPtr<IDispatch> document = Open(word.Get(), fixture);
   ASSERT_TRUE(document);
 
   Variant none = Call(document.Get(), L"ProtectionType", DISPATCH_PROPERTYGET);
@@ -453,11 +447,6 @@ TEST_F(WordDouble, ProtectionRevisionsVariablesAndViews) {
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
 }
 
-}  // namespace
-}  // namespace nib::test
-
-namespace nib::test {
-namespace {
 
 TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
   std::string path = work + "\\template.doc";
@@ -470,10 +459,7 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
          "<formfield name=\"Number\" result=\"\" default=\"\"/>\n</nibdoc>\n";
   ComPtr<IDispatch> word = StartWord();
   ASSERT_TRUE(word);
-  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
-  BStr file(AnsiToWide(path));
-  Variant opened = Call(ObjectOf(documentsValue).Get(), L"Open", DISPATCH_METHOD, {Text(file.Get())});
-  ComPtr<IDispatch> document = ObjectOf(opened);
+  ComPtr<IDispatch> document = Open(word.Get(), path);
   ASSERT_TRUE(document);
 
   Variant bookmarksValue = Call(document.Get(), L"Bookmarks", DISPATCH_PROPERTYGET);
@@ -520,11 +506,6 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
 }
 
-}  // namespace
-}  // namespace nib::test
-
-namespace nib::test {
-namespace {
 
 TEST_F(WordDouble, ACrashedDoubleIsAFailedCallNotAHang) {
   ComPtr<IDispatch> word = StartWord();
@@ -548,13 +529,12 @@ TEST_F(WordDouble, PrintOutIsRecordedAndMacrosFail) {
   std::string fixture = Fixture("print.doc", "to be printed");
   ComPtr<IDispatch> word = StartWord();
   ASSERT_TRUE(word);
-  Variant documentsValue = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
-  BStr path(AnsiToWide(fixture));
-  Variant opened = Call(ObjectOf(documentsValue).Get(), L"Open", DISPATCH_METHOD, {Text(path.Get())});
+  ComPtr<IDispatch> document = Open(word.Get(), fixture);
+  ASSERT_TRUE(document);
   VARIANT no;
   V_VT(&no) = VT_BOOL;
   V_BOOL(&no) = VARIANT_FALSE;
-  Call(ObjectOf(opened).Get(), L"PrintOut", DISPATCH_METHOD, {no}, {L"Background"});
+  Call(document.Get(), L"PrintOut", DISPATCH_METHOD, {no}, {L"Background"});
   std::string log;
   LoadTextFile(log, "c:\\doubles\\calls.log");
   EXPECT_NE(log.find("Document.PrintOut\tFalse"), std::string::npos) << "the arguments are recorded";
