@@ -40,6 +40,8 @@ class WordDocument : public DynObject {
  public:
   WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved);
   const std::wstring& Name() const { return name_; }
+  const DocContent& Content() const { return content_; }
+  Part* NewRange(long start, long end);
   bool IsOpen() const { return open_; }
   // After this the document no longer reaches its Application.
   void MarkClosed() {
@@ -51,7 +53,6 @@ class WordDocument : public DynObject {
   void SaveTo(const std::wstring& path, long format);
   void RequireOpen() const;
   void ReplaceText(long start, long end, const std::wstring& text);
-  Part* NewRange(long start, long end);
   Part* NewVariables();
   Part* NewRevisions();
   Part* NewWindow();
@@ -174,11 +175,13 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   WordDocument* AddDocument();
   void UpdateWindow();
   void Quit();
+  Part* NewSelection();
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   EventPoint events_{this};
   std::vector<WordDocument*> documents_;  // open documents, each holding one reference
   WordDocument* active_ = nullptr;
+  long selectionStart_ = 0, selectionEnd_ = 0;  // in the active document
   DynObject* documentsObject_ = nullptr;
   HWND window_ = nullptr;
   DWORD rotCookie_ = 0;
@@ -568,6 +571,7 @@ WordApplication::WordApplication() : DynObject(L"Application") {
     normal->Property(L"Saved", [](Args&, VARIANT* r2) { SetBool(r2, true); }, [](Args&, const VARIANT&) {});
     Hand(r, normal);
   });
+  Property(L"Selection", [this](Args&, VARIANT* r) { Hand(r, NewSelection()); });
   Method(L"CentimetersToPoints", {L"Centimeters"},
          [](Args& args, VARIANT* r) { SetDouble(r, args.Double(0) * 72.0 / 2.54); });
   Method(L"Activate", {}, [this](Args&, VARIANT*) {
@@ -641,7 +645,67 @@ bool WordApplication::CloseDocument(WordDocument* document) {
   return true;
 }
 
+Part* WordApplication::NewSelection() {
+  if (!active_) Raise(L"This command is not available because no document is open.");
+  auto* selection = new Part(L"Selection");
+  AddRef();
+  selection->SetOnRelease([this] { Release(); });
+  auto length = [this] { return active_ ? static_cast<long>(active_->Content().text.size()) : 0L; };
+  selection->Property(L"Start", [this](Args&, VARIANT* r) { SetLong(r, selectionStart_); },
+                      [this, length](Args&, const VARIANT& v) {
+                        selectionStart_ = std::clamp(ValueLong(v), 0L, length());
+                        selectionEnd_ = std::max(selectionEnd_, selectionStart_);
+                      });
+  selection->Property(L"End", [this](Args&, VARIANT* r) { SetLong(r, selectionEnd_); },
+                      [this, length](Args&, const VARIANT& v) {
+                        selectionEnd_ = std::clamp(ValueLong(v), selectionStart_, length());
+                      });
+  // GoTo What = -1 (a bookmark) with its Name: the selection becomes the bookmark's range.
+  selection->Method(L"GoTo", {L"What", L"Which", L"Count", L"Name"}, [this](Args& args, VARIANT* r) {
+    if (!active_) Raise(L"This command is not available because no document is open.");
+    if (args.Long(0, 1) != -1) Raise(L"The double only goes to bookmarks.");
+    std::wstring name = args.String(3);
+    for (const Bookmark& bookmark : active_->Content().bookmarks) {
+      if (_wcsicmp(bookmark.name.c_str(), name.c_str()) != 0) continue;
+      selectionStart_ = bookmark.start;
+      selectionEnd_ = bookmark.end;
+      Hand(r, active_->NewRange(selectionStart_, selectionEnd_));
+      return;
+    }
+    Raise(L"The requested member of the collection does not exist.");
+  });
+  // MoveRight(Unit, Count, Extend): Extend = 1 widens the selection, otherwise it collapses and moves.
+  selection->Method(L"MoveRight", {L"Unit", L"Count", L"Extend"}, [this, length](Args& args, VARIANT* r) {
+    long count = args.Long(1, 1);
+    if (args.Long(2, 0) == 1) {
+      selectionEnd_ = std::clamp(selectionEnd_ + count, selectionStart_, length());
+    } else {
+      selectionStart_ = selectionEnd_ = std::clamp(selectionEnd_ + count, 0L, length());
+    }
+    SetLong(r, count);
+  });
+  // HomeKey(Unit, Extend): unit 6 is the whole story, anything else the paragraph.
+  selection->Method(L"HomeKey", {L"Unit", L"Extend"}, [this](Args& args, VARIANT* r) {
+    long home = 0;
+    if (args.Long(0, 5) != 6 && active_) {
+      const std::wstring& text = active_->Content().text;
+      size_t mark = selectionStart_ > 0 ? text.rfind(L'\r', static_cast<size_t>(selectionStart_ - 1)) : std::wstring::npos;
+      home = mark == std::wstring::npos ? 0 : static_cast<long>(mark + 1);
+    }
+    long moved = selectionStart_ - home;
+    selectionStart_ = home;
+    if (args.Long(1, 0) != 1) selectionEnd_ = home;
+    SetLong(r, moved);
+  });
+  selection->Property(L"Range", [this](Args&, VARIANT* r) {
+    if (!active_) Raise(L"This command is not available because no document is open.");
+    Hand(r, active_->NewRange(selectionStart_, selectionEnd_));
+  });
+  return selection;
+}
+
 void WordApplication::DocumentActivated(WordDocument* document) {
+  if (active_ != document) selectionStart_ = selectionEnd_ = 0;
   active_ = document;
   UpdateWindow();
 }

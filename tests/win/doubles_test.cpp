@@ -477,6 +477,24 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
   BStr missing(L"Nowhere");
   EXPECT_THROW(Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Text(missing.Get())}), CallError);
 
+  // The selection goes to a bookmark, moves right, and goes home.
+  Variant selectionValue = Call(word.Get(), L"Selection", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> selection = ObjectOf(selectionValue);
+  BStr tailName(L"Tail");
+  Call(selection.Get(), L"GoTo", DISPATCH_METHOD, {Long(-1), Text(tailName.Get())}, {L"What", L"Name"});
+  Variant selectionStart = Call(selection.Get(), L"Start", DISPATCH_PROPERTYGET);
+  Variant selectionEnd = Call(selection.Get(), L"End", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(selectionStart), 10);
+  EXPECT_EQ(LongOf(selectionEnd), 14);
+  Call(selection.Get(), L"HomeKey", DISPATCH_METHOD, {Long(6)});
+  Call(selection.Get(), L"MoveRight", DISPATCH_METHOD, {Long(1), Long(4), Long(1)}, {L"Unit", L"Count", L"Extend"});
+  Variant selectedRange = Call(selection.Get(), L"Range", DISPATCH_PROPERTYGET);
+  Variant selectedText = Call(ObjectOf(selectedRange).Get(), L"Text", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(selectedText), L"Head");
+  BStr nowhere(L"Nowhere");
+  EXPECT_THROW(Call(selection.Get(), L"GoTo", DISPATCH_METHOD, {Long(-1), Text(nowhere.Get())}, {L"What", L"Name"}),
+               CallError);
+
   // Inserting before a bookmark moves it along.
   Variant head = Call(document.Get(), L"Range", DISPATCH_METHOD, {Long(0), Long(4)});
   BStr longer(L"Header");
