@@ -138,6 +138,19 @@ DocContent ReadDocFile(const std::wstring& path) {
   for (const std::wstring& tag : EmptyElements(xml, L"formfield"))
     content.formFields.push_back(
         FormField{Attribute(tag, L"name", L""), Attribute(tag, L"result", L""), Attribute(tag, L"default", L"")});
+  for (const std::wstring& tag : EmptyElements(xml, L"shape")) {
+    Shape shape{Attribute(tag, L"name", L""), Attribute(tag, L"type", L""), {}};
+    std::wstring list = Attribute(tag, L"properties", L"");
+    for (size_t from = 0; from < list.size();) {
+      size_t end = list.find(L';', from);
+      std::wstring item = list.substr(from, end == std::wstring::npos ? std::wstring::npos : end - from);
+      size_t equals = item.find(L'=');
+      if (equals != std::wstring::npos) shape.properties.emplace_back(item.substr(0, equals), item.substr(equals + 1));
+      if (end == std::wstring::npos) break;
+      from = end + 1;
+    }
+    content.shapes.push_back(std::move(shape));
+  }
   return content;
 }
 
@@ -158,6 +171,12 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
   for (const FormField& f : content.formFields)
     xml += L"<formfield name=\"" + Escape(f.name) + L"\" result=\"" + Escape(f.result) + L"\" default=\"" +
            Escape(f.defaultText) + L"\"/>\n";
+  for (const Shape& shape : content.shapes) {
+    std::wstring list;
+    for (const auto& [key, value] : shape.properties) list += (list.empty() ? L"" : L";") + key + L"=" + value;
+    xml += L"<shape name=\"" + Escape(shape.name) + L"\" type=\"" + Escape(shape.type) + L"\" properties=\"" +
+           Escape(list) + L"\"/>\n";
+  }
   WriteAll(path, ToUtf8(xml + L"</nibdoc>\n"));
 }
 

@@ -7,7 +7,8 @@
 //     <variable name="Title">Notice</variable>
 //     <bookmark name="Body" start="10" end="16"/>
 //     <field code=" DOCVARIABLE Title " result=""/>
-//     <formfield name="Number" result="" default=""/></nibdoc>
+//     <formfield name="Number" result="" default=""/>
+//     <shape name="Line 1" type="line" properties="Left=10;Line.Weight=1.5"/></nibdoc>
 // Paragraphs are separated by a carriage return, as in Word's text.
 
 #include <string>
@@ -35,6 +36,12 @@ struct FormField {
   std::wstring name, result, defaultText;
 };
 
+struct Shape {
+  std::wstring name;
+  std::wstring type;  // "line"
+  std::vector<std::pair<std::wstring, std::wstring>> properties;  // "Line.Weight" = "1.5", ...
+};
+
 struct DocContent {
   std::wstring text;
   long protection = -1;  // -1 none, 0 only revisions allowed
@@ -44,6 +51,7 @@ struct DocContent {
   std::vector<Bookmark> bookmarks;
   std::vector<Field> fields;
   std::vector<FormField> formFields;
+  std::vector<Shape> shapes;
 };
 
 // Throws DispatchError with Word's texts for a missing or unreadable file.

@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <vector>
@@ -61,6 +62,8 @@ class WordDocument : public DynObject {
   Part* NewBookmarks();
   Part* NewFields();
   Part* NewFormFields();
+  Part* NewShapes();
+  Part* NewShape(size_t index);
   // A collection whose Item takes a 1-based index or, when `byName`, a name.
   Part* NewCollection(const wchar_t* type, std::function<long()> count, std::function<long(const std::wstring&)> indexOf,
                       std::function<Part*(long index)> item);
@@ -278,6 +281,7 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
   Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
   Property(L"FormFields", [this](Args&, VARIANT* r) { Hand(r, NewFormFields()); });
+  Property(L"Shapes", [this](Args&, VARIANT* r) { Hand(r, NewShapes()); });
 }
 
 Part* WordDocument::NewPart(const wchar_t* type) {
@@ -368,6 +372,82 @@ Part* WordDocument::NewFields() {
         });
         return field;
       });
+}
+
+Part* WordDocument::NewShapes() {
+  auto& list = content_.shapes;
+  Part* shapes = NewCollection(
+      L"Shapes", [&list] { return static_cast<long>(list.size()); },
+      [&list](const std::wstring& name) { return PositionByName(list, name); },
+      [this](long index) { return NewShape(static_cast<size_t>(index - 1)); });
+  // AddLine(BeginX, BeginY, EndX, EndY, Anchor): a line shape named "Line <n>".
+  shapes->Method(L"AddLine", {L"BeginX", L"BeginY", L"EndX", L"EndY", L"Anchor"}, [this](Args& args, VARIANT* r) {
+    RequireOpen();
+    double beginX = args.Double(0), beginY = args.Double(1), endX = args.Double(2), endY = args.Double(3);
+    auto number = [](double value) {
+      std::wstring text = std::to_wstring(value);
+      text.erase(text.find_last_not_of(L'0') + 1);
+      if (!text.empty() && text.back() == L'.') text.pop_back();
+      return text;
+    };
+    Shape shape{L"Line " + std::to_wstring(content_.shapes.size() + 1), L"line",
+                {{L"Left", number(std::min(beginX, endX))},
+                 {L"Top", number(std::min(beginY, endY))},
+                 {L"Width", number(std::abs(endX - beginX))},
+                 {L"Height", number(std::abs(endY - beginY))}}};
+    content_.shapes.push_back(std::move(shape));
+    saved_ = false;
+    Hand(r, NewShape(content_.shapes.size() - 1));
+  });
+  return shapes;
+}
+
+// A shape: its name, and a bag of properties the driver sets and reads back
+// (position, line format, wrapping), kept in the document file.
+Part* WordDocument::NewShape(size_t index) {
+  auto* shape = NewPart(L"Shape");
+  auto bag = [this, index](Part* part, const std::wstring& prefix, const std::vector<std::wstring>& names) {
+    for (const std::wstring& name : names) {
+      std::wstring key = prefix + name;
+      part->Property(name, [this, index, key](Args&, VARIANT* r) {
+                       for (const auto& [k, value] : content_.shapes[index].properties)
+                         if (k == key) return SetString(r, value);
+                       SetString(r, L"");
+                     },
+                     [this, index, key](Args&, const VARIANT& v) {
+                       std::wstring value = ValueString(v);
+                       auto& properties = content_.shapes[index].properties;
+                       for (auto& [k, old] : properties)
+                         if (k == key) {
+                           old = value;
+                           return;
+                         }
+                       properties.emplace_back(key, value);
+                       saved_ = false;
+                     });
+    }
+  };
+  shape->Property(L"Name", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].name); },
+                  [this, index](Args&, const VARIANT& v) { content_.shapes[index].name = ValueString(v); });
+  shape->Property(L"Type", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].type); });
+  bag(shape, L"", {L"Left", L"Top", L"Width", L"Height", L"RelativeHorizontalPosition", L"RelativeVerticalPosition"});
+  shape->Property(L"Line", [this, bag](Args&, VARIANT* r) {
+    auto* line = NewPart(L"LineFormat");
+    bag(line, L"Line.", {L"Weight", L"DashStyle", L"Style", L"Visible", L"BeginArrowheadStyle", L"EndArrowheadStyle",
+                         L"BeginArrowheadLength", L"EndArrowheadLength", L"BeginArrowheadWidth", L"EndArrowheadWidth"});
+    line->Property(L"ForeColor", [this, bag](Args&, VARIANT* r2) {
+      auto* color = NewPart(L"ColorFormat");
+      bag(color, L"Line.ForeColor.", {L"RGB"});
+      Hand(r2, color);
+    });
+    Hand(r, line);
+  });
+  shape->Property(L"WrapFormat", [this, bag](Args&, VARIANT* r) {
+    auto* wrap = NewPart(L"WrapFormat");
+    bag(wrap, L"WrapFormat.", {L"Type", L"Side", L"AllowOverlap"});
+    Hand(r, wrap);
+  });
+  return shape;
 }
 
 Part* WordDocument::NewFormFields() {

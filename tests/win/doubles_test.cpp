@@ -525,6 +525,39 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
 }
 
 
+TEST_F(WordDouble, ShapesKeepTheirLineFormat) {
+  std::string fixture = Fixture("lines.doc", "page one");
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  ComPtr<IDispatch> document = Open(word.Get(), fixture);
+  ASSERT_TRUE(document);
+  Variant shapesValue = Call(document.Get(), L"Shapes", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> shapes = ObjectOf(shapesValue);
+  Variant added = Call(shapes.Get(), L"AddLine", DISPATCH_METHOD, {Long(90), Long(200), Long(505), Long(200)});
+  ComPtr<IDispatch> line = ObjectOf(added);
+  ASSERT_TRUE(line);
+  BStr name(L"Line 50");
+  Call(line.Get(), L"Name", DISPATCH_PROPERTYPUT, {Text(name.Get())});
+  Variant width = Call(line.Get(), L"Width", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(width), L"415");
+  Variant formatValue = Call(line.Get(), L"Line", DISPATCH_PROPERTYGET);
+  Call(ObjectOf(formatValue).Get(), L"Weight", DISPATCH_PROPERTYPUT, {Long(2)});
+  Variant colorValue = Call(ObjectOf(formatValue).Get(), L"ForeColor", DISPATCH_PROPERTYGET);
+  Call(ObjectOf(colorValue).Get(), L"RGB", DISPATCH_PROPERTYPUT, {Long(0xC1C1C1)});
+
+  Variant found = Call(shapes.Get(), L"Item", DISPATCH_METHOD, {Text(name.Get())});
+  Variant foundLine = Call(ObjectOf(found).Get(), L"Line", DISPATCH_PROPERTYGET);
+  Variant foundColor = Call(ObjectOf(foundLine).Get(), L"ForeColor", DISPATCH_PROPERTYGET);
+  Variant rgb = Call(ObjectOf(foundColor).Get(), L"RGB", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(rgb), 0xC1C1C1) << "the shape found by name has the colour set";
+  Call(document.Get(), L"Save", DISPATCH_METHOD);
+  std::string saved;
+  LoadTextFile(saved, fixture);
+  EXPECT_NE(saved.find("<shape name=\"Line 50\" type=\"line\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Line.ForeColor.RGB=12698049"), std::string::npos) << saved;
+  Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
+
 TEST_F(WordDouble, ACrashedDoubleIsAFailedCallNotAHang) {
   ComPtr<IDispatch> word = StartWord();
   ASSERT_TRUE(word);
