@@ -152,9 +152,7 @@ UploadResult THttpUploader::PostFile(const std::string& url, HANDLE file, bool t
   UploadResult result = std::move(transfer.result);
   if (!finished || result.error == ERROR_WINHTTP_TIMEOUT) {
     // Past the time-out: an empty reply and nothing to tell the user here.
-    result = UploadResult{};
-    result.timedOut = true;
-    return result;
+    return UploadResult{};
   }
   if (!result.delivered) {
     result.reply.clear();

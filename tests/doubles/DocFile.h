@@ -60,6 +60,9 @@ void WriteDocFile(const std::wstring& path, const DocContent& content);
 // Format 8: an HTML page with its supporting-files folder ("<name>.files").
 void WriteHtmlPage(const std::wstring& path, const DocContent& content);
 
+// The file-name part of a path.
+inline std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
+
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 

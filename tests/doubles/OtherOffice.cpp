@@ -8,7 +8,6 @@
 namespace doubles {
 namespace {
 
-std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
 // A workbook or presentation: its text, saved in the doubles' own format or as an HTML page.
 class OfficeFile : public DynObject {

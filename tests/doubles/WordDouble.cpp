@@ -21,7 +21,6 @@ constexpr long kFormatHtml = 8;
 
 class WordApplication;
 
-std::wstring FileNameOf(const std::wstring& path) { return path.substr(path.find_last_of(L"\\/") + 1); }
 
 // A small object whose members are given by the one who makes it.
 class Part : public DynObject {
@@ -535,7 +534,6 @@ Part* WordDocument::NewRevisions() {
 }
 
 Part* WordDocument::NewVariables() {
-  auto* variables = NewPart(L"Variables");
   auto find = [this](const std::wstring& name) -> std::pair<std::wstring, std::wstring>* {
     for (auto& variable : content_.variables)
       if (_wcsicmp(variable.first.c_str(), name.c_str()) == 0) return &variable;
@@ -557,22 +555,14 @@ Part* WordDocument::NewVariables() {
                        });
     return variable;
   };
-  variables->Property(L"Count", [this](Args&, VARIANT* r) { SetLong(r, static_cast<long>(content_.variables.size())); });
-  variables->Method(L"Item", {L"Index"}, [this, find, variableObject](Args& args, VARIANT* r) {
-    std::wstring name;
-    const VARIANT* index = args.Raw(0);
-    if (!index) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
-    if (V_VT(index) == VT_BSTR || V_VT(index) == (VT_BSTR | VT_BYREF)) {
-      name = args.String(0);
-      if (!find(name)) Raise(L"The requested member of the collection does not exist.");
-    } else {
-      long index = args.Long(0);
-      if (index < 1 || index > static_cast<long>(content_.variables.size()))
-        Raise(L"The requested member of the collection does not exist.");
-      name = content_.variables[static_cast<size_t>(index - 1)].first;
-    }
-    Hand(r, variableObject(name));
-  });
+  auto& list = content_.variables;
+  Part* variables = NewCollection(
+      L"Variables", [&list] { return static_cast<long>(list.size()); },
+      [&list, find](const std::wstring& name) {
+        auto* found = find(name);
+        return found ? static_cast<long>(found - list.data() + 1) : 0L;
+      },
+      [&list, variableObject](long index) { return variableObject(list[static_cast<size_t>(index - 1)].first); });
   variables->Method(L"Add", {L"Name", L"Value"}, [this, find, variableObject](Args& args, VARIANT* r) {
     std::wstring name = args.String(0);
     if (find(name)) Raise(L"This variable already exists.");
