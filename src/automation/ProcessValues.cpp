@@ -12,12 +12,16 @@ void ClearProcessValues(bool processEnding) {
   for (std::string* text :
        {&p.DocTmplDLURL, &p.DownURL, &p.UpURL, &p.DestBaseFN, &p.UserName, &p.SucceedPrefix, &p.DownTempletNameURL,
         &p.XmlUrl, &p.UpURLBase, &p.LocalDocFN, &p.DocExt, &p.LocalTmplFN, &p.FontName, &p.RevPassword, &p.BoInsId,
-        &p.MultTemplet, &p.ExtraDispState, &p.BtnSaveCloseDisp, &p.IniXMLCont})
+        &p.MultTemplet, &p.ExtraDispState, &p.BtnSaveCloseDisp, &p.IniXMLCont, &p.CtrlProcID, &p.CtrlProcID2,
+        &p.InvokedTmplKind})
     text->clear();
-  if (processEnding)
+  if (processEnding) {
     p.EventSink.Detach();
-  else
+    p.InnerFunc.Detach();
+  } else {
     p.EventSink.Reset();
+    p.InnerFunc.Reset();
+  }
 }
 
 }  // namespace nib

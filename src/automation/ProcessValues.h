@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "NibWordLib.h"
+
 namespace nib {
 
 struct ProcessValues {
@@ -42,8 +44,20 @@ struct ProcessValues {
   std::string XMLContent;
   // The forwarding wrapper around the connected page's event sink.
   Microsoft::WRL::ComPtr<IDispatch> EventSink;
-  // The control window, recorded when it is created (target of InvokeUseTemplate).
+  // The control window, recorded when it is created: target of InvokeUseTemplate,
+  // owner of the driver's message boxes and target of its missing-template message.
   HWND ControlWindow = nullptr;
+  // What the control window works with: the object behind its commands, the
+  // open mode it read from it, and the template the page asked for ("tmp", "ht").
+  Microsoft::WRL::ComPtr<IInnerFunc> InnerFunc;
+  std::string CtrlProcID;
+  std::string CtrlProcID2;
+  std::string InvokedTmplKind;
+  // Set by the template step when the template file cannot be found.
+  bool TmplMissing = false;
+  // How the next upload was asked for: "保存并关闭", or saving before a template.
+  bool SaveModeSaveAndClose = false;
+  bool SaveModeOnlySave = false;
 };
 
 ProcessValues& Process();
