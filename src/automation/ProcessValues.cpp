@@ -18,9 +18,11 @@ void ClearProcessValues(bool processEnding) {
   if (processEnding) {
     p.EventSink.Detach();
     p.InnerFunc.Detach();
+    p.WordApplication.Detach();
   } else {
     p.EventSink.Reset();
     p.InnerFunc.Reset();
+    p.WordApplication.Reset();
   }
 }
 

@@ -53,6 +53,8 @@ struct ProcessValues {
   std::string CtrlProcID;
   std::string CtrlProcID2;
   std::string InvokedTmplKind;
+  // Word's Application object while a driver is connected to it.
+  Microsoft::WRL::ComPtr<IDispatch> WordApplication;
   // Set by the template step when the template file cannot be found.
   bool TmplMissing = false;
   // How the next upload was asked for: "保存并关闭", or saving before a template.

@@ -23,8 +23,11 @@ ValueType TypeNamed(const std::string& name) {
 // Owner of an open registry key.
 class RegKey {
  public:
+  // A path may be written as absolute ("\Software\...\"), as the stored
+  // locations are: the registry functions take it without the outer backslashes.
   RegKey(HKEY root, const std::string& path, REGSAM access, bool create = false) {
-    std::wstring wide = AnsiToWide(path);
+    size_t first = path.find_first_not_of('\\'), last = path.find_last_not_of('\\');
+    std::wstring wide = first == std::string::npos ? L"" : AnsiToWide(path.substr(first, last - first + 1));
     LONG result = create ? RegCreateKeyExW(root, wide.c_str(), 0, nullptr, 0, access, nullptr, &key_, nullptr)
                          : RegOpenKeyExW(root, wide.c_str(), 0, access, &key_);
     if (result != ERROR_SUCCESS) key_ = nullptr;

@@ -28,6 +28,8 @@ bool DeleteTree(const std::string& folder);
 void DeleteHtmlAndFiles(const std::string& htmlPath);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
+// The file's last-write time as a DOS date and time (local, 2-second steps); -1 when missing.
+int FileAge(const std::string& path);
 
 // The system temporary folder with a trailing "\".
 std::string TempFolderPath();

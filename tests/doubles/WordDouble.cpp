@@ -40,6 +40,7 @@ class WordDocument : public DynObject {
  public:
   WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved);
   const std::wstring& Name() const { return name_; }
+  const std::wstring& Path() const { return path_; }
   const DocContent& Content() const { return content_; }
   Part* NewRange(long start, long end);
   bool IsOpen() const { return open_; }
@@ -198,8 +199,10 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
 
 class WordDocuments : public DynObject {
  public:
-  WordDocuments(std::function<WordDocument*(const std::wstring&)> open, std::function<WordDocument*()> add)
+  WordDocuments(std::function<WordDocument*(const std::wstring&)> open, std::function<WordDocument*()> add,
+                std::function<long()> count)
       : DynObject(L"Documents") {
+    Property(L"Count", [count](Args&, VARIANT* r) { SetLong(r, count()); });
     Method(L"Open", {L"FileName", L"ConfirmConversions", L"ReadOnly", L"AddToRecentFiles"},
            [open](Args& args, VARIANT* result) {
              if (!args.Has(0)) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
@@ -222,7 +225,7 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
              saved_ = false;
            });
   Method(L"Save", {}, [this](Args&, VARIANT*) { SaveTo(path_, 0); });
-  Method(L"SaveAs", {L"FileName", L"FileFormat"}, [this](Args& args, VARIANT*) {
+  Method(L"SaveAs", {L"FileName", L"FileFormat", L"LockComments", L"Password", L"AddToRecentFiles"}, [this](Args& args, VARIANT*) {
     std::wstring target = args.String(0, path_);
     long format = args.Long(1, 0);
     SaveTo(target, format);
@@ -607,7 +610,8 @@ void WordDocument::SaveTo(const std::wstring& path, long format) {
 
 WordApplication::WordApplication() : DynObject(L"Application") {
   documentsObject_ = new WordDocuments([this](const std::wstring& path) { return OpenDocument(path); },
-                                       [this] { return AddDocument(); });
+                                       [this] { return AddDocument(); },
+                                       [this] { return static_cast<long>(documents_.size()); });
   Property(L"Documents", [this](Args&, VARIANT* r) { SetDispatch(r, documentsObject_); });
   Property(L"ActiveDocument", [this](Args&, VARIANT* r) {
     if (!active_) Raise(L"This command is not available because no document is open.");
@@ -685,9 +689,16 @@ WordApplication::~WordApplication() {
 }
 
 WordDocument* WordApplication::OpenDocument(const std::wstring& path) {
-  DocContent content = ReadDocFile(path);
   wchar_t full[MAX_PATH];
   GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+  // Word answers a document that is open already with that document.
+  for (WordDocument* open : documents_) {
+    if (_wcsicmp(open->Path().c_str(), full) == 0) {
+      DocumentActivated(open);
+      return open;
+    }
+  }
+  DocContent content = ReadDocFile(path);
   auto* document = new WordDocument(this, full, std::move(content), true);
   documents_.push_back(document);
   DocumentActivated(document);

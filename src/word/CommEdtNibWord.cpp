@@ -1,0 +1,399 @@
+#include "word/CommEdtNibWord.h"
+
+#include "automation/Events.h"
+#include "automation/ProcessValues.h"
+#include "com/BStr.h"
+#include "com/ComError.h"
+#include "com/ErrorInfo.h"
+#include "com/StrConv.h"
+#include "com/Variant.h"
+#include "services/Files.h"
+#include "services/Locale.h"
+#include "services/TextUtil.h"
+#include "services/UniqueName.h"
+#include "services/WindowUtil.h"
+#include "ui/MessageDialog.h"
+
+namespace nib {
+namespace {
+
+constexpr long kMinimised = 2;
+constexpr long kAllowOnlyRevisions = 0;
+constexpr long kUnprotected = -1;
+constexpr long kShadeFieldsWhenSelected = 2;
+
+std::string Ansi(BSTR text) { return BstrToAnsi(text); }
+
+HRESULT NotAvailable(const char* member) {
+  return TrapToHResult([&] { Fail(std::string(member) + ": not available in this build", E_NOTIMPL); });
+}
+
+}  // namespace
+
+Microsoft::WRL::ComPtr<TCommEdt_NibWord> TCommEdt_NibWord::Create() { return NewComObject<TCommEdt_NibWord>(); }
+
+TCommEdt_NibWord::~TCommEdt_NibWord() {
+  WordDocNew = DispObject();
+  WordApp.Disconnect();
+}
+
+// --- messages and notifications -------------------------------------------------------
+
+LONG TCommEdt_NibWord::Message(const char* utf8Text, LONG dlgType) {
+  std::string text = UiText(Gb(utf8Text));
+  if (!CommGUI) return ShowMessageDialog(text, dlgType, 1u << kOk, 0);
+  BStr message = BStr::FromAnsi(text), okOnly(L"2");
+  return CommGUI->MyMessageDlg(message.Get(), dlgType, okOnly.Get(), 0);
+}
+
+void TCommEdt_NibWord::Log(const std::string& text) {
+  if (!CommGUI) return;
+  BStr message = BStr::FromAnsi(text);
+  CommGUI->WLog(message.Get(), VARIANT_TRUE, VARIANT_FALSE);
+}
+
+void TCommEdt_NibWord::Notify(long item, long sts) {
+  if (OnEdtStsNotify) OnEdtStsNotify(0, item, sts);
+}
+
+// --- starting Word ------------------------------------------------------------------
+
+HWND TCommEdt_NibWord::FindWordWindow(const std::string& caption) {
+  std::wstring title = AnsiToWide(caption);
+  HWND window = FindWindowW(L"OpusApp", title.c_str());
+  if (!window) window = FindWindowW(L"OpusApp", nullptr);
+  if (!window) window = FindWindowW(nullptr, title.c_str());
+  return window;
+}
+
+bool TCommEdt_NibWord::ConnectWordApp() {
+  bAppConnected = false;
+  try {
+    TWordUtil::BackupNormalDot(NormalDotRec);
+    DelayWithMessages(200);
+    WordApp.ConnectNew([this](DISPID id, DISPPARAMS& params) { OnWordEvent(id, params); });
+    Process().WordApplication = WordApp.app.Get();
+    bAppConnected = true;
+    DelayWithMessages(500);
+    WordApp.app.Put(L"Visible", true);
+    if (ProcID == "3") WordApp.app.Put(L"WindowState", kMinimised);
+    DelayWithMessages(100);
+    hAppWnd = FindWordWindow("Microsoft Word");
+    WordApp.app.Put(L"DisplayAlerts", 0L);
+    if (!UserName.empty()) {
+      OldUserName = WideToAnsi(WordApp.app.Text(L"UserName"));
+      if (bAppConnected) ApplyUserName(UserName);
+    }
+    return true;
+  } catch (const ComError&) {
+    // Inside a browser the host process must go on: the start fails, nothing more.
+    Message("\r\n不能启动Word!", kDlgWarning);
+    return false;
+  }
+}
+
+void TCommEdt_NibWord::ApplyUserName(const std::string& name) {
+  bSettingUserName = true;
+  try {
+    WordApp.app.Put(L"UserName", Arg::Ansi(name));
+  } catch (const ComError&) {
+    // Word keeps its own name: revisions still get recorded.
+  }
+  bSettingUserName = false;
+}
+
+void TCommEdt_NibWord::BackupSrcDoc() {
+  if (DestFN == Process().LocalTmplFN) {
+    SrcBakFN = DestFN;
+    return;
+  }
+  SrcBakFN = MakeTempName("", ".doc", false, false, false, true);
+  if (!FileExists(DestFN)) return;
+  if (CopyFileW(AnsiToWide(DestFN).c_str(), AnsiToWide(SrcBakFN).c_str(), FALSE) && CommGUI) {
+    BStr name = BStr::FromAnsi(SrcBakFN);
+    CommGUI->AddTmpDirFile(2, name.Get());
+  }
+}
+
+bool TCommEdt_NibWord::OpenWordDoc() {
+  bool opened = false;
+  try {
+    DispObject documents = WordApp.app.Object(L"Documents");
+    if (FileExists(DestFN)) {
+      WordDocNew = documents.CallObject(L"Open", {},
+                                        {{L"FileName", Arg::Ansi(DestFN)}, {L"AddToRecentFiles", Arg(false)}});
+    } else {
+      WordDocNew = documents.CallObject(L"Add", {}, {{L"Visible", Arg(true)}});
+      WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(DestFN)}});
+    }
+    WordDocNew.Put(L"PrintRevisions", false);
+    WordDocNew.Object(L"ActiveWindow").Object(L"View").Put(L"FieldShading", kShadeFieldsWhenSelected);
+    opened = true;
+  } catch (const ComError&) {
+    Message("打开Word文档未成功!", kDlgInformation);
+  }
+  if (Process().EventSink) {
+    Variant document;
+    V_VT(document.Get()) = VT_DISPATCH;
+    V_DISPATCH(document.Get()) = WordDocNew.Get();
+    if (WordDocNew) WordDocNew.Get()->AddRef();
+    FireOnEventStart("TempletFN", Process().DestBaseFN, "b", *document.Get(), *document.Get());
+  }
+  return opened;
+}
+
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenDoc(BSTR procID, BSTR procID2) {
+  ProcID = Ansi(procID);
+  ProcID2 = Ansi(procID2);
+  if (!ConnectWordApp()) return VARIANT_FALSE;
+  if (hAppWnd && ProcID != "3") SetForegroundWindow(hAppWnd);
+  BackupSrcDoc();
+  if (!OpenWordDoc()) return VARIANT_FALSE;
+  SetDocProtect(bSaveTrack);
+  _SetShowTrack(bTrackRev, true);
+  if (ProcID == "6") {
+    if (ProcID2 != "0" && ProcID2 != "1" && ProcID2 != "3" && ProcID2 != "4") {
+      WordDocNew.Call(L"AcceptAllRevisions");
+      Save();
+      WordDocNew.Call(L"UndoClear");
+      _SetShowTrack(false, true);
+    } else {
+      ThrowIfFailed(SetUseTmpl(VARIANT_TRUE), "applying the red-header template");
+    }
+  }
+  Save();
+  return VARIANT_TRUE;
+}
+
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenHtDoc() {
+  if (!ConnectWordApp()) return VARIANT_FALSE;
+  if (hAppWnd) SetForegroundWindow(hAppWnd);
+  BackupSrcDoc();
+  if (!OpenWordDoc()) return VARIANT_FALSE;
+  _SetShowTrack(bTrackRev, true);
+  SetDocProtect(bSaveTrack);
+  Save();
+  return VARIANT_TRUE;
+}
+
+// --- watching, saving and quitting ------------------------------------------------------
+
+void TCommEdt_NibWord::OnWordEvent(DISPID id, DISPPARAMS& params) {
+  if (id != kDocumentBeforeCloseId || params.cArgs != 2) return;
+  // Arguments arrive last first: rgvarg[1] is the document, rgvarg[0] the cancel flag.
+  VARIANT& doc = params.rgvarg[1];
+  VARIANT& cancel = params.rgvarg[0];
+  IDispatch* document = V_VT(&doc) == VT_DISPATCH ? V_DISPATCH(&doc) : nullptr;
+  VARIANT_BOOL* flag = V_VT(&cancel) == (VT_BOOL | VT_BYREF) ? V_BOOLREF(&cancel) : nullptr;
+  WordAppDocumentBeforeClose(document, flag);
+}
+
+void TCommEdt_NibWord::WordAppDocumentBeforeClose(IDispatch* doc, VARIANT_BOOL* cancel) {
+  if (!bClosingByProg && WordDocNew.SameObject(doc)) {
+    std::wstring text = AnsiToWide(UiText(Gb("\r\n请不要使用这种方式来关闭文档,而使用\"关闭\"按钮来关闭!")));
+    MessageBoxW(Process().ControlWindow, text.c_str(), AnsiToWide("确认", CP_UTF8).c_str(), MB_OK | MB_ICONINFORMATION);
+    if (cancel) *cancel = VARIANT_TRUE;
+  }
+  bClosingByProg = false;
+}
+
+bool TCommEdt_NibWord::ChkDocIsMine() {
+  std::string wordName = FileNameOfPath(WideToAnsi(WordDocNew.Text(L"FullName")));
+  if (TextEquals(wordName, FileNameOfPath(DestFN))) return true;
+  Message("文档被非正常地关闭！\r\n程序将尝试打开源文件...", kDlgWarning);
+  Message("\r\n无法再打开源文件，请重新打开文件进入！", kDlgWarning);
+  return false;
+}
+
+void TCommEdt_NibWord::Save() { WordDocNew.Call(L"Save"); }
+
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::SaveDoc() {
+  if (!ChkDocIsMine()) return VARIANT_FALSE;
+  bool shown = WordDocNew.Bool(L"ShowRevisions");
+  if (shown) _SetShowTrack(false, false);
+  try {
+    if (bSaveTrack) WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
+    WordDocNew.Put(L"ShowRevisions", false);
+    Save();
+    if (bSaveTrack) WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
+  } catch (...) {
+    if (shown) _SetShowTrack(true, false);
+    throw;
+  }
+  if (shown) _SetShowTrack(true, false);
+  return VARIANT_TRUE;
+}
+
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::AppQuit() {
+  bClosingByProg = true;
+  try {
+    if (bAppConnected) {
+      if (!OldUserName.empty()) ApplyUserName(OldUserName);
+      WordDocNew = DispObject();
+      WordApp.app.Call(L"Quit", {}, {{L"SaveChanges", Arg(false)}});
+      WordApp.Disconnect();
+      Process().WordApplication.Reset();
+      bAppConnected = false;
+    }
+  } catch (...) {
+    TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI.Get());
+    throw;
+  }
+  TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI.Get());
+  NormalDotRec = TResotreNormalDotRec{};
+  return VARIANT_TRUE;
+}
+
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::getSaved() {
+  return WordDocNew.Bool(L"Saved") ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+LONG STDMETHODCALLTYPE TCommEdt_NibWord::getFileAge() { return FileAge(DestFN); }
+
+STDMETHODIMP TCommEdt_NibWord::SetDestFN(BSTR destFN) {
+  DestFN = Ansi(destFN);
+  return S_OK;
+}
+
+STDMETHODIMP TCommEdt_NibWord::SetDocSaveToSerOK(VARIANT_BOOL) { return S_OK; }
+
+STDMETHODIMP TCommEdt_NibWord::SetICommGUI(ICommGUI* commGUI) {
+  CommGUI = commGUI;
+  return S_OK;
+}
+
+void TCommEdt_NibWord::SetAppWindowState(long state, bool force) {
+  WordApp.app.Put(L"WindowState", state);
+  WordApp.app.Call(L"Activate");
+  if (!force || !hAppWnd || state == kMinimised) return;
+  DelayWithMessages(300);
+  hAppWnd = FindWordWindow("Microsoft Word");
+  if (!hAppWnd) return;
+  DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+  DWORD ownThread = GetCurrentThreadId();
+  bool attached = foregroundThread != ownThread && AttachThreadInput(ownThread, foregroundThread, TRUE);
+  SetForegroundWindow(hAppWnd);
+  if (attached) AttachThreadInput(ownThread, foregroundThread, FALSE);
+  SetForegroundWindow(hAppWnd);
+}
+
+HWND TCommEdt_NibWord::FindDocWnd() {
+  hAppWnd = FindWordWindow(WideToAnsi(WordDocNew.Text(L"Name")) + " - Microsoft Word");
+  return hAppWnd;
+}
+
+// --- revisions and protection -------------------------------------------------------------
+
+void TCommEdt_NibWord::_SetShowTrack(bool show, bool notify) {
+  if (!bAppConnected || !WordDocNew) return;
+  Log(std::string("in _SetShowTrack,WordDocNew.ShowRevisions=:") +
+      (WordDocNew.Bool(L"ShowRevisions") ? "true" : "false"));
+  WordDocNew.Put(L"ShowRevisions", show);
+  WordDocNew.Put(L"PrintRevisions", show);
+  if (notify) Notify(0, WordDocNew.Bool(L"ShowRevisions") ? 0 : 1);
+}
+
+std::string TCommEdt_NibWord::GetProtectPwd() {
+  ProtectPwd = !RevPassWord.empty() ? RevPassWord : NewUniqueName().substr(0, 12);
+  return ProtectPwd;
+}
+
+void TCommEdt_NibWord::SetDocProtect(bool protect) {
+  bool isProtected = WordDocNew.Long(L"ProtectionType") != kUnprotected;
+  // A document that arrives protected can only be unprotected with the page's
+  // password: without it every later save would fail.
+  if (isProtected && ProtectPwd.empty()) ProtectPwd = RevPassWord;
+  if (isProtected == protect) return;
+  if (protect) {
+    GetProtectPwd();
+    WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
+  } else {
+    WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
+  }
+}
+
+STDMETHODIMP TCommEdt_NibWord::SetUserName(BSTR sUserName) {
+  UserName = Ansi(sUserName);
+  return S_OK;
+}
+
+STDMETHODIMP TCommEdt_NibWord::setTrackRev(VARIANT_BOOL trackRev) {
+  return TrapToHResult([&] {
+    bTrackRev = trackRev != VARIANT_FALSE;
+    _SetShowTrack(bTrackRev, true);
+  });
+}
+
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::getTrackRev() {
+  return WordDocNew.Bool(L"ShowRevisions") ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+STDMETHODIMP TCommEdt_NibWord::setSaveTrack(VARIANT_BOOL saveTrack) {
+  bSaveTrack = saveTrack != VARIANT_FALSE;
+  return S_OK;
+}
+
+STDMETHODIMP TCommEdt_NibWord::SetRvePassWord(BSTR password) {
+  RevPassWord = Ansi(password);
+  return S_OK;
+}
+
+void TCommEdt_NibWord::MakeRevisionCopy() {
+  RevisionFN = kRevisionFN;
+  Save();
+  WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(kOriRevisionFN)}, {L"AddToRecentFiles", Arg(false)}});
+  DelayWithMessages(300);
+  WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(RevisionFN)}, {L"AddToRecentFiles", Arg(false)}});
+  DelayWithMessages(300);
+  DispObject accepted = WordApp.app.Object(L"Documents")
+                            .CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(RevisionFN)},
+                                                      {L"AddToRecentFiles", Arg(false)}});
+  accepted.Call(L"AcceptAllRevisions");
+  accepted.Call(L"Save");
+  DelayWithMessages(300);
+  bClosingByProg = true;
+  accepted.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
+  WordDocNew = DispObject();
+}
+
+void TCommEdt_NibWord::ReopenDoc() {
+  WordDocNew = WordApp.app.Object(L"Documents")
+                   .CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(DestFN)}, {L"AddToRecentFiles", Arg::Empty()}});
+}
+
+void TCommEdt_NibWord::CloseDocNoSave() {
+  bClosingByProg = true;
+  WordDocNew.Call(L"Close", {}, {{L"SaveChanges", Arg::Empty()}});
+  WordDocNew = DispObject();
+}
+
+// --- setters of the template and print features ---------------------------------------------
+
+STDMETHODIMP TCommEdt_NibWord::SetIsPrinter(VARIANT_BOOL isPrinter) {
+  bIsPrinter = isPrinter != VARIANT_FALSE;
+  return S_OK;
+}
+
+STDMETHODIMP TCommEdt_NibWord::SetHtmWidth(LONG width) {
+  HtmWidth = width;
+  return S_OK;
+}
+
+// The template, print and XML features come with their own work; until then
+// they fail clearly instead of pretending.
+STDMETHODIMP TCommEdt_NibWord::SetXMLCont(LONG, BSTR) { return NotAvailable("SetXMLCont"); }
+STDMETHODIMP TCommEdt_NibWord::SetPrintMode(VARIANT_BOOL) { return NotAvailable("SetPrintMode"); }
+STDMETHODIMP TCommEdt_NibWord::SetDocTmplFN(BSTR) { return NotAvailable("SetDocTmplFN"); }
+STDMETHODIMP TCommEdt_NibWord::SetUseTmpl(VARIANT_BOOL) { return NotAvailable("SetUseTmpl"); }
+STDMETHODIMP TCommEdt_NibWord::PrintDoc(VARIANT_BOOL) { return NotAvailable("PrintDoc"); }
+STDMETHODIMP TCommEdt_NibWord::SetBottomLine() { return NotAvailable("SetBottomLine"); }
+STDMETHODIMP TCommEdt_NibWord::InsertFile() { return NotAvailable("InsertFile"); }
+STDMETHODIMP TCommEdt_NibWord::SetFontByWebPage(BSTR, LONG, LONG, LONG, LONG) {
+  return NotAvailable("SetFontByWebPage");
+}
+VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::ChkDocValid() { Fail("ChkDocValid: not available in this build", E_NOTIMPL); }
+BSTR STDMETHODCALLTYPE TCommEdt_NibWord::procQozerOnHtmlConvtOK(BSTR) {
+  Fail("procQozerOnHtmlConvtOK: not available in this build", E_NOTIMPL);
+}
+
+}  // namespace nib

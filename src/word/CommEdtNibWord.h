@@ -1,0 +1,138 @@
+#pragma once
+// TCommEdt_NibWord: the Word driver of one edit cycle. It starts a private
+// Word, opens the working copy, keeps it under revision tracking and, when
+// asked, protected so that only revisions are possible, refuses closes made
+// behind its back, saves, and quits Word leaving its user name and Normal
+// template as it found them.
+//
+// ICommEdt and ICommEdt_Word are in-module vtable interfaces. Their members
+// that answer a Boolean report the failures they are meant to report by
+// their result; other failures (a Word call that fails while saving or
+// quitting) are thrown to the caller as ComError. Members answering an
+// HRESULT trap everything.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "NibWordLib.h"
+#include "server/SafeAutoObject.h"
+#include "word/WordUtil.h"
+
+namespace nib {
+
+// State-change report to the owner: (ImplAppId, StsItemId, StsId).
+using EdtStsNotify = std::function<void(long implAppId, long stsItemId, long stsId)>;
+
+// The fixed files of the revisions-accepted copy; the upload reads them by these names.
+inline constexpr char kOriRevisionFN[] = "C:\\OriRevision.doc";
+inline constexpr char kRevisionFN[] = "c:\\Revision.doc";
+
+class TCommEdtBase {
+ public:
+  EdtStsNotify OnEdtStsNotify;
+
+ protected:
+  bool bAppConnected = false;
+  std::string DestFN;
+  HWND hAppWnd = nullptr;
+  Microsoft::WRL::ComPtr<ICommGUI> CommGUI;
+};
+
+class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICommEdt>, public TCommEdtBase {
+ public:
+  static Microsoft::WRL::ComPtr<TCommEdt_NibWord> Create();
+
+  std::string RevisionFN;
+
+  // ICommEdt
+  VARIANT_BOOL STDMETHODCALLTYPE StartEdtAppAndOpenDoc(BSTR ProcID, BSTR ProcID2) override;
+  STDMETHODIMP SetDestFN(BSTR DestFN) override;
+  VARIANT_BOOL STDMETHODCALLTYPE AppQuit() override;
+  VARIANT_BOOL STDMETHODCALLTYPE SaveDoc() override;
+  VARIANT_BOOL STDMETHODCALLTYPE getSaved() override;
+  LONG STDMETHODCALLTYPE getFileAge() override;
+  STDMETHODIMP SetDocSaveToSerOK(VARIANT_BOOL bSaveOK) override;
+  STDMETHODIMP SetICommGUI(ICommGUI* CommGUI) override;
+  VARIANT_BOOL STDMETHODCALLTYPE StartEdtAppAndOpenHtDoc() override;
+
+  // ICommEdt_Word
+  STDMETHODIMP SetUserName(BSTR sUserName) override;
+  STDMETHODIMP setTrackRev(VARIANT_BOOL bTrackRev) override;
+  VARIANT_BOOL STDMETHODCALLTYPE getTrackRev() override;
+  STDMETHODIMP SetXMLCont(LONG iGetType, BSTR XMLCont) override;
+  STDMETHODIMP SetPrintMode(VARIANT_BOOL bPrintMode) override;
+  VARIANT_BOOL STDMETHODCALLTYPE ChkDocValid() override;
+  STDMETHODIMP setSaveTrack(VARIANT_BOOL bSaveTrack) override;
+  BSTR STDMETHODCALLTYPE procQozerOnHtmlConvtOK(BSTR HtmlFN) override;
+  STDMETHODIMP SetDocTmplFN(BSTR sTmplFN) override;
+  STDMETHODIMP SetUseTmpl(VARIANT_BOOL bUseTmpl) override;
+  STDMETHODIMP SetIsPrinter(VARIANT_BOOL bIsPrinter) override;
+  STDMETHODIMP PrintDoc(VARIANT_BOOL HideRedHeader) override;
+  STDMETHODIMP SetHtmWidth(LONG iWidth) override;
+  STDMETHODIMP SetBottomLine() override;
+  STDMETHODIMP InsertFile() override;
+  STDMETHODIMP SetFontByWebPage(BSTR FontName, LONG FontSize, LONG FontColorR, LONG FontColorG,
+                                LONG FontColorB) override;
+  STDMETHODIMP SetRvePassWord(BSTR StrPassWord) override;
+
+  // Called by the automation object directly for its save workflow.
+  void MakeRevisionCopy();
+  void ReopenDoc();
+  void CloseDocNoSave();
+
+  // Internal steps, public for the template and print features.
+  void _SetShowTrack(bool show, bool notify);
+  void SetDocProtect(bool protect);
+  std::string GetProtectPwd();
+  bool ChkDocIsMine();
+  void SetAppWindowState(long state, bool force);
+  HWND FindDocWnd();
+
+  // What the tests and the owner may look at.
+  HWND AppWindow() const { return hAppWnd; }
+  bool Connected() const { return bAppConnected; }
+  DispObject& Document() { return WordDocNew; }
+  const std::string& SourceBackup() const { return SrcBakFN; }
+  const TResotreNormalDotRec& NormalDotBackup() const { return NormalDotRec; }
+
+ private:
+  template <class T, class... Args>
+  friend Microsoft::WRL::ComPtr<T> NewComObject(Args&&... args);
+  TCommEdt_NibWord() = default;
+  ~TCommEdt_NibWord() override;
+
+  bool ConnectWordApp();
+  void ApplyUserName(const std::string& name);
+  void BackupSrcDoc();
+  bool OpenWordDoc();
+  void OnWordEvent(DISPID id, DISPPARAMS& params);
+  void WordAppDocumentBeforeClose(IDispatch* doc, VARIANT_BOOL* cancel);
+  void Notify(long item, long sts);
+  LONG Message(const char* utf8Text, LONG dlgType);
+  void Log(const std::string& text);
+  HWND FindWordWindow(const std::string& caption);
+  void Save();
+
+  bool bClosingByProg = false;
+  std::string OldUserName;
+  bool bSettingUserName = false;
+  std::string ProcID;
+  std::string ProcID2;
+  bool bPrintMode = false;
+  bool bSaveTrack = false;
+  std::string ProtectPwd;
+  bool bTrackRev = false;
+  std::string UserName;
+  std::string RevPassWord;
+  std::string SrcBakFN;
+  bool bIsPrinter = false;
+  bool bUseTmpl = false;
+  int HtmWidth = 715;
+  WordServer WordApp;
+  DispObject WordDocNew;
+  TResotreNormalDotRec NormalDotRec;
+};
+
+}  // namespace nib

@@ -1,0 +1,68 @@
+#pragma once
+// TWordUtil: recurring Word automation tasks shared by the Word driver, the
+// XML filler and the Office converter: starting or attaching to Word,
+// guarding Word's Normal template, bookmarks and the ranges between them.
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <string>
+
+#include "NibWordLib.h"
+#include "com/Dispatch.h"
+#include "com/EventSink.h"
+
+namespace nib {
+
+inline constexpr CLSID kWordClass = {0x000209FF, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID kWordApplicationEvents = {
+    0x000209FE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr DISPID kDocumentBeforeCloseId = 6;
+
+// A connection to one Word instance: its Application and, when asked, its events.
+struct WordServer {
+  DispObject app;
+  EventConnection events;
+  bool connected = false;
+
+  // A new, private Word (never one already running); `onEvent` receives its
+  // application events when given.
+  void ConnectNew(EventHandler onEvent = nullptr);
+  void ConnectTo(DispObject running, EventHandler onEvent = nullptr);
+  void Disconnect();
+};
+
+// The backup of Word's Normal template taken while the system drives Word.
+struct TResotreNormalDotRec {
+  bool valid = false;
+  bool exists = false;
+  std::string NormalFN;
+  std::string BakFN;
+  int FileAge = 0;
+};
+
+class TWordUtil {
+ public:
+  // how: 1 started, 2 attached to the running Word. False (and the message
+  // when `showMsg`) on any error.
+  static bool AttachOrStartWord(WordServer& server, int& how, bool showMsg);
+  static bool ReleaseWord(WordServer& server, bool quit);
+  // With no application, a Word of its own is started and quit; empty on errors.
+  static std::string GetNormalTmplFN(DispObject* app);
+  static void BackupNormalDot(TResotreNormalDotRec& rec);
+  // Puts the template back when Word changed it. When that fails three times
+  // the backup is kept, and `gui` (when given) is told where it is.
+  static void RestoreNormalDot(const TResotreNormalDotRec& rec, ICommGUI* gui = nullptr);
+  // By exact name, or the first (lowest index) whose name starts with `name`;
+  // an empty object when there is none. Never raises.
+  static DispObject GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix);
+  // From the end of `from` (or the document start) to the end of `to` (or
+  // the document end), one less with `endMinusOne`; empty when start > end.
+  static DispObject RangeBetweenBookmarks(DispObject& doc, DispObject* from, DispObject* to, bool endMinusOne);
+};
+
+// Where Word's Normal template path is kept between runs (scrambled).
+inline constexpr char kKarstoKey[] = "\\Software\\ZR\\Karsto\\";
+inline constexpr char kNormalTmplValue[] = "WordNormalTmplFN";
+
+}  // namespace nib

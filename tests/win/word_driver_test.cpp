@@ -1,0 +1,403 @@
+// The Word driver against the Word double, out of process as against real
+// Word: start, open, edit under protection, save, refuse foreign closes,
+// the revisions-accepted copy, the Normal template guard, and quit.
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DialogRobot.h"
+#include "TestSupport.h"
+#include "automation/ProcessValues.h"
+#include "com/BStr.h"
+#include "com/ComError.h"
+#include "com/Dispatch.h"
+#include "com/StrConv.h"
+#include "services/Config.h"
+#include "services/Files.h"
+#include "services/UniqueName.h"
+#include "services/WindowUtil.h"
+#include "word/CommEdtNibWord.h"
+#include "word/WordUtil.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace nib::test {
+namespace {
+
+std::wstring W(const char* utf8) { return Utf8ToWide(utf8); }
+
+// The automation object's side of the driver's messages and files.
+class RecordingGUI final : public ICommGUI {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid != IID_IUnknown && iid != IID_ICommGUI) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<ICommGUI*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+  STDMETHODIMP_(ULONG) Release() override { return --references; }
+  STDMETHODIMP_(LONG) MyMessageDlg(BSTR text, LONG type, BSTR buttons, LONG) override {
+    messages.push_back(text);
+    types.push_back(type);
+    buttonSets.push_back(buttons);
+    return 1;
+  }
+  STDMETHODIMP WLog(BSTR text, VARIANT_BOOL, VARIANT_BOOL) override {
+    logs.push_back(text);
+    return S_OK;
+  }
+  STDMETHODIMP WFile(BSTR text, BSTR, VARIANT_BOOL) override {
+    files.push_back(text);
+    return S_OK;
+  }
+  STDMETHODIMP AddTmpDirFile(LONG kind, BSTR name) override {
+    if (kind == 2) tmpFiles.push_back(name);
+    return S_OK;
+  }
+  std::vector<std::wstring> messages, buttonSets, logs, files, tmpFiles;
+  std::vector<LONG> types;
+  ULONG references = 0;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The value of attribute `name` in the first element `tag` of a document file.
+std::string AttributeOf(const std::string& file, const std::string& tag, const std::string& name) {
+  size_t element = file.find("<" + tag + " ");
+  if (element == std::string::npos) return "<none>";
+  size_t at = file.find(name + "=\"", element);
+  if (at == std::string::npos) return "<none>";
+  at += name.size() + 2;
+  return file.substr(at, file.find('"', at) - at);
+}
+
+DWORD ProcessOfWindow(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+bool ProcessEnds(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (!process) return true;
+  bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+// The passwords of the Document.Protect calls in the doubles' call log (the argument
+// list's last item), in call order.
+std::vector<std::string> ProtectPasswords() {
+  std::vector<std::string> passwords;
+  std::istringstream log(ReadAll("c:\\doubles\\calls.log"));
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("\tDocument.Protect\t") == std::string::npos) continue;
+    std::string args = line.substr(line.find("\tDocument.Protect\t") + 19);
+    args = args.substr(0, args.find('\t'));
+    passwords.push_back(args.substr(args.find_last_of(", ") + 1));
+  }
+  return passwords;
+}
+
+class WordDriver : public ComApartment {
+ protected:
+  void SetUp() override {
+    ComApartment::SetUp();
+    CreateDirectoryA("c:\\doubles", nullptr);
+    DeleteFileA("c:\\doubles\\control.ini");
+    DeleteFileA("c:\\doubles\\calls.log");
+    work = TempFolderPath() + "nib-driver-" + NewUniqueName();
+    CreateDirectoryA(work.c_str(), nullptr);
+    Process().ControlWindow = nullptr;
+    driver = TCommEdt_NibWord::Create();
+    driver->OnEdtStsNotify = [this](long app, long item, long sts) {
+      notes.push_back(std::to_string(app) + "," + std::to_string(item) + "," + std::to_string(sts));
+    };
+    ASSERT_EQ(driver->SetICommGUI(&gui), S_OK);
+  }
+  void TearDown() override {
+    if (driver && driver->Connected()) driver->AppQuit();
+    driver.Reset();
+    DeleteFileA("c:\\doubles\\control.ini");
+    DeleteTree(work);
+    EXPECT_EQ(gui.references, 0u);
+    ComApartment::TearDown();
+  }
+  std::string Fixture(const std::string& name, const std::string& inner) {
+    std::string path = work + "\\" + name;
+    std::ofstream(path, std::ios::binary) << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc>" << inner
+                                          << "</nibdoc>\n";
+    return path;
+  }
+  void Configure(const std::string& destFN, const char* userName = "张三") {
+    BStr dest = BStr::FromAnsi(destFN), user(W(userName));
+    ASSERT_EQ(driver->SetDestFN(dest.Get()), S_OK);
+    ASSERT_EQ(driver->SetUserName(user.Get()), S_OK);
+  }
+  bool Start(const wchar_t* procID = L"1", const wchar_t* procID2 = L"0") {
+    BStr p1(procID), p2(procID2);
+    return driver->StartEdtAppAndOpenDoc(p1.Get(), p2.Get()) == VARIANT_TRUE;
+  }
+  // The user types at the start of the document, through Word.
+  void Type(const wchar_t* text) { driver->Document().CallObject(L"Range", {Arg(0), Arg(0)}).Put(L"Text", text); }
+  long DocumentCount() {
+    DispObject word(Process().WordApplication);
+    return word.Object(L"Documents").Long(L"Count");
+  }
+
+  std::string work;
+  RecordingGUI gui;
+  ComPtr<TCommEdt_NibWord> driver;
+  std::vector<std::string> notes;
+};
+
+TEST_F(WordDriver, WholeCycleUnderProtection) {
+  std::string doc = Fixture("notice.doc", "<text>Body</text>");
+  Configure(doc);
+  ASSERT_EQ(driver->setSaveTrack(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(driver->setTrackRev(VARIANT_TRUE), S_OK);
+  EXPECT_TRUE(notes.empty()) << "nothing to show before Word runs";
+  ASSERT_TRUE(Start());
+
+  DispObject word(Process().WordApplication);
+  ASSERT_TRUE(word);
+  EXPECT_TRUE(word.Bool(L"Visible"));
+  EXPECT_EQ(word.Text(L"UserName"), W("张三"));
+  EXPECT_EQ(word.Long(L"DisplayAlerts"), 0);
+  HWND wordWindow = driver->AppWindow();
+  ASSERT_NE(wordWindow, nullptr) << "the OpusApp window was found";
+  DWORD wordProcess = ProcessOfWindow(wordWindow);
+  EXPECT_NE(wordProcess, GetCurrentProcessId());
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0) << "protected for revisions";
+  EXPECT_EQ(notes, std::vector<std::string>{"0,0,0"}) << "revisions shown and reported";
+  EXPECT_EQ(driver->getTrackRev(), VARIANT_TRUE);
+  ASSERT_EQ(gui.tmpFiles.size(), 1u) << "the downloaded copy is kept for deletion at the end";
+  EXPECT_TRUE(FileExists(WideToAnsi(gui.tmpFiles[0])));
+  EXPECT_EQ(ReadAll(WideToAnsi(gui.tmpFiles[0])), ReadAll(driver->SourceBackup()));
+
+  Type(L"New ");
+  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  std::string saved = ReadAll(doc);
+  EXPECT_EQ(AttributeOf(saved, "revision", "author"), "\xE5\xBC\xA0\xE4\xB8\x89") << "the page's user, as UTF-8";
+  EXPECT_EQ(AttributeOf(saved, "protection", "type"), "<none>") << "saved unprotected";
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0) << "and protected again after the save";
+  EXPECT_EQ(driver->getTrackRev(), VARIANT_TRUE) << "revisions shown again after the save";
+
+  Type(L"More ");
+  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE) << "the password the driver protected with still unprotects";
+  std::vector<std::string> passwords = ProtectPasswords();
+  ASSERT_EQ(passwords.size(), 3u) << "at open and after each save";
+  EXPECT_EQ(passwords[0].size(), 12u) << "a generated password";
+  EXPECT_EQ(passwords[1], passwords[0]);
+  EXPECT_EQ(passwords[2], passwords[0]);
+  EXPECT_NE(driver->getFileAge(), -1);
+
+  word = DispObject();
+  ASSERT_EQ(driver->AppQuit(), VARIANT_TRUE);
+  EXPECT_FALSE(driver->Connected());
+  EXPECT_TRUE(ProcessEnds(wordProcess)) << "Word quit";
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  size_t lastPut = log.rfind("Application.UserName");
+  ASSERT_NE(lastPut, std::string::npos);
+  std::string line = log.substr(lastPut, log.find('\n', lastPut) - lastPut);
+  EXPECT_EQ(line.find("\xE5\xBC\xA0\xE4\xB8\x89"), std::string::npos) << "the old name was put back: " << line;
+}
+
+TEST_F(WordDriver, MissingWorkingCopyIsCreated) {
+  std::string doc = work + "\\new.doc";
+  Configure(doc, "");
+  ASSERT_TRUE(Start(L"3"));
+  EXPECT_TRUE(FileExists(doc));
+  DispObject word(Process().WordApplication);
+  EXPECT_EQ(word.Long(L"WindowState"), 2) << "minimised for unattended work";
+  EXPECT_EQ(driver->Document().Object(L"ActiveWindow").Object(L"View").Long(L"FieldShading"), 2);
+  EXPECT_EQ(driver->Document().Bool(L"PrintRevisions"), false);
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), -1) << "no protection asked for";
+  EXPECT_EQ(notes, std::vector<std::string>{"0,0,1"});
+  ASSERT_EQ(driver->setTrackRev(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(driver->setTrackRev(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(notes, (std::vector<std::string>{"0,0,1", "0,0,0", "0,0,1"}));
+  ASSERT_FALSE(gui.logs.empty());
+  EXPECT_EQ(gui.logs.back(), L"in _SetShowTrack,WordDocNew.ShowRevisions=:true");
+}
+
+TEST_F(WordDriver, ClosesBehindItsBackAreRefused) {
+  std::string doc = Fixture("letter.doc", "<text>Letter</text>");
+  Configure(doc);
+  ASSERT_TRUE(Start());
+  HWND window = driver->FindDocWnd();
+  ASSERT_NE(window, nullptr);
+  wchar_t caption[256] = L"";
+  GetWindowTextW(window, caption, 256);
+  EXPECT_EQ(std::wstring(caption), L"letter.doc - Microsoft Word");
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    PostMessageW(window, WM_CLOSE, 0, 0);  // the user closes Word's window
+    for (int i = 0; i < 100 && !robot.Pressed(); ++i) DelayWithMessages(50);
+    DelayWithMessages(300);
+    EXPECT_EQ(robot.Seen().text, W("\r\n请不要使用这种方式来关闭文档,而使用\"关闭\"按钮来关闭!"));
+    EXPECT_EQ(robot.Seen().title, W("确认"));
+  }
+  EXPECT_EQ(DocumentCount(), 1) << "the document stays open";
+  EXPECT_EQ(driver->Document().Text(L"Name"), L"letter.doc");
+
+  // The driver's own close goes through, once.
+  driver->CloseDocNoSave();
+  EXPECT_EQ(DocumentCount(), 0);
+  driver->ReopenDoc();
+  EXPECT_EQ(DocumentCount(), 1);
+
+  // Saved under another name in Word: the save is refused with both messages.
+  driver->Document().Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(work + "\\other.doc")}});
+  EXPECT_EQ(driver->SaveDoc(), VARIANT_FALSE);
+  ASSERT_EQ(gui.messages.size(), 2u);
+  EXPECT_EQ(gui.messages[0], W("文档被非正常地关闭！\r\n程序将尝试打开源文件..."));
+  EXPECT_EQ(gui.messages[1], W("\r\n无法再打开源文件，请重新打开文件进入！"));
+  EXPECT_EQ(gui.buttonSets[0], L"2");
+}
+
+TEST_F(WordDriver, ProtectedDocumentsAndPasswords) {
+  std::string doc = Fixture("locked.doc", "<text>Locked</text><protection type=\"0\" password=\"abc\"/>");
+  Configure(doc);
+  BStr wrong(L"xyz"), right(L"abc");
+  ASSERT_EQ(driver->SetRvePassWord(wrong.Get()), S_OK);
+  ASSERT_EQ(driver->setSaveTrack(VARIANT_TRUE), S_OK);
+  ASSERT_TRUE(Start()) << "an already protected document is left as it is";
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0);
+  EXPECT_THROW(driver->SaveDoc(), ComError) << "the wrong page password fails the save";
+  EXPECT_EQ(driver->getTrackRev(), VARIANT_FALSE) << "the display was put back";
+  driver->AppQuit();
+
+  driver = TCommEdt_NibWord::Create();
+  driver->SetICommGUI(&gui);
+  Configure(doc);
+  driver->SetRvePassWord(right.Get());
+  driver->setSaveTrack(VARIANT_TRUE);
+  ASSERT_TRUE(Start());
+  Type(L"Edit ");
+  EXPECT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  EXPECT_EQ(ProtectPasswords().back(), "abc") << "protected again with the page's password";
+
+  // Without protection asked for, the page's password lifts the protection.
+  driver->AppQuit();
+  driver = TCommEdt_NibWord::Create();
+  driver->SetICommGUI(&gui);
+  Configure(doc);
+  driver->SetRvePassWord(right.Get());
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), -1);
+}
+
+TEST_F(WordDriver, RevisionCopyAndReopen) {
+  std::string doc = Fixture("memo.doc", "<text>Tracked Memo</text><revision author=\"Li\">Tracked </revision>");
+  Configure(doc);
+  ASSERT_TRUE(Start());
+  Type(L"Added ");
+  driver->MakeRevisionCopy();
+  EXPECT_EQ(DocumentCount(), 0) << "no document of the driver is open";
+  std::string original = ReadAll(kOriRevisionFN), accepted = ReadAll(kRevisionFN);
+  EXPECT_NE(original.find("<revision"), std::string::npos) << original;
+  EXPECT_EQ(accepted.find("<revision"), std::string::npos) << accepted;
+  EXPECT_NE(accepted.find("Added Tracked Memo"), std::string::npos) << accepted;
+  EXPECT_EQ(driver->RevisionFN, kRevisionFN);
+  driver->ReopenDoc();
+  EXPECT_EQ(DocumentCount(), 1);
+  DeleteFileA(kOriRevisionFN);
+  DeleteFileA(kRevisionFN);
+}
+
+TEST_F(WordDriver, NormalTemplateGuard) {
+  // Unchanged: the backup goes, nothing is copied.
+  Configure(Fixture("a.doc", "<text>A</text>"));
+  ASSERT_TRUE(Start());
+  TResotreNormalDotRec rec = driver->NormalDotBackup();
+  ASSERT_TRUE(rec.valid);
+  EXPECT_TRUE(FileExists(rec.BakFN));
+  EXPECT_EQ(ReadScrambledRegValue(HKEY_CURRENT_USER, kKarstoKey, kNormalTmplValue), rec.NormalFN);
+  DWORD type = 0;
+  RegGetValueA(HKEY_CURRENT_USER, "Software\\ZR\\Karsto", kNormalTmplValue, RRF_RT_ANY, &type, nullptr, nullptr);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY)) << "kept scrambled, not as text";
+  std::string original = ReadAll(rec.NormalFN);
+  driver->AppQuit();
+  EXPECT_FALSE(FileExists(rec.BakFN));
+  EXPECT_EQ(ReadAll(rec.NormalFN), original);
+
+  // Changed while Word ran: put back.
+  auto change = [](const std::string& path) {
+    std::ofstream(path, std::ios::binary) << "changed by Word";
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
+    ticks.QuadPart += 36000000000ULL;  // an hour on
+    FILETIME later{ticks.LowPart, ticks.HighPart};
+    SetFileTime(file, nullptr, nullptr, &later);
+    CloseHandle(file);
+  };
+  driver = TCommEdt_NibWord::Create();
+  driver->SetICommGUI(&gui);
+  Configure(Fixture("b.doc", "<text>B</text>"));
+  ASSERT_TRUE(Start());
+  rec = driver->NormalDotBackup();
+  change(rec.NormalFN);
+  driver->AppQuit();
+  EXPECT_EQ(ReadAll(rec.NormalFN), original);
+  EXPECT_FALSE(FileExists(rec.BakFN));
+
+  // Changed and locked: the backup is kept and its place written down.
+  driver = TCommEdt_NibWord::Create();
+  driver->SetICommGUI(&gui);
+  Configure(Fixture("c.doc", "<text>C</text>"));
+  ASSERT_TRUE(Start());
+  rec = driver->NormalDotBackup();
+  change(rec.NormalFN);
+  HANDLE lock = CreateFileA(rec.NormalFN.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  driver->AppQuit();
+  CloseHandle(lock);
+  EXPECT_TRUE(FileExists(rec.BakFN)) << "the user's template is not lost";
+  ASSERT_FALSE(gui.files.empty());
+  EXPECT_NE(gui.files.back().find(AnsiToWide(rec.BakFN)), std::wstring::npos);
+  CopyFileA(rec.BakFN.c_str(), rec.NormalFN.c_str(), FALSE);
+  DeleteFileA(rec.BakFN.c_str());
+}
+
+TEST_F(WordDriver, WordThatCannotStart) {
+  std::ofstream("c:\\doubles\\control.ini") << "[create]\r\nfail=1\r\n";
+  Configure(Fixture("d.doc", "<text>D</text>"));
+  EXPECT_FALSE(Start());
+  ASSERT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(gui.messages[0], W("\r\n不能启动Word!"));
+  EXPECT_EQ(gui.types[0], 0);
+  EXPECT_FALSE(driver->Connected());
+  // Still here: the host process goes on.
+  DeleteFileA("c:\\doubles\\control.ini");
+  EXPECT_TRUE(Start()) << "a later start works";
+}
+
+TEST_F(WordDriver, MalformedDocumentFailsTheOpen) {
+  std::string doc = work + "\\broken.doc";
+  std::ofstream(doc, std::ios::binary) << "not a document";
+  Configure(doc);
+  EXPECT_FALSE(Start());
+  ASSERT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(gui.messages[0], W("打开Word文档未成功!"));
+  EXPECT_EQ(gui.types[0], 2);
+  EXPECT_TRUE(driver->Connected()) << "connected without a document; the owner quits it";
+}
+
+}  // namespace
+}  // namespace nib::test
