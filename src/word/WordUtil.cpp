@@ -1,5 +1,7 @@
 #include "word/WordUtil.h"
 
+#include <algorithm>
+
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"
@@ -134,6 +136,78 @@ DispObject TWordUtil::RangeBetweenBookmarks(DispObject& doc, DispObject* from, D
   if (endMinusOne) --end;
   if (start > end) return DispObject();
   return doc.CallObject(L"Range", {Arg(start), Arg(end)});
+}
+
+namespace {
+
+// A shape has a line when its Line can be read; shapes such as pictures have none.
+bool LineOf(DispObject& shape, DispObject& line) {
+  try {
+    line = shape.Object(L"Line");
+    return true;
+  } catch (const ComError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string TWordUtil::ShapeNamesInRanges(DispObject& doc, const T2DimIntArr& regions) {
+  T1DimStrArr names;
+  DispObject shapes = doc.Object(L"Shapes");
+  DispObject selection = doc.Object(L"Application").Object(L"Selection");
+  long count = shapes.Long(L"Count");
+  for (long i = 1; i <= count; ++i) {
+    DispObject shape = shapes.CallObject(L"Item", {Arg(i)});
+    shape.Call(L"Select");
+    long start = selection.Long(L"Start"), end = selection.Long(L"End");
+    std::string name = WideToAnsi(shape.Text(L"Name"));
+    for (const std::vector<int>& region : regions) {
+      if (region.size() < 2 || start < region[0] || region[1] < end) continue;
+      if (IndexOfText(names, static_cast<int>(names.size()) - 1, name, true) < 0) AppendText(names, name);
+    }
+  }
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : "\r\n") + name;
+  return joined;
+}
+
+DispObject TWordUtil::getShapeRangeByShapeNames(DispObject& doc, const std::string& names) {
+  T1DimStrArr lines;
+  SplitText(ReplaceChar(names, '\r', '\n'), "\n", lines, true);
+  std::vector<std::wstring> items;
+  for (const std::string& line : lines)
+    if (!line.empty()) items.push_back(AnsiToWide(line));
+  if (items.empty()) return DispObject();
+  try {
+    return doc.Object(L"Shapes").CallObject(L"Range", {Arg::TextArray(items)});
+  } catch (const ComError& e) {
+    std::wstring text = AnsiToWide(Gb("在getShapeRangeByShapeNames中发生错误: ") + e.what());
+    MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
+    return DispObject();
+  }
+}
+
+T2DimStrArr TWordUtil::SaveShapeLineColors(DispObject* range) {
+  T2DimStrArr colors;
+  if (!range || !*range) return colors;
+  long count = range->Long(L"Count");
+  for (long i = 1; i <= count; ++i) {
+    DispObject shape = range->CallObject(L"Item", {Arg(i)}), line;
+    if (!LineOf(shape, line)) continue;
+    long rgb = LongOf(line.Object(L"ForeColor").Get(L"RGB"));
+    AppendTextRow(colors, {WideToAnsi(shape.Text(L"Name")), std::to_string(rgb)});
+  }
+  return colors;
+}
+
+void TWordUtil::RestoreShapeLineColors(DispObject& range, const T2DimStrArr& colors) {
+  size_t count = std::min(static_cast<size_t>(std::max(range.Long(L"Count"), 0L)), colors.size());
+  for (size_t i = 0; i < count; ++i) {
+    DispObject shape = range.CallObject(L"Item", {Arg::Ansi(colors[i][0])}), line;
+    int rgb = 0;
+    if (LineOf(shape, line) && TryTextToInt(colors[i][1], rgb)) line.Object(L"ForeColor").Put(L"RGB", rgb);
+  }
 }
 
 }  // namespace nib

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "NibWordLib.h"
+#include "services/TextUtil.h"
 #include "com/Dispatch.h"
 #include "com/EventSink.h"
 
@@ -59,6 +60,15 @@ class TWordUtil {
   // From the end of `from` (or the document start) to the end of `to` (or
   // the document end), one less with `endMinusOne`; empty when start > end.
   static DispObject RangeBetweenBookmarks(DispObject& doc, DispObject* from, DispObject* to, bool endMinusOne);
+  // The names (one per line) of the shapes whose anchors lie inside one of the
+  // (start, end) regions.
+  static std::string ShapeNamesInRanges(DispObject& doc, const T2DimIntArr& regions);
+  // The ShapeRange of the shapes named one per line; empty for no names and
+  // after an error (shown in a message box).
+  static DispObject getShapeRangeByShapeNames(DispObject& doc, const std::string& names);
+  // (name, decimal Line.ForeColor.RGB) of each shape with a line.
+  static T2DimStrArr SaveShapeLineColors(DispObject* range);
+  static void RestoreShapeLineColors(DispObject& range, const T2DimStrArr& colors);
 };
 
 // Where Word's Normal template path is kept between runs (scrambled).

@@ -63,6 +63,10 @@ class WordDocument : public DynObject {
   Part* NewFields();
   Part* NewFormFields();
   Part* NewShapes();
+  Part* NewShapeRange(std::vector<size_t> indices);
+  long ShapeAnchor(size_t index) const;
+  std::wstring ShapeProperty(size_t index, const std::wstring& key) const;
+  void SetShapeProperty(size_t index, const std::wstring& key, const std::wstring& value);
   Part* NewShape(size_t index);
   // A collection whose Item takes a 1-based index or, when `byName`, a name.
   Part* NewCollection(const wchar_t* type, std::function<long()> count, std::function<long(const std::wstring&)> indexOf,
@@ -167,6 +171,12 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   // Closes `document`, asking the event sinks first; false when one cancelled.
   bool CloseDocument(WordDocument* document);
   void DocumentActivated(WordDocument* document);
+  // Range.Select and Shape.Select: `document` becomes active with that selection.
+  void Select(WordDocument* document, long start, long end) {
+    DocumentActivated(document);
+    selectionStart_ = start;
+    selectionEnd_ = end;
+  }
   const std::wstring& UserName() const { return userName_; }
 
  private:
@@ -284,6 +294,10 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
   Property(L"FormFields", [this](Args&, VARIANT* r) { Hand(r, NewFormFields()); });
   Property(L"Shapes", [this](Args&, VARIANT* r) { Hand(r, NewShapes()); });
+  Property(L"Application", [this](Args&, VARIANT* r) {
+    RequireOpen();
+    SetDispatch(r, app_);
+  });
 }
 
 Part* WordDocument::NewPart(const wchar_t* type) {
@@ -397,9 +411,49 @@ Part* WordDocument::NewShapes() {
                  {L"Top", number(std::min(beginY, endY))},
                  {L"Width", number(std::abs(endX - beginX))},
                  {L"Height", number(std::abs(endY - beginY))}}};
+    if (IDispatch* anchor = args.Dispatch(4)) {
+      DISPID start = 0;
+      LPOLESTR name = const_cast<LPOLESTR>(L"Start");
+      DISPPARAMS none{};
+      VARIANT value;
+      VariantInit(&value);
+      if (SUCCEEDED(anchor->GetIDsOfNames(IID_NULL, &name, 1, 0, &start)) &&
+          SUCCEEDED(anchor->Invoke(start, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr)))
+        shape.properties.emplace_back(L"Anchor", ValueString(value));
+      VariantClear(&value);
+    }
     content_.shapes.push_back(std::move(shape));
     saved_ = false;
     Hand(r, NewShape(content_.shapes.size() - 1));
+  });
+  // Range(names): the shapes of an array of names (or indices), as a ShapeRange.
+  shapes->Method(L"Range", {L"Index"}, [this](Args& args, VARIANT* r) {
+    VARIANT* given = args.Raw(0);
+    if (!given) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
+    while (V_VT(given) == (VT_BYREF | VT_VARIANT)) given = V_VARIANTREF(given);
+    std::vector<size_t> indices;
+    auto add = [&](const VARIANT& item) {
+      long position = V_VT(&item) == VT_BSTR ? PositionByName(content_.shapes, ValueString(item))
+                                              : static_cast<long>(_wtol(ValueString(item).c_str()));
+      if (position < 1 || position > static_cast<long>(content_.shapes.size()))
+        Raise(L"The item with the specified name wasn't found.");
+      indices.push_back(static_cast<size_t>(position - 1));
+    };
+    if (V_VT(given) & VT_ARRAY) {
+      SAFEARRAY* array = (V_VT(given) & VT_BYREF) ? *V_ARRAYREF(given) : V_ARRAY(given);
+      LONG low = 0, high = -1;
+      SafeArrayGetLBound(array, 1, &low);
+      SafeArrayGetUBound(array, 1, &high);
+      for (LONG i = low; i <= high; ++i) {
+        VARIANT item;
+        VariantInit(&item);
+        if (SUCCEEDED(SafeArrayGetElement(array, &i, &item))) add(item);
+        VariantClear(&item);
+      }
+    } else {
+      add(*given);
+    }
+    Hand(r, NewShapeRange(std::move(indices)));
   });
   return shapes;
 }
@@ -411,28 +465,20 @@ Part* WordDocument::NewShape(size_t index) {
   auto bag = [this, index](Part* part, const std::wstring& prefix, const std::vector<std::wstring>& names) {
     for (const std::wstring& name : names) {
       std::wstring key = prefix + name;
-      part->Property(name, [this, index, key](Args&, VARIANT* r) {
-                       for (const auto& [k, value] : content_.shapes[index].properties)
-                         if (k == key) return SetString(r, value);
-                       SetString(r, L"");
-                     },
-                     [this, index, key](Args&, const VARIANT& v) {
-                       std::wstring value = ValueString(v);
-                       auto& properties = content_.shapes[index].properties;
-                       for (auto& [k, old] : properties)
-                         if (k == key) {
-                           old = value;
-                           return;
-                         }
-                       properties.emplace_back(key, value);
-                       saved_ = false;
-                     });
+      part->Property(name, [this, index, key](Args&, VARIANT* r) { SetString(r, ShapeProperty(index, key)); },
+                     [this, index, key](Args&, const VARIANT& v) { SetShapeProperty(index, key, ValueString(v)); });
     }
   };
   shape->Property(L"Name", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].name); },
                   [this, index](Args&, const VARIANT& v) { content_.shapes[index].name = ValueString(v); });
   shape->Property(L"Type", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].type); });
   bag(shape, L"", {L"Left", L"Top", L"Width", L"Height", L"RelativeHorizontalPosition", L"RelativeVerticalPosition"});
+  // Selecting a shape selects its anchor position in the text (property "Anchor").
+  shape->Method(L"Select", {L"Replace"}, [this, index](Args&, VARIANT*) {
+    RequireOpen();
+    long anchor = ShapeAnchor(index);
+    app_->Select(this, anchor, anchor);
+  });
   shape->Property(L"Line", [this, bag](Args&, VARIANT* r) {
     auto* line = NewPart(L"LineFormat");
     bag(line, L"Line.", {L"Weight", L"DashStyle", L"Style", L"Visible", L"BeginArrowheadStyle", L"EndArrowheadStyle",
@@ -450,6 +496,48 @@ Part* WordDocument::NewShape(size_t index) {
     Hand(r, wrap);
   });
   return shape;
+}
+
+std::wstring WordDocument::ShapeProperty(size_t index, const std::wstring& key) const {
+  for (const auto& [k, value] : content_.shapes[index].properties)
+    if (k == key) return value;
+  return L"";
+}
+
+void WordDocument::SetShapeProperty(size_t index, const std::wstring& key, const std::wstring& value) {
+  auto& properties = content_.shapes[index].properties;
+  saved_ = false;
+  for (auto& [k, old] : properties)
+    if (k == key) {
+      old = value;
+      return;
+    }
+  properties.emplace_back(key, value);
+}
+
+long WordDocument::ShapeAnchor(size_t index) const { return _wtol(ShapeProperty(index, L"Anchor").c_str()); }
+
+Part* WordDocument::NewShapeRange(std::vector<size_t> indices) {
+  auto* range = NewPart(L"ShapeRange");
+  range->Property(L"Count", [indices](Args&, VARIANT* r) { SetLong(r, static_cast<long>(indices.size())); });
+  range->Method(L"Item", {L"Index"}, [this, indices](Args& args, VARIANT* r) {
+    VARIANT* given = args.Raw(0);
+    for (size_t i = 0; i < indices.size(); ++i) {
+      bool byName = given && V_VT(given) == VT_BSTR;
+      if (byName ? _wcsicmp(content_.shapes[indices[i]].name.c_str(), args.String(0).c_str()) == 0
+                 : args.Long(0) == static_cast<long>(i + 1))
+        return Hand(r, NewShape(indices[i]));
+    }
+    Raise(L"The index into the specified collection is out of bounds.");
+  });
+  // Left put moves every shape of the range.
+  range->Property(L"Left", [this, indices](Args&, VARIANT* r) {
+                    SetString(r, indices.empty() ? L"" : ShapeProperty(indices[0], L"Left"));
+                  },
+                  [this, indices](Args&, const VARIANT& v) {
+                    for (size_t index : indices) SetShapeProperty(index, L"Left", ValueString(v));
+                  });
+  return range;
 }
 
 Part* WordDocument::NewFormFields() {
@@ -512,6 +600,10 @@ Part* WordDocument::NewRange(long start, long end) {
                     ReplaceText(bounds->first, bounds->second, text);
                     bounds->second = bounds->first + static_cast<long>(text.size());
                   });
+  range->Method(L"Select", {}, [this, bounds](Args&, VARIANT*) {
+    RequireOpen();
+    app_->Select(this, bounds->first, bounds->second);
+  });
   range->Method(L"InsertAfter", {L"Text"}, [this, bounds](Args& args, VARIANT*) {
     std::wstring text = args.String(0);
     ReplaceText(bounds->second, bounds->second, text);

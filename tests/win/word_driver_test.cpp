@@ -401,3 +401,75 @@ TEST_F(WordDriver, MalformedDocumentFailsTheOpen) {
 
 }  // namespace
 }  // namespace nib::test
+
+namespace nib::test {
+namespace {
+
+class WordHelpers : public WordDriver {};
+
+TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
+  std::string path = Fixture("parts.doc",
+                             "<text>0123456789ABCDEFGHIJ</text>"
+                             "<bookmark name=\"HeadB\" start=\"0\" end=\"2\"/>"
+                             "<bookmark name=\"HeadE\" start=\"8\" end=\"10\"/>"
+                             "<shape name=\"Line 1\" type=\"line\" properties=\"Anchor=3;Line.ForeColor.RGB=255\"/>"
+                             "<shape name=\"Line 2\" type=\"line\" properties=\"Anchor=15;Line.ForeColor.RGB=65280\"/>");
+  WordServer started, attached;
+  int how = 0;
+  ASSERT_TRUE(TWordUtil::AttachOrStartWord(started, how, true));
+  EXPECT_EQ(how, 1) << "no Word was running";
+  ASSERT_TRUE(TWordUtil::AttachOrStartWord(attached, how, true));
+  EXPECT_EQ(how, 2) << "the running Word is found";
+  EXPECT_TRUE(attached.app.SameObject(started.app.Get()));
+  EXPECT_TRUE(TWordUtil::ReleaseWord(attached, false));
+  EXPECT_FALSE(attached.connected);
+
+  DispObject doc = started.app.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(path)});
+  DispObject begin = TWordUtil::GetBookmarkByName(doc, L"HeadB", false);
+  DispObject end = TWordUtil::GetBookmarkByName(doc, L"HeadE", false);
+  ASSERT_TRUE(begin && end);
+  EXPECT_FALSE(TWordUtil::GetBookmarkByName(doc, L"Missing", false)) << "no bookmark, no error";
+  EXPECT_EQ(TWordUtil::GetBookmarkByName(doc, L"Head", true).Text(L"Name"), L"HeadB") << "the lowest index";
+  EXPECT_FALSE(TWordUtil::GetBookmarkByName(doc, L"Tail", true));
+
+  DispObject body = TWordUtil::RangeBetweenBookmarks(doc, &begin, &end, false);
+  EXPECT_EQ(body.Long(L"Start"), 2);
+  EXPECT_EQ(body.Long(L"End"), 10);
+  EXPECT_EQ(TWordUtil::RangeBetweenBookmarks(doc, &begin, &end, true).Long(L"End"), 9);
+  EXPECT_FALSE(TWordUtil::RangeBetweenBookmarks(doc, &end, &begin, false)) << "end before start";
+  EXPECT_EQ(TWordUtil::RangeBetweenBookmarks(doc, nullptr, &end, false).Long(L"Start"), 0);
+  EXPECT_EQ(TWordUtil::RangeBetweenBookmarks(doc, &end, nullptr, false).Long(L"End"), 20);
+
+  EXPECT_EQ(TWordUtil::ShapeNamesInRanges(doc, {{0, 10}}), "Line 1");
+  EXPECT_EQ(TWordUtil::ShapeNamesInRanges(doc, {{0, 10}, {12, 20}, {0, 20}}), "Line 1\r\nLine 2");
+  EXPECT_EQ(TWordUtil::ShapeNamesInRanges(doc, {{4, 14}}), "");
+
+  DispObject none = TWordUtil::getShapeRangeByShapeNames(doc, "");
+  EXPECT_FALSE(none) << "no names: no range and no message";
+  DispObject shapes = TWordUtil::getShapeRangeByShapeNames(doc, "Line 1\r\nLine 2\r\n");
+  ASSERT_TRUE(shapes);
+  EXPECT_EQ(shapes.Long(L"Count"), 2);
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    EXPECT_FALSE(TWordUtil::getShapeRangeByShapeNames(doc, "Nope"));
+    EXPECT_EQ(robot.Seen().text.rfind(W("在getShapeRangeByShapeNames中发生错误: "), 0), 0u) << robot.Seen().text;
+  }
+
+  T2DimStrArr colors = TWordUtil::SaveShapeLineColors(&shapes);
+  EXPECT_EQ(colors, (T2DimStrArr{{"Line 1", "255"}, {"Line 2", "65280"}}));
+  EXPECT_TRUE(TWordUtil::SaveShapeLineColors(nullptr).empty());
+  for (long i = 1; i <= 2; ++i)
+    shapes.CallObject(L"Item", {Arg(i)}).Object(L"Line").Object(L"ForeColor").Put(L"RGB", 0xC1C1C1L);
+  TWordUtil::RestoreShapeLineColors(shapes, colors);
+  EXPECT_EQ(TWordUtil::SaveShapeLineColors(&shapes), colors);
+
+  doc = DispObject();
+  body = begin = end = shapes = DispObject();
+  HWND window = FindWindowW(L"OpusApp", nullptr);
+  DWORD pid = ProcessOfWindow(window);
+  EXPECT_TRUE(TWordUtil::ReleaseWord(started, true));
+  EXPECT_TRUE(ProcessEnds(pid));
+}
+
+}  // namespace
+}  // namespace nib::test
