@@ -473,3 +473,47 @@ TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
 
 }  // namespace
 }  // namespace nib::test
+
+namespace nib::test {
+namespace {
+
+TEST_F(WordDriver, OpenVariantsAndThePageEvent) {
+  // ProcID "6" with another ProcID2: the revisions are accepted at open.
+  std::string doc = Fixture("gw.doc", "<text>Old New</text><revision author=\"Li\">New</revision>");
+  Configure(doc);
+  TestSink sink;
+  Process().EventSink = &sink;
+  Process().DestBaseFN = Gb("通知");
+  driver->setTrackRev(VARIANT_TRUE);
+  ASSERT_TRUE(Start(L"6", L"2"));
+  EXPECT_EQ(ReadAll(doc).find("<revision"), std::string::npos) << "accepted and saved";
+  EXPECT_EQ(notes, (std::vector<std::string>{"0,0,0", "0,0,1"})) << "shown at open, hidden after accepting";
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings, (std::vector<std::wstring>{L"TempletFN", W("通知"), L"b"}));
+  EXPECT_EQ(sink.calls[0].types, (std::vector<VARTYPE>{VT_BSTR, VT_BSTR, VT_BSTR, VT_DISPATCH, VT_DISPATCH}));
+  Process().EventSink.Reset();
+  Process().DestBaseFN.clear();
+  driver->AppQuit();
+
+  // The red-header variant shows revisions first and protects afterwards.
+  driver = TCommEdt_NibWord::Create();
+  driver->SetICommGUI(&gui);
+  notes.clear();
+  driver->OnEdtStsNotify = [this](long app, long item, long sts) {
+    notes.push_back(std::to_string(app) + "," + std::to_string(item) + "," + std::to_string(sts));
+  };
+  Configure(doc);
+  driver->setSaveTrack(VARIANT_TRUE);
+  ASSERT_EQ(driver->StartEdtAppAndOpenHtDoc(), VARIANT_TRUE);
+  EXPECT_EQ(notes, std::vector<std::string>{"0,0,1"});
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0);
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  EXPECT_LT(log.rfind("Document.ShowRevisions"), log.rfind("Document.Protect\t")) << "display first, then protection";
+
+  // Bringing Word forward keeps it usable from the driver.
+  driver->SetAppWindowState(1, true);
+  EXPECT_EQ(DispObject(Process().WordApplication).Long(L"WindowState"), 1);
+}
+
+}  // namespace
+}  // namespace nib::test
