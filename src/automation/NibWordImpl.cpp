@@ -62,14 +62,18 @@ TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
 TNibWord::~TNibWord() {
   // Only the manager this object made goes: a newer object's list stays.
   if (TmpFilesManager().get() == ownTmpFiles_) TmpFilesManager().reset();
-  editor_.Reset();
+  ctrlWindow_.reset();
+  if (driver_ && driver_->Connected()) {
+    try {
+      driver_->AppQuit();
+    } catch (const ComError&) {
+      // The page is going away: Word is left to itself.
+    }
+  }
+  driver_.Reset();
   eventPoint_->Detach();
 }
 
-template <class Body>
-HRESULT TNibWord::Boundary(Body&& body) {
-  return TrapToErrorInfo(server::kProgId, IID_INibWord, std::forward<Body>(body));
-}
 
 void TNibWord::WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite) {
   loger_.WriteFile(text, fileName, mustWrite);
@@ -239,16 +243,23 @@ STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
   });
 }
 
-STDMETHODIMP TNibWord::OpenFile(BSTR, BSTR, BSTR* rtnStr) {
+STDMETHODIMP TNibWord::OpenFile(BSTR ProcID, BSTR ProcID2, BSTR* rtnStr) {
   if (!rtnStr) return E_POINTER;
   *rtnStr = nullptr;
-  return Boundary([] { Fail("OpenFile: opening documents is not available in this build", E_NOTIMPL); });
+  return Boundary([&] {
+    settings_.ProcID = Ansi(ProcID);
+    settings_.ProcID2 = Ansi(ProcID2);
+    *rtnStr = BStr::FromAnsi(RunOpenFile()).Detach();
+  });
 }
 
 STDMETHODIMP TNibWord::OpenHtFile(BSTR* rtnStr) {
   if (!rtnStr) return E_POINTER;
   *rtnStr = nullptr;
-  return Boundary([] { Fail("OpenHtFile: opening documents is not available in this build", E_NOTIMPL); });
+  return Boundary([&] {
+    RunOpenHtFile();
+    *rtnStr = BStr::FromAnsi("").Detach();
+  });
 }
 
 STDMETHODIMP TNibWord::InvokeUseTemplate(BSTR invoType) {
@@ -267,9 +278,8 @@ STDMETHODIMP TNibWord::ReSetFontByWebPage() {
   return Boundary([&] {
     const ProcessValues& process = Process();
     if (!process.IsSetFont) return;
-    if (!editor_) Fail("ReSetFontByWebPage: no document is open");
-    ComPtr<ICommEdt_Word> word;
-    ThrowIfFailed(editor_.As(&word), "ReSetFontByWebPage: the editor is not Word");
+    if (!driver_) Fail("ReSetFontByWebPage: no document is open");
+    ICommEdt_Word* word = driver_.Get();
     BStr fontName = BStr::FromAnsi(process.FontName);
     ThrowIfFailed(word->SetFontByWebPage(fontName.Get(), settings_.FontSize, process.FontColorR,
                                          process.FontColorG, process.FontColorB),

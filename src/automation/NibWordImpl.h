@@ -11,12 +11,16 @@
 #include <string>
 
 #include "automation/MsgLog.h"
+#include "com/ErrorInfo.h"
+#include "server/Module.h"
 #include "services/JustHttp.h"
 #include "services/ThdTimer.h"
 #include "services/XMLHttpWrapU.h"
 #include "server/ConnectionPoint.h"
 #include "server/Guids.h"
 #include "server/SafeAutoObject.h"
+#include "ui/FrmUserCtrlPop.h"
+#include "word/CommEdtNibWord.h"
 
 namespace nib {
 
@@ -40,7 +44,7 @@ struct NibWordSettings {
   double FileSizeLmt = 10000.0;
 };
 
-class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConnectionPointContainer>,
+class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConnectionPointContainer, IInnerFunc>,
                        private server::ConnectionOwner {
  public:
   // The class factory's creator.
@@ -91,6 +95,21 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   STDMETHODIMP WFile(BSTR sMsg, BSTR fileName, VARIANT_BOOL MustWrite) override;
   STDMETHODIMP AddTmpDirFile(LONG iType, BSTR sName) override;
 
+  // IInnerFunc: the control window's commands.
+  STDMETHODIMP ProcQuit(VARIANT_BOOL bForceQuit, BSTR* Value) override;
+  STDMETHODIMP ProcSaveAndClose(BSTR* Value) override;
+  STDMETHODIMP IsReadOnly(VARIANT_BOOL* Value) override;
+  STDMETHODIMP ProcUserSetEdtSts(LONG ImplAppId, LONG StsItemId, LONG StsId) override;
+  STDMETHODIMP ProcTest(LONG iTag, BSTR P1, BSTR P2) override;
+  STDMETHODIMP getProcID(LONG ProcIdIdx, BSTR* Value) override;
+  STDMETHODIMP ProcSave(VARIANT_BOOL IsHt, BSTR* Value) override;
+  STDMETHODIMP InsertFile() override;
+  STDMETHODIMP AccpetAllRevision_() override;
+
+  // The edit cycle's parts, for tests that look at them.
+  TFrmUserCtrlPop* ControlWindow() const { return ctrlWindow_.get(); }
+  TCommEdt_NibWord* Driver() const { return driver_.Get(); }
+
   // IConnectionPointContainer
   STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
   STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
@@ -110,6 +129,37 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   HRESULT Boundary(Body&& body);
   void WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite);
 
+  // Opening (OpenFlow.cpp).
+  std::string RunOpenFile();
+  void RunOpenHtFile();
+  bool OpenStep(bool ht);
+  bool PreOpenCheck();
+  bool DownloadTo(const std::string& url, const std::string& file);
+  bool DownloadTemplate();
+  bool PrepareEditor();
+  void ShowCtrlWindow(bool place, bool ht);
+  void HideButtonsForMode();
+  void OnEdtStsNotify(long implAppId, long stsItemId, long stsId);
+  bool ReadOnly() const;
+  bool GwUpload() const;
+  void Inform(const char* utf8Text, LONG dlgType);
+
+  // Saving, uploading and quitting (SaveFlow.cpp).
+  std::string SaveAndClose();
+  std::string Save(bool isHt);
+  void Quit(bool forceQuit);
+  void SetEdtSts(LONG implAppId, LONG stsItemId, LONG stsId);
+  std::string ConvertForUpload(const std::string& file);
+  bool UploadWithSaveMode(const std::string& file);
+  bool UploadHt(const std::string& file);
+  bool ReplyIsSuccess(const std::string& reply) const;
+  void SetControlsEnabled(bool enabled);
+  void RegisterUploadFile(const std::string& file);
+  void ShowTestModeMessage();
+  void ShowUploadFailed();
+  void EndCycle();
+  void AbandonCycle() noexcept;
+
   server::LiveObjectCount liveCount_;
   Microsoft::WRL::ComPtr<server::SingleConnectionPoint> eventPoint_;
   Microsoft::WRL::ComPtr<IDispatch> pageSink_;
@@ -117,9 +167,16 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   NibWordSettings settings_;
   TJustHttp http_;
   std::unique_ptr<TXMLHttpWrap> xmlFetcher_;
-  Microsoft::WRL::ComPtr<ICommEdt> editor_;
+  Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver_;
+  std::unique_ptr<TFrmUserCtrlPop> ctrlWindow_;
+  bool reachedDriverOpen_ = false;
   TThdTimerEvent dialogTimer_;
   const void* ownTmpFiles_ = nullptr;  // the process-wide manager this object created
 };
+
+template <class Body>
+HRESULT TNibWord::Boundary(Body&& body) {
+  return TrapToErrorInfo(server::kProgId, IID_INibWord, std::forward<Body>(body));
+}
 
 }  // namespace nib

@@ -72,12 +72,10 @@ DispObject DispObject::From(const Variant& value) {
   return DispObject(object);
 }
 
-bool DispObject::SameObject(IDispatch* other) const {
-  if (!object_ || !other) return false;
-  Microsoft::WRL::ComPtr<IUnknown> mine, theirs;
-  if (FAILED(object_.As(&mine)) || FAILED(other->QueryInterface(IID_PPV_ARGS(&theirs)))) return false;
-  return mine == theirs;
-}
+// Within one apartment an object reaches us through one proxy per
+// interface, so the same object arrives as the same IDispatch pointer. (The
+// IUnknown of proxies is not reliable for this under Wine.)
+bool DispObject::SameObject(IDispatch* other) const { return object_ && other && object_.Get() == other; }
 
 std::vector<DISPID> DispObject::IdsOf(const wchar_t* member, std::initializer_list<NamedArg> named) {
   std::wstring key = member;

@@ -60,6 +60,7 @@ class DispObject {
 
   explicit operator bool() const { return object_ != nullptr; }
   IDispatch* Get() const { return object_.Get(); }
+  // The same object, judged by its IDispatch pointer.
   bool SameObject(IDispatch* other) const;
 
   Variant Call(const wchar_t* member, std::initializer_list<Arg> args = {}, std::initializer_list<NamedArg> named = {});

@@ -149,6 +149,13 @@ void TFrmUserCtrlPop::CreateButtons() {
 
 void TFrmUserCtrlPop::Show() { ShowWindow(window_, SW_SHOW); }
 
+void TFrmUserCtrlPop::SetTimerRunning(bool running) {
+  if (running)
+    SetTimer(window_, kTimer1, kTimer1Interval, nullptr);
+  else
+    KillTimer(window_, kTimer1);
+}
+
 // --- window procedures ------------------------------------------------------------
 
 
@@ -449,7 +456,7 @@ void TFrmUserCtrlPop::SaveAndCloseCommand() {
 }
 
 void TFrmUserCtrlPop::CloseCommand() {
-  KillTimer(window_, kTimer1);
+  SetTimerRunning(false);
   EnableSix(false);
   TextOf([&](BSTR* text) { return Inner().ProcQuit(VARIANT_FALSE, text); }, "ProcQuit");
 }
@@ -580,7 +587,7 @@ void TFrmUserCtrlPop::SaveRedHeaderCommand() {
   }
   Enable(kSpbClose, true);
   Enable(kSBInsertFile, true);
-  SetTimer(window_, kTimer1, kTimer1Interval, nullptr);
+  SetTimerRunning(true);
   HideRevisions();
 }
 

@@ -49,6 +49,8 @@ class TFrmUserCtrlPop final : public IUserIntfFunc {
   HWND Button(CtrlButton button) const { return buttons_[button]; }
   // Shows the window; the layout and initial enabling run as it appears.
   void Show();
+  // Timer1 on or off (the object switches it with the close and insert buttons).
+  void SetTimerRunning(bool running);
   // What "套用模板" opens once the template description passed its checks.
   void SetTemplateChooser(std::function<void(HWND owner)> open) { openChooser_ = std::move(open); }
 

@@ -13,6 +13,7 @@
 #include "services/UniqueName.h"
 #include "services/WindowUtil.h"
 #include "ui/MessageDialog.h"
+#include "word/PageMeasure.h"
 
 namespace nib {
 namespace {
@@ -392,8 +393,15 @@ STDMETHODIMP TCommEdt_NibWord::SetFontByWebPage(BSTR, LONG, LONG, LONG, LONG) {
   return NotAvailable("SetFontByWebPage");
 }
 VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::ChkDocValid() { Fail("ChkDocValid: not available in this build", E_NOTIMPL); }
-BSTR STDMETHODCALLTYPE TCommEdt_NibWord::procQozerOnHtmlConvtOK(BSTR) {
-  Fail("procQozerOnHtmlConvtOK: not available in this build", E_NOTIMPL);
+BSTR STDMETHODCALLTYPE TCommEdt_NibWord::procQozerOnHtmlConvtOK(BSTR HtmlFN) {
+  std::string file = Ansi(HtmlFN), page;
+  // Embedded objects (ActiveX controls) have no place in the uploaded page.
+  if (LoadTextFile(page, file)) {
+    DeleteAllBetween(page, "<object", "/object>");
+    if (!SaveTextFile(page, file)) Fail("procQozerOnHtmlConvtOK: the page cannot be written back: " + file);
+  }
+  long height = MeasurePageHeight(file, HtmWidth);
+  return BStr::FromAnsi("OK:" + std::to_string(height)).Detach();
 }
 
 }  // namespace nib

@@ -53,6 +53,8 @@ bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& 
   return result == ERROR_SUCCESS;
 }
 
+constexpr wchar_t kWordDocumentClass[] = L"Word.Document.8";
+
 int Register() {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -65,6 +67,11 @@ int Register() {
          SetValue(clsid + L"\\ProgID", nullptr, app.progId) && SetValue(app.progId, nullptr, app.description) &&
          SetValue(std::wstring(app.progId) + L"\\CLSID", nullptr, GuidText(*app.clsid));
   }
+  // ".doc" opens with Word, as on a machine where Office is installed: the
+  // product checks the registered editor before it opens a document.
+  ok = ok && SetValue(L".doc", nullptr, kWordDocumentClass) &&
+       SetValue(std::wstring(kWordDocumentClass) + L"\\shell\\Open\\command", nullptr,
+                L"\"C:\\Program Files\\Microsoft Office\\Office\\WINWORD.EXE\" /n /dde");
   return ok ? 0 : 1;
 }
 
@@ -74,6 +81,8 @@ int Unregister() {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, app.progId);
   }
   RegDeleteTreeW(HKEY_CLASSES_ROOT, kApplicationEventsKey);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, kWordDocumentClass);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, L".doc");
   return 0;
 }
 

@@ -48,10 +48,24 @@ class WordDocument : public DynObject {
   void MarkClosed() {
     open_ = false;
     app_ = nullptr;
+    ReleaseFile();
   }
+  ~WordDocument() override { ReleaseFile(); }
 
  private:
   void SaveTo(const std::wstring& path, long format);
+  // Word keeps the file of an open document open: others may read it, but
+  // nobody can have it for themselves.
+  void HoldFile() {
+    ReleaseFile();
+    file_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+  }
+  void ReleaseFile() {
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  HANDLE file_ = INVALID_HANDLE_VALUE;
   void RequireOpen() const;
   void ReplaceText(long start, long end, const std::wstring& text);
   Part* NewVariables();
@@ -225,6 +239,7 @@ class WordDocuments : public DynObject {
 
 WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved)
     : DynObject(L"Document"), app_(app), path_(std::move(path)), name_(FileNameOf(path_)), content_(std::move(content)), saved_(saved) {
+  HoldFile();
   Property(L"Name", [this](Args&, VARIANT* r) { SetString(r, name_); });
   Property(L"FullName", [this](Args&, VARIANT* r) { SetString(r, path_); });
   Property(L"Saved", [this](Args&, VARIANT* r) { SetBool(r, saved_); },
@@ -241,6 +256,7 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
     SaveTo(target, format);
     path_ = target;
     name_ = FileNameOf(target);
+    HoldFile();
     app_->DocumentActivated(this);
   });
   Method(L"Close", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args& args, VARIANT*) {
@@ -693,10 +709,13 @@ Part* WordDocument::NewWindow() {
 
 void WordDocument::SaveTo(const std::wstring& path, long format) {
   RequireOpen();
+  bool ownFile = _wcsicmp(path.c_str(), path_.c_str()) == 0;
+  if (ownFile) ReleaseFile();  // Word itself may write its file
   if (format == kFormatHtml)
     WriteHtmlPage(path, content_);
   else
     WriteDocFile(path, content_);
+  if (ownFile) HoldFile();
   if (format != kFormatHtml) saved_ = true;
 }
 

@@ -81,6 +81,15 @@ void DialogRobot::Run() {
     }
     DestroyWindow(other);
   }
+  // "#n" presses the n-th button, whatever its caption says in this locale.
+  if (press_.size() > 1 && press_[0] == L'#') {
+    size_t index = static_cast<size_t>(_wtoi(press_.c_str() + 1));
+    if (index >= 1 && index <= children.buttons.size()) {
+      SendMessageW(children.buttons[index - 1], BM_CLICK, 0, 0);
+      pressed_ = true;
+      return;
+    }
+  }
   for (HWND button : children.buttons) {
     if (TextOf(button) == press_ || press_.empty()) {
       SendMessageW(button, BM_CLICK, 0, 0);

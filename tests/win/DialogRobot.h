@@ -25,7 +25,7 @@ struct SeenDialog {
 
 class DialogRobot {
  public:
-  // Presses `press` (a caption; empty: the first button) in the next dialog
+  // Presses `press` (a caption; "#2": the second button; empty: the first) in the next dialog
   // of `windowClass` ("#32770" for a plain message box). With `stealFocus`
   // the robot first puts a window of its own in the foreground and then waits
   // up to `watchMs` for the dialog to come back to the front before pressing.

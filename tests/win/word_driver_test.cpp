@@ -184,6 +184,7 @@ TEST_F(WordDriver, WholeCycleUnderProtection) {
   EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0) << "protected for revisions";
   EXPECT_EQ(notes, std::vector<std::string>{"0,0,0"}) << "revisions shown and reported";
   EXPECT_EQ(driver->getTrackRev(), VARIANT_TRUE);
+  EXPECT_TRUE(IsFileInUse(doc)) << "Word holds the file it has open";
   ASSERT_EQ(gui.tmpFiles.size(), 1u) << "the downloaded copy is kept for deletion at the end";
   EXPECT_TRUE(FileExists(WideToAnsi(gui.tmpFiles[0])));
   EXPECT_EQ(ReadAll(WideToAnsi(gui.tmpFiles[0])), ReadAll(driver->SourceBackup()));
@@ -253,6 +254,20 @@ TEST_F(WordDriver, ClosesBehindItsBackAreRefused) {
   }
   EXPECT_EQ(DocumentCount(), 1) << "the document stays open";
   EXPECT_EQ(driver->Document().Text(L"Name"), L"letter.doc");
+
+  // Other documents in the same Word close freely.
+  {
+    std::string other = Fixture("other.doc", "<text>Other</text>");
+    DispObject word(Process().WordApplication);
+    DispObject second = word.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(other)});
+    EXPECT_FALSE(second.SameObject(driver->Document().Get())) << "two documents, two identities";
+    EXPECT_TRUE(driver->Document().SameObject(driver->Document().Get()));
+    DialogRobot none(L"", false, 0, L"#32770");
+    second.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
+    none.Stop();
+    EXPECT_FALSE(none.SawDialog());
+    EXPECT_EQ(DocumentCount(), 1);
+  }
 
   // The driver's own close goes through, once.
   driver->CloseDocNoSave();

@@ -1,0 +1,308 @@
+// Opening a document: downloads, the checks of the processing mode, the Word
+// driver and the control window.
+
+#include "automation/Events.h"
+#include "automation/NibWordImpl.h"
+#include "automation/ProcessValues.h"
+#include "automation/Switches.h"
+#include "com/BStr.h"
+#include "com/StrConv.h"
+#include "services/Config.h"
+#include "services/Files.h"
+#include "services/Locale.h"
+#include "services/TextUtil.h"
+#include "services/TmpFilesMgr.h"
+#include "services/UniqueName.h"
+#include "ui/GlobalSign.h"
+#include "ui/MessageDialog.h"
+
+namespace nib {
+namespace {
+
+bool IsBlank(const std::string& text) { return TrimBlanks(text).empty(); }
+
+// The hourglass while the page's thread works, the previous cursor afterwards.
+class WaitCursor {
+ public:
+  WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+  ~WaitCursor() { SetCursor(previous_ ? previous_ : LoadCursorW(nullptr, IDC_ARROW)); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  HCURSOR previous_;
+};
+
+// The program that opens `extension` files: the registered one, or the
+// built-in guess by extension.
+std::string EditorOf(const std::string& extension) {
+  std::string editor = AppOfExtension(extension, false);
+  if (!editor.empty()) return editor;
+  std::string lower = extension;
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  if (lower.find("doc") != std::string::npos) return kSupportedApps[0];
+  if (lower.find("xls") != std::string::npos) return kSupportedApps[1];
+  if (lower.find("ppt") != std::string::npos) return kSupportedApps[2];
+  return "";
+}
+
+void CopyForLog(const std::string& from, const char* to) {
+  CreateDirectoryW(L"c:\\tmp", nullptr);
+  CopyFileW(AnsiToWide(from).c_str(), AnsiToWide(to).c_str(), FALSE);
+}
+
+struct Placement {
+  int width, height, top, offset, offsetHt;
+};
+constexpr Placement kPlacements[] = {
+    {800, 600, 5, 90, 10},    {1152, 864, 5, 99, 10},  {1280, 600, 5, 90, 40},   {1280, 720, 9, 35, 55},
+    {1280, 768, 5, 125, 75},  {1280, 960, 5, 80, 50},  {1280, 1024, 5, 99, 49},
+};
+
+}  // namespace
+
+bool TNibWord::ReadOnly() const {
+  const std::string& id = settings_.ProcID;
+  return id != "1" && id != "3" && id != "5";
+}
+
+bool TNibWord::GwUpload() const {
+  return settings_.ProcID == "6" && (settings_.ProcID2 == "3" || settings_.ProcID2 == "4");
+}
+
+void TNibWord::Inform(const char* utf8Text, LONG dlgType) {
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb(utf8Text))), okOnly(L"2");
+  MyMessageDlg(text.Get(), dlgType, okOnly.Get(), 0);
+}
+
+std::string TNibWord::RunOpenFile() {
+  HtMode() = std::make_unique<TGlobalSign>(false);
+  if (!TmpFilesManager()) {
+    // Another object of the process took the manager with it: start afresh.
+    TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
+    ownTmpFiles_ = TmpFilesManager().get();
+  }
+  TmpFilesManager()->Reset();
+  if (!Process().EventSink && pageSink_) Process().EventSink = MakeForwardingSink(pageSink_);
+  WaitCursor cursor;
+  reachedDriverOpen_ = false;
+  try {
+    OpenStep(false);
+  } catch (const ComError&) {
+    // A half-opened cycle must not leave Word or the control window behind.
+    AbandonCycle();
+    throw;
+  }
+  if (settings_.ProcID == "3" && reachedDriverOpen_ && SaveAndClose() == "OK")
+    return "OK:" + std::to_string(settings_.ConvResult);
+  return "";
+}
+
+void TNibWord::RunOpenHtFile() {
+  if (!TmpFilesManager()) {
+    TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
+    ownTmpFiles_ = TmpFilesManager().get();
+  }
+  TmpFilesManager()->Reset();
+  ShowCtrlWindow(true, true);
+  HtMode() = std::make_unique<TGlobalSign>(true);
+  for (auto [button, enabled] : {std::pair{kBtnCloseAndSave, false}, {kSpbClose, true}, {kSpbShowTrack, false},
+                                 {kSpbPrintMode, false}, {kSpbUseTmpl, false}, {kSpbPage1BottomLine, false},
+                                 {kSpbHT, true}})
+    EnableWindow(ctrlWindow_->Button(button), enabled);
+  WaitCursor cursor;
+  OpenStep(true);
+}
+
+bool TNibWord::OpenStep(bool ht) {
+  ProcessValues& p = Process();
+  settings_.LogInputFiles = SwitchIsOn("LogInputFile");
+  p.LocalDocFN.clear();
+  p.LocalTmplFN.clear();
+  if (!PreOpenCheck()) return false;
+
+  std::string folder = TempFolderPath() + NewUniqueName();
+  CreateDirectoryW(AnsiToWide(folder).c_str(), nullptr);
+  std::string base = FileNameOfPath(p.DestBaseFN);
+  base = base.substr(0, base.size() - ExtensionOfPath(base).size());
+  p.LocalDocFN = folder + "\\" + (IsBlank(p.DestBaseFN) ? NewUniqueName() : base) + ".doc";
+  p.DocExt = ExtensionOfPath(p.LocalDocFN);
+  const std::string& url = ht ? settings_.DownURLHt : p.DownURL;
+  if (!IsBlank(url) && !DownloadTo(url, p.LocalDocFN)) return false;
+  if (settings_.LogInputFiles) CopyForLog(p.LocalDocFN, "c:\\tmp\\FLog_OriDoc.doc");
+  TmpFilesManager()->Add(TTmpFilesMgr::kFile, p.LocalDocFN);
+  TmpFilesManager()->Add(TTmpFilesMgr::kFolder, folder);
+
+  bool needTemplate = ht ? settings_.IsPrinter : true;
+  if (needTemplate && !DownloadTemplate()) {
+    if (ht || settings_.IsPrinter) {
+      MessageBoxW(nullptr, AnsiToWide(UiText(Gb("没有找到模板!"))).c_str(), L"", MB_OK);
+      if (ctrlWindow_) EnableWindow(ctrlWindow_->Button(kSpbHT), FALSE);
+      return false;
+    }
+  }
+  if (!PrepareEditor()) return false;
+  ShowCtrlWindow(ht || settings_.ProcID != "3", ht);
+  ctrlWindow_->SetToolBarEnabled(VARIANT_FALSE, VARIANT_FALSE);
+  struct Reenable {
+    TFrmUserCtrlPop* window;
+    ~Reenable() { window->SetToolBarEnabled(VARIANT_TRUE, VARIANT_TRUE); }
+  } reenable{ctrlWindow_.get()};
+  try {
+    if (!p.RevPassword.empty()) {
+      BStr password = BStr::FromAnsi(p.RevPassword);
+      ThrowIfFailed(driver_->SetRvePassWord(password.Get()), "SetRvePassWord");
+    }
+    reachedDriverOpen_ = true;
+    if (ht) {
+      driver_->StartEdtAppAndOpenHtDoc();
+    } else {
+      BStr id = BStr::FromAnsi(settings_.ProcID), id2 = BStr::FromAnsi(settings_.ProcID2);
+      driver_->StartEdtAppAndOpenDoc(id.Get(), id2.Get());
+    }
+    if (p.IsSetFont) {
+      BStr font = BStr::FromAnsi(p.FontName);
+      ThrowIfFailed(driver_->SetFontByWebPage(font.Get(), settings_.FontSize, p.FontColorR, p.FontColorG,
+                                              p.FontColorB),
+                    "SetFontByWebPage");
+    }
+  } catch (const ComError&) {
+    if (!ht) throw;  // the red-header open keeps quiet
+  }
+  return true;
+}
+
+bool TNibWord::PreOpenCheck() {
+  if (ReadOnly() && settings_.Drafting) {
+    Inform("只读状态下不能起草文档!", kDlgInformation);
+    return false;
+  }
+  if (settings_.ProcID == "6") {
+    settings_.IsPrinter = true;
+    if (IsBlank(Process().DocTmplDLURL)) {
+      Inform("打印时必须提供模板的下载地址!", kDlgInformation);
+      return false;
+    }
+    if ((settings_.XMLGetType != 1 && settings_.XMLGetType != 2) || IsBlank(settings_.XMLCont)) {
+      Inform("打印时必须提供XML文件的下载地址!", kDlgInformation);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TNibWord::DownloadTo(const std::string& url, const std::string& file) {
+  WaitCursor cursor;
+  if (TJustHttp::DownloadToFile(url, file)) return true;
+  BStr text = BStr::FromAnsi("\r\n" + Gb("不能正确下载目标文档! ") + "\r\n" + url), okOnly(L"2");
+  MyMessageDlg(text.Get(), kDlgInformation, okOnly.Get(), 0);
+  return false;
+}
+
+bool TNibWord::DownloadTemplate() {
+  ProcessValues& p = Process();
+  if (IsBlank(p.DocTmplDLURL)) return true;
+  if (p.LocalTmplFN.empty()) p.LocalTmplFN = TempFolderPath() + NewUniqueName() + ".doc";
+  if (!DownloadTo(p.DocTmplDLURL, p.LocalTmplFN)) return false;
+  TmpFilesManager()->Add(TTmpFilesMgr::kFile, p.LocalTmplFN);
+  if (settings_.LogInputFiles) CopyForLog(p.LocalTmplFN, "c:\\tmp\\FLog_TmplDoc.doc");
+  return true;
+}
+
+bool TNibWord::PrepareEditor() {
+  const ProcessValues& p = Process();
+  if (!TextEquals(EditorOf(p.DocExt), kSupportedApps[0])) return false;
+  driver_ = TCommEdt_NibWord::Create();
+  driver_->RevisionFN = settings_.RevisionFN;
+  driver_->OnEdtStsNotify = [this](long app, long item, long sts) { OnEdtStsNotify(app, item, sts); };
+  ThrowIfFailed(driver_->SetICommGUI(this), "SetICommGUI");
+  BStr dest = BStr::FromAnsi(p.LocalDocFN), tmpl = BStr::FromAnsi(p.LocalTmplFN);
+  ThrowIfFailed(driver_->SetDestFN(dest.Get()), "SetDestFN");
+  ThrowIfFailed(driver_->SetIsPrinter(settings_.IsPrinter ? VARIANT_TRUE : VARIANT_FALSE), "SetIsPrinter");
+  // The template and XML features come with their own work; until then a
+  // cycle that needs them fails here, loudly.
+  if (!p.LocalTmplFN.empty()) ThrowIfFailed(driver_->SetDocTmplFN(tmpl.Get()), "SetDocTmplFN");
+  if (settings_.ProcID != "5" && !IsBlank(settings_.XMLCont)) {
+    BStr xml = BStr::FromAnsi(settings_.XMLCont);
+    ThrowIfFailed(driver_->SetXMLCont(settings_.XMLGetType, xml.Get()), "SetXMLCont");
+  }
+  BStr user = BStr::FromAnsi(p.UserName);
+  ThrowIfFailed(driver_->SetUserName(user.Get()), "SetUserName");
+  bool forced = !settings_.Drafting && !ReadOnly() && !settings_.IsAdmin && settings_.ProcID != "3";
+  ThrowIfFailed(driver_->setSaveTrack(forced ? VARIANT_TRUE : VARIANT_FALSE), "setSaveTrack");
+  bool marks = settings_.ShowTrack && settings_.ProcID != "3";
+  ThrowIfFailed(driver_->setTrackRev(marks ? VARIANT_TRUE : VARIANT_FALSE), "setTrackRev");
+  ThrowIfFailed(driver_->SetHtmWidth(settings_.HtmWidth), "SetHtmWidth");
+  return true;
+}
+
+void TNibWord::OnEdtStsNotify(long implAppId, long stsItemId, long stsId) {
+  if (implAppId != 0 || stsItemId < 0 || stsItemId > 2 || !ctrlWindow_) return;
+  ctrlWindow_->ProcEdtStsNotify(0, stsItemId, stsId);
+}
+
+void TNibWord::ShowCtrlWindow(bool place, bool ht) {
+  if (!ctrlWindow_) {
+    ctrlWindow_ = std::make_unique<TFrmUserCtrlPop>();
+    ThrowIfFailed(ctrlWindow_->setInnerFuncIntf(this), "setInnerFuncIntf");
+  }
+  HWND window = ctrlWindow_->Window();
+  auto widthOf = [](HWND button) {
+    RECT r;
+    GetWindowRect(button, &r);
+    return static_cast<int>(r.right - r.left);
+  };
+  RECT closeRect;
+  GetWindowRect(ctrlWindow_->Button(kBtnCloseAndSave), &closeRect);
+  int toolbarHeight = (closeRect.bottom - closeRect.top) + 5, toolbarWidth = 40;
+  for (CtrlButton button : {kBtnCloseAndSave, kSpbClose, kSpbShowTrack, kSpbPrintMode, kSpbUseTmpl,
+                            kSpbPage1BottomLine, kSpbHT, kSBInsertFile})
+    toolbarWidth += widthOf(ctrlWindow_->Button(button));
+  SetWindowPos(ctrlWindow_->Toolbar(), nullptr, 0, 0, toolbarWidth, toolbarHeight, SWP_NOMOVE | SWP_NOZORDER);
+  int width = ht ? toolbarWidth - 60 : toolbarWidth + 20;
+  RECT frame;
+  GetWindowRect(window, &frame);
+  int left = frame.left, top = frame.top;
+  if (place) {
+    int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    top = 5;
+    if (screenWidth == 1024 && screenHeight == 768) left = width / 2 - 20 + (ht ? 30 : 0);
+    for (const Placement& placement : kPlacements) {
+      if (placement.width != screenWidth || placement.height != screenHeight) continue;
+      top = placement.top;
+      left = (screenWidth - width) / 2 + (ht ? placement.offsetHt : placement.offset);
+      break;
+    }
+  }
+  SetWindowPos(window, nullptr, left, top, width, toolbarHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+  if (ht) {
+    try {
+      ctrlWindow_->Show();
+    } catch (const ComError& e) {
+      MessageBoxW(nullptr, AnsiToWide(e.what()).c_str(), L"", MB_OK);
+    }
+    return;
+  }
+  ctrlWindow_->Show();
+  HideButtonsForMode();
+}
+
+void TNibWord::HideButtonsForMode() {
+  TFrmUserCtrlPop& window = *ctrlWindow_;
+  if (settings_.ProcID == "5" || !settings_.IsPrinter) {
+    window.SetBtnsHidden(0);
+    window.SetBtnsHidden(1);
+  }
+  if (settings_.ProcID == "6") {
+    if (!GwUpload()) {
+      for (LONG id : {2, 1, 6}) window.SetBtnsHidden(id);
+    } else if (settings_.ProcID2 == "3") {
+      window.SetBtnsHidden(3);
+    } else if (settings_.ProcID2 == "4") {
+      window.SetBtnsHidden(5);
+    }
+  }
+  window.SetBtnsHidden(4);
+}
+
+}  // namespace nib

@@ -1,0 +1,12 @@
+#pragma once
+// The height a converted page takes in a browser of the given width: the
+// body's scroll height as the WebBrowser control lays it out in a hidden
+// window. -1 when no browser is available or the page never shows a body.
+
+#include <string>
+
+namespace nib {
+
+long MeasurePageHeight(const std::string& htmlFile, int width);
+
+}  // namespace nib
