@@ -210,4 +210,34 @@ void TWordUtil::RestoreShapeLineColors(DispObject& range, const T2DimStrArr& col
   }
 }
 
+namespace {
+
+[[noreturn]] void TemplatePartChanged(const std::string& bookmarks) {
+  Fail(Gb("文档中的模板部分不允许修改:\r\nWord文档中的书签 ") + bookmarks + Gb(" 已丢失或位置发生了变化!"));
+}
+
+}  // namespace
+
+bool TWordUtil::ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, const std::string& stem) {
+  try {
+    DispObject begin = GetBookmarkByName(doc, AnsiToWide(stem + "B"), false);
+    DispObject end = GetBookmarkByName(doc, AnsiToWide(stem + "E"), false);
+    if (!begin || !end) TemplatePartChanged(stem + Gb("B或") + stem + "E");
+    DispObject body = RangeBetweenBookmarks(doc, &begin, &end, false);
+    if (!body) TemplatePartChanged(stem + Gb("B或") + stem + "E");
+    long length = body.Long(L"End") - body.Long(L"Start");
+    for (size_t i = 0; i < rec.names.size() && i < rec.positions.size(); ++i) {
+      DispObject bookmark = GetBookmarkByName(doc, AnsiToWide(rec.names[i]), false);
+      const std::vector<int>& recorded = rec.positions[i];
+      if (!bookmark || recorded.size() < 2) TemplatePartChanged(rec.names[i]);
+      long expected = recorded[0] == 1 ? recorded[1] : recorded[1] + length - rec.bodyLength;
+      if (bookmark.Long(L"Start") != expected) TemplatePartChanged(rec.names[i]);
+    }
+    return true;
+  } catch (const ComError& e) {
+    ShowMessageDialog(UiText("\r\n" + std::string(e.what())), kDlgInformation, 1u << kOk, 0);
+    return false;
+  }
+}
+
 }  // namespace nib

@@ -42,6 +42,15 @@ struct TResotreNormalDotRec {
   int FileAge = 0;
 };
 
+// Template bookmarks recorded when a template was applied, checked later
+// against the document (kind 1: before the body, its start must stay; other
+// kinds: after the body, its start moves with the body's length).
+struct TBakValidBMSRec {
+  int bodyLength = 0;
+  T1DimStrArr names;
+  T2DimIntArr positions;  // per name: kind, start
+};
+
 class TWordUtil {
  public:
   // how: 1 started, 2 attached to the running Word. False (and the message
@@ -69,6 +78,9 @@ class TWordUtil {
   // (name, decimal Line.ForeColor.RGB) of each shape with a line.
   static T2DimStrArr SaveShapeLineColors(DispObject* range);
   static void RestoreShapeLineColors(DispObject& range, const T2DimStrArr& colors);
+  // The body bookmarks stem+"B" and stem+"E" and the recorded template
+  // bookmarks are where they belong; otherwise the fault is shown and false.
+  static bool ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, const std::string& stem);
 };
 
 // Where Word's Normal template path is kept between runs (scrambled).

@@ -478,6 +478,25 @@ TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
   TWordUtil::RestoreShapeLineColors(shapes, colors);
   EXPECT_EQ(TWordUtil::SaveShapeLineColors(&shapes), colors);
 
+  // The body bookmarks and the recorded template bookmarks.
+  TBakValidBMSRec rec;
+  EXPECT_TRUE(TWordUtil::ChkBodyBookmarks(doc, rec, "Head"));
+  rec.bodyLength = 8;
+  rec.names = {"HeadB", "HeadE"};
+  rec.positions = {{1, 0}, {2, 8}};
+  EXPECT_TRUE(TWordUtil::ChkBodyBookmarks(doc, rec, "Head")) << "unchanged body: the end stays at 8";
+  rec.positions = {{1, 0}, {2, 9}};
+  {
+    DialogRobot robot(L"OK");
+    EXPECT_FALSE(TWordUtil::ChkBodyBookmarks(doc, rec, "Head"));
+    EXPECT_EQ(robot.Seen().text, W("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 HeadE 已丢失或位置发生了变化!"));
+  }
+  {
+    DialogRobot robot(L"OK");
+    EXPECT_FALSE(TWordUtil::ChkBodyBookmarks(doc, TBakValidBMSRec{}, "Body"));
+    EXPECT_EQ(robot.Seen().text, W("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 BodyB或BodyE 已丢失或位置发生了变化!"));
+  }
+
   doc = DispObject();
   body = begin = end = shapes = DispObject();
   HWND window = FindWindowW(L"OpusApp", nullptr);
