@@ -15,12 +15,4 @@ ElseIf Err.Source <> "NibWordLib.NibWord" Then
 Else
   WScript.Echo "ok: error from " & Err.Source & ": " & Err.Description
 End If
-Err.Clear
-nib.OpenFile "1", ""
-If Err.Source <> "NibWordLib.NibWord" Then
-  WScript.Echo "FAILED: OpenFile error source is '" & Err.Source & "'"
-  failures = failures + 1
-Else
-  WScript.Echo "ok: OpenFile error from " & Err.Source
-End If
 WScript.Quit failures

@@ -70,7 +70,6 @@ raises("ReSetFontByWebPage with no document open", function () {
   nib.IsSetFont(true);
   nib.ReSetFontByWebPage();
 });
-raises("OpenFile", function () { nib.OpenFile("1", ""); });
 
 // The source of the error is visible to a script through the engine's own
 // report of an uncaught error (see page_error.js).

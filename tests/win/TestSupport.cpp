@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include "server/Guids.h"
+#include "com/StrConv.h"
+#include "services/Files.h"
 
 namespace nib::test {
 
@@ -10,6 +12,14 @@ std::wstring Utf8ToWide(const std::string& utf8) {
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
   return wide;
 }
+
+std::string ReadAll(const std::string& path) {
+  std::string text;
+  LoadTextFile(text, path);
+  return text;
+}
+
+std::string ServerFolder() { return WideToAnsi(BuildPath(L"docserver")); }
 
 std::wstring BuildPath(const std::wstring& relative) {
   std::wstring path = L"Z:" + Utf8ToWide(NIB_BUILD_DIR) + L"/" + relative;

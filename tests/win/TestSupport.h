@@ -29,6 +29,11 @@ bool ClassesRootKeyExists(const std::wstring& key);
 
 std::wstring Utf8ToWide(const std::string& utf8);
 
+// A file's bytes; empty when it cannot be read.
+std::string ReadAll(const std::string& path);
+// The local document server's folder (files/, records/, port) in this build tree.
+std::string ServerFolder();
+
 // Runs a program to its end and returns its exit code (-1 when it cannot start).
 DWORD RunProgram(const std::wstring& commandLine);
 

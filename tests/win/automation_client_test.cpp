@@ -94,9 +94,8 @@ TEST_F(Client, FailingMemberReportsErrorInfo) {
   ASSERT_EQ(object.As(&support), S_OK);
   EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_INibWord), S_OK);
 
-  BStr result;
-  BStr one(L"1"), empty(L"");
-  HRESULT hr = object->OpenFile(one.Get(), empty.Get(), result.Out());
+  ASSERT_EQ(object->IsSetFont(VARIANT_TRUE), S_OK);
+  HRESULT hr = object->ReSetFontByWebPage();  // no document is open
   EXPECT_TRUE(FAILED(hr));
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
@@ -107,21 +106,16 @@ TEST_F(Client, FailingMemberReportsErrorInfo) {
   info->GetGUID(&guid);
   EXPECT_EQ(source.Wide(), L"NibWordLib.NibWord");
   EXPECT_TRUE(IsEqualGUID(guid, IID_INibWord));
-  EXPECT_NE(description.Wide().find(L"OpenFile"), std::wstring::npos) << "description: " << description.Ansi();
+  EXPECT_NE(description.Wide().find(L"ReSetFontByWebPage"), std::wstring::npos) << "description: " << description.Ansi();
 
   // The same through IDispatch, as a script engine calls it.
   ComPtr<IDispatch> dispatch;
   ASSERT_EQ(object.As(&dispatch), S_OK);
-  VARIANT args[2];
-  args[1].vt = VT_BSTR;
-  args[1].bstrVal = one.Get();
-  args[0].vt = VT_BSTR;
-  args[0].bstrVal = empty.Get();
-  DISPPARAMS params{args, nullptr, 2, 0};
+  DISPPARAMS params{nullptr, nullptr, 0, 0};
   VARIANT returned;
   VariantInit(&returned);
   EXCEPINFO exception{};
-  hr = dispatch->Invoke(203, IID_NULL, 0, DISPATCH_METHOD, &params, &returned, &exception, nullptr);
+  hr = dispatch->Invoke(0xE9, IID_NULL, 0, DISPATCH_METHOD, &params, &returned, &exception, nullptr);
   EXPECT_EQ(hr, DISP_E_EXCEPTION);
   EXPECT_STREQ(exception.bstrSource, L"NibWordLib.NibWord");
   EXPECT_TRUE(FAILED(exception.scode));

@@ -19,13 +19,6 @@
 namespace nib::test {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The entry names of a ZIP archive, from its central directory.
 std::vector<std::string> ZipEntryNames(const std::string& archive) {
   std::string data = ReadAll(archive);

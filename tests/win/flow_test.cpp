@@ -24,14 +24,6 @@ namespace {
 
 constexpr CLSID kWord = {0x000209FF, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-std::string ServerFolder() { return WideToAnsi(BuildPath(L"docserver")); }
-
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  LoadTextFile(text, path);
-  return text;
-}
-
 std::wstring W(const char* utf8) { return Utf8ToWide(utf8); }
 
 // The button of the control window with this design index, found as a user

@@ -24,14 +24,6 @@ using Microsoft::WRL::ComPtr;
 namespace nib::test {
 namespace {
 
-std::string ServerFolder() { return WideToAnsi(BuildPath(L"docserver")); }
-
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  LoadTextFile(text, path);
-  return text;
-}
-
 std::string RandomBytes(size_t size) {
   std::mt19937 generator(11);
   std::string data(size, '\0');

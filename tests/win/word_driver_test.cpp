@@ -67,13 +67,6 @@ class RecordingGUI final : public ICommGUI {
   ULONG references = 0;
 };
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The value of attribute `name` in the first element `tag` of a document file.
 std::string AttributeOf(const std::string& file, const std::string& tag, const std::string& name) {
   size_t element = file.find("<" + tag + " ");
