@@ -21,6 +21,11 @@ std::string ReadAll(const std::string& path) {
 
 std::string ServerFolder() { return WideToAnsi(BuildPath(L"docserver")); }
 
+std::string ServerBase() {
+  std::string port = ReadAll(ServerFolder() + "\\port");
+  return port.empty() ? "" : "http://127.0.0.1:" + port;
+}
+
 std::wstring BuildPath(const std::wstring& relative) {
   std::wstring path = L"Z:" + Utf8ToWide(NIB_BUILD_DIR) + L"/" + relative;
   for (wchar_t& c : path)

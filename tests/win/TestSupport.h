@@ -33,6 +33,8 @@ std::wstring Utf8ToWide(const std::string& utf8);
 std::string ReadAll(const std::string& path);
 // The local document server's folder (files/, records/, port) in this build tree.
 std::string ServerFolder();
+// "http://127.0.0.1:<port>" of the running document server; empty when it is not running.
+std::string ServerBase();
 
 // Runs a program to its end and returns its exit code (-1 when it cannot start).
 DWORD RunProgram(const std::wstring& commandLine);

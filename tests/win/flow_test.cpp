@@ -38,9 +38,8 @@ class Flow : public ComApartment {
  protected:
   void SetUp() override {
     ComApartment::SetUp();
-    std::string port = ReadAll(ServerFolder() + "\\port");
-    ASSERT_FALSE(port.empty()) << "the document server fixture is running";
-    base = "http://127.0.0.1:" + port;
+    base = ServerBase();
+    ASSERT_FALSE(base.empty()) << "the document server fixture is running";
     id = "flow-" + NewUniqueName().substr(0, 8);
     ASSERT_EQ(CoCreateInstance(CLSID_NibWord, nullptr, CLSCTX_INPROC_SERVER, IID_INibWord,
                                reinterpret_cast<void**>(page.GetAddressOf())),

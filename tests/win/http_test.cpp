@@ -35,9 +35,8 @@ class Http : public ComApartment {
  protected:
   void SetUp() override {
     ComApartment::SetUp();
-    std::string port = ReadAll(ServerFolder() + "\\port");
-    ASSERT_FALSE(port.empty()) << "the document server fixture is running";
-    base = "http://127.0.0.1:" + port;
+    base = ServerBase();
+    ASSERT_FALSE(base.empty()) << "the document server fixture is running";
     work = TempFolderPath() + "nib-http-" + NewUniqueName();
     CreateDirectoryA(work.c_str(), nullptr);
   }
