@@ -19,6 +19,9 @@ constexpr IID kDispHtmlBody = {0x3050F507, 0x98B5, 0x11CF, {0xBB, 0x82, 0x00, 0x
 constexpr DISPID kScrollWidthId = static_cast<DISPID>(0x80010422);
 constexpr DISPID kScrollHeightId = static_cast<DISPID>(0x80010421);
 constexpr DWORD kBodyWaitMs = 15000;
+// A browser that is not busy and holds no document this long after the
+// navigation has given up on it (a browser without an HTML engine does so).
+constexpr DWORD kAbandonedNavigationMs = 1000;
 
 // The least a WebBrowser control needs from its container to lay out a page
 // in place: the window it lives in.
@@ -87,10 +90,15 @@ long ReadLong(IDispatch* object, DISPID id) {
 
 // The page's body once the browser has it, waiting while it loads.
 ComPtr<IDispatch> WaitForBody(IWebBrowser2* browser) {
-  DWORD start = GetTickCount();
+  DWORD start = GetTickCount(), idleSince = start;
   for (;;) {
     ComPtr<IDispatch> document, body;
-    if (SUCCEEDED(browser->get_Document(&document)) && document) {
+    VARIANT_BOOL busy = VARIANT_FALSE;
+    if (FAILED(browser->get_Busy(&busy))) busy = VARIANT_FALSE;
+    bool hasDocument = SUCCEEDED(browser->get_Document(&document)) && document;
+    if (busy || hasDocument) idleSince = GetTickCount();
+    if (TicksSince(idleSince) >= kAbandonedNavigationMs) return nullptr;
+    if (hasDocument) {
       ComPtr<IDispatch> element;
       DISPID bodyId = DISPID_UNKNOWN;
       LPOLESTR name = const_cast<LPOLESTR>(L"body");

@@ -9,11 +9,13 @@
 
 #include "DialogRobot.h"
 #include "TestSupport.h"
+#include "automation/Switches.h"
 #include "com/BStr.h"
 #include "com/Dispatch.h"
 #include "com/StrConv.h"
 #include "server/Guids.h"
 #include "services/Files.h"
+#include "services/TextUtil.h"
 #include "services/UniqueName.h"
 #include "services/WindowUtil.h"
 
@@ -28,6 +30,8 @@ std::wstring W(const char* utf8) { return Utf8ToWide(utf8); }
 
 // The button of the control window with this design index, found as a user
 // finds it: on the screen.
+constexpr int kSaveAndClose = 0, kClose = 1;
+
 HWND ControlButton(int index) {
   HWND window = FindWindowW(L"TFrmUserCtrlPop", nullptr);
   HWND toolbar = window ? FindWindowExW(window, nullptr, L"TToolBar", nullptr) : nullptr;
@@ -50,11 +54,15 @@ class Flow : public ComApartment {
     ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
   }
   void TearDown() override {
+    EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no Word left running";
+    EXPECT_EQ(FindWindowW(L"TFrmUserCtrlPop", nullptr), nullptr) << "no control window left";
+    // A failed case must not leave its cycle to the next one.
+    ComPtr<IInnerFunc> inner;
+    BStr ignored;
+    if (ControlButton(kClose) && page && SUCCEEDED(page.As(&inner))) inner->ProcQuit(VARIANT_TRUE, ignored.Out());
     if (point) point->Unadvise(cookie);
     point.Reset();
     page.Reset();
-    EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no Word left running";
-    EXPECT_EQ(FindWindowW(L"TFrmUserCtrlPop", nullptr), nullptr) << "no control window left";
     ComApartment::TearDown();
   }
   void Serve(const std::string& name, const std::string& utf8Text) {
@@ -85,6 +93,23 @@ class Flow : public ComApartment {
     return result.Wide();
   }
   std::string Uploaded(const char* part) { return ReadAll(ServerFolder() + "\\records\\" + id + "." + part); }
+  // What the user does in Word; returns the working copy's path.
+  std::string TypeInWord(const wchar_t* text) {
+    ComPtr<IUnknown> running;
+    EXPECT_EQ(GetActiveObject(kWord, nullptr, &running), S_OK);
+    ComPtr<IDispatch> word;
+    if (!running || FAILED(running.As(&word))) return "";
+    DispObject document = DispObject(word).Object(L"ActiveDocument");
+    document.CallObject(L"Range", {Arg(0), Arg(0)}).Put(L"Text", text);
+    return WideToAnsi(document.Text(L"FullName"));
+  }
+  // Presses a control-window button; returns the dialog the press brought up.
+  SeenDialog PressExpectingDialog(int button, const wchar_t* answer = L"",
+                                  const wchar_t* windowClass = L"TMessageForm") {
+    DialogRobot robot(answer, false, 0, windowClass);
+    SendMessageW(ControlButton(button), BM_CLICK, 0, 0);
+    return robot.Seen();
+  }
 
   std::string base, id;
   ComPtr<INibWord> page;
@@ -159,6 +184,152 @@ TEST_F(Flow, OpenRefusals) {
     EXPECT_EQ(Open(L"6", L"0"), L"");
     EXPECT_EQ(robot.Seen().text, W("\r\n打印时必须提供模板的下载地址!"));
   }
+}
+
+TEST_F(Flow, FailedUploadKeepsEverythingAndARetrySucceeds) {
+  Serve("retry.doc", "Body");
+  Configure("retry.doc", "&reply=NO%20refused");
+  EXPECT_EQ(Open(L"1"), L"");
+  std::string workingCopy = TypeInWord(L"Typed by the user ");
+  ASSERT_FALSE(workingCopy.empty());
+  sink.calls.clear();
+
+  // The server answers, but not with the success prefix.
+  SeenDialog refused = PressExpectingDialog(0);
+  EXPECT_EQ(refused.text, W("\r\n文件上传未成功,请稍后再试!"));
+  EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word stays open";
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(0))) << "the user can try again";
+  EXPECT_TRUE(sink.calls.empty()) << "the page is not told of a save";
+  EXPECT_NE(ReadAll(workingCopy).find("Typed by the user"), std::string::npos) << "the edit is in the working copy";
+
+  // The server is down: nothing answers at all, whatever the prefix.
+  Set(&INibWord::setSucceedPrefix, "");
+  Set(&INibWord::SetUpURL, "http://127.0.0.1:9/upload?id=" + id);
+  {
+    DialogRobot transport(L"", false, 0, L"#32770");
+    SeenDialog down = PressExpectingDialog(0);
+    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(down.text, W("\r\n文件上传未成功,请稍后再试!"));
+  }
+  EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr);
+  EXPECT_TRUE(sink.calls.empty());
+
+  // The server is back.
+  Set(&INibWord::setSucceedPrefix, "OK");
+  Set(&INibWord::SetUpURL, base + "/upload?id=" + id + "&reply=OK");
+  SendMessageW(ControlButton(0), BM_CLICK, 0, 0);
+  EXPECT_NE(Uploaded("meta").find("isSave=SaveAndClose"), std::string::npos);
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[1], L"Save");
+  EXPECT_FALSE(FileExists(workingCopy)) << "the cycle's files are gone once the upload succeeded";
+}
+
+
+TEST_F(Flow, QuitAsksOnlyAfterChanges) {
+  Serve("quit.doc", "Body");
+  Configure("quit.doc", "&reply=OK");
+  EXPECT_EQ(Open(L"1"), L"");
+  sink.calls.clear();
+  {
+    DialogRobot question(L"#2", false, 0, L"#32770");
+    SendMessageW(ControlButton(kClose), BM_CLICK, 0, 0);
+    question.Stop();
+    EXPECT_FALSE(question.SawDialog()) << "nothing changed: nothing to ask";
+  }
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings, (std::vector<std::wstring>{L"quit", L"NoSave", L""}));
+  EXPECT_EQ(sink.calls[0].types[3], VT_DISPATCH) << "Word's Application goes with it";
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+  EXPECT_TRUE(Uploaded("meta").empty()) << "nothing was uploaded";
+
+  // Changed, and the user answers No: discarded, nothing uploaded.
+  EXPECT_EQ(Open(L"1"), L"");
+  std::string workingCopy = TypeInWord(L"Discard me ");
+  sink.calls.clear();
+  SeenDialog no = PressExpectingDialog(kClose, L"#2", L"#32770");
+  EXPECT_EQ(no.title, L"确认");
+  EXPECT_EQ(no.text, W("\r\n您对文档进行了修改,是否要保存?"));
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[1], L"NoSave");
+  EXPECT_TRUE(Uploaded("meta").empty());
+  EXPECT_FALSE(FileExists(workingCopy)) << "the cycle's files are cleaned up";
+
+  // Changed, and the user answers Yes: saved and closed.
+  EXPECT_EQ(Open(L"1"), L"");
+  TypeInWord(L"Keep me ");
+  sink.calls.clear();
+  SeenDialog yes = PressExpectingDialog(kClose, L"#1", L"#32770");
+  EXPECT_EQ(yes.text, no.text);
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[1], L"Save");
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK");
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+}
+
+TEST_F(Flow, SaveKeepsTheCycleOpen) {
+  Serve("save.doc", "Body");
+  Configure("save.doc", "&reply=OK");
+  EXPECT_EQ(Open(L"1"), L"");
+  std::string workingCopy = TypeInWord(L"First draft ");
+  sink.calls.clear();
+  ComPtr<IInnerFunc> inner;
+  ASSERT_EQ(page.As(&inner), S_OK);
+  BStr result;
+  {
+    DialogRobot saved(L"", false, 0, L"#32770");
+    ASSERT_EQ(inner->ProcSave(VARIANT_FALSE, result.Out()), S_OK);
+    EXPECT_EQ(saved.Seen().text, W("保存成功!"));
+    EXPECT_EQ(saved.Seen().title, W("提示"));
+  }
+  EXPECT_EQ(result.Wide(), L"OK");
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK");
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[0], L"quit");
+  EXPECT_EQ(sink.calls[0].strings[1], L"TempSave");
+  EXPECT_EQ(sink.calls[0].types[3], VT_EMPTY);
+  EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word stays open";
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the controls are back";
+  EXPECT_TRUE(FileExists(workingCopy));
+  ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, result.Out()), S_OK);
+  EXPECT_EQ(result.Wide(), L"");
+  EXPECT_FALSE(FileExists(workingCopy));
+}
+
+TEST_F(Flow, SizeLimitAndTestModes) {
+  Serve("limits.doc", "Body");
+  Configure("limits.doc", "&reply=OK");
+  ASSERT_EQ(page->SetFileSizeLmt(0.5), S_OK);
+  EXPECT_EQ(Open(L"1"), L"");
+  sink.calls.clear();
+  SeenDialog tooBig = PressExpectingDialog(kSaveAndClose, L"", L"#32770");
+  EXPECT_EQ(tooBig.text, W("文件大小不能超过0K"));
+  EXPECT_TRUE(Uploaded("meta").empty()) << "nothing was uploaded";
+  EXPECT_TRUE(sink.calls.empty());
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can still close";
+  ASSERT_EQ(page->SetFileSizeLmt(10000), S_OK);
+  ComPtr<IInnerFunc> inner;
+  ASSERT_EQ(page.As(&inner), S_OK);
+  BStr ignored;
+  ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, ignored.Out()), S_OK);
+  sink.calls.clear();
+  EXPECT_EQ(Open(L"1"), L"");
+  sink.calls.clear();
+
+  // Test mode: no upload, and the cycle ends as if it had been uploaded; the
+  // temporary files are kept when asked to.
+  CreateDirectoryW(L"c:\\tmp", nullptr);
+  ASSERT_TRUE(SaveTextFile("[NibWordLib]\r\nNoULFile=1\r\nNoClearTmpFiles=1\r\n", kSwitchFile));
+  std::string workingCopy = TypeInWord(L"Test ");
+  SeenDialog testMode = PressExpectingDialog(kSaveAndClose);
+  DeleteFileW(AnsiToWide(kSwitchFile).c_str());
+  EXPECT_EQ(testMode.text, W("\r\n因为配置文件中设置参数为\"不上传文件\",所以文件未上传\r\n!(供测试使用)"));
+  EXPECT_TRUE(Uploaded("meta").empty());
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[1], L"Save");
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+  EXPECT_TRUE(FileExists(workingCopy)) << "NoClearTmpFiles keeps the working copy";
+  DeleteFileW(AnsiToWide(workingCopy).c_str());
+  RemoveDirectoryW(AnsiToWide(FolderOfPath(workingCopy)).c_str());
 }
 
 }  // namespace
