@@ -48,10 +48,19 @@ HRESULT TNibWord::Create(REFIID iid, void** out) {
 TNibWord::TNibWord() : TSafeAutoObject(CLSID_NibWord) {
   eventPoint_ = NewComObject<server::SingleConnectionPoint>(DIID_INibWordEvents,
                                                             static_cast<server::ConnectionOwner*>(this));
+  dialogTimer_.Timer().SetOnTimer(BringDialogToFront);
+  Initialise();
+}
+
+void TNibWord::Initialise() {
+  loger_ = TLoger();
   loger_.SetName("NibWordLib.NibWord");
+  http_ = TJustHttp();
   TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
   ownTmpFiles_ = TmpFilesManager().get();
-  dialogTimer_.Timer().SetOnTimer(BringDialogToFront);
+  dialogTimer_.Timer().SetEnabled(false);
+  settings_.HtmWidth = NibWordSettings().HtmWidth;
+  settings_.FileSizeLmt = NibWordSettings().FileSizeLmt;
   // Each new object brings these process-wide values back to their defaults.
   ProcessValues& process = Process();
   process.BtnSaveCloseDisp = "K";

@@ -159,6 +159,9 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   void ShowUploadFailed();
   void EndCycle();
   void AbandonCycle() noexcept;
+  // The object's start-up state: logger, HTTP component, temporary-files
+  // manager, dialog timer and the configuration defaults.
+  void Initialise();
 
   server::LiveObjectCount liveCount_;
   Microsoft::WRL::ComPtr<server::SingleConnectionPoint> eventPoint_;

@@ -78,9 +78,10 @@ void TNibWord::Inform(const char* utf8Text, LONG dlgType) {
 std::string TNibWord::RunOpenFile() {
   HtMode() = std::make_unique<TGlobalSign>(false);
   if (!TmpFilesManager()) {
-    // Another object of the process took the manager with it: start afresh.
-    TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
-    ownTmpFiles_ = TmpFilesManager().get();
+    // Another object of the process took the manager, and the state that
+    // went with it, away: start afresh. The page's connection is kept; its
+    // sink is what the events go to.
+    Initialise();
   }
   TmpFilesManager()->Reset();
   if (!Process().EventSink && pageSink_) Process().EventSink = MakeForwardingSink(pageSink_);

@@ -216,6 +216,7 @@ std::string TNibWord::Save(bool isHt) {
     driver_->MakeRevisionCopy();
     if (!CopyFileW(AnsiToWide(kRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE)) {
       PlainMessage(Gb("生成红头文件出错"));
+      SetControlsEnabled(true);  // the user must still be able to save again or close
       return "";
     }
     driver_->ReopenDoc();

@@ -5,6 +5,7 @@
 #include <ocidl.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DialogRobot.h"
@@ -30,7 +31,7 @@ std::wstring W(const char* utf8) { return Utf8ToWide(utf8); }
 
 // The button of the control window with this design index, found as a user
 // finds it: on the screen.
-constexpr int kSaveAndClose = 0, kClose = 1;
+constexpr int kSaveAndClose = 0, kClose = 1, kSaveRedHeader = 6;
 
 HWND ControlButton(int index) {
   HWND window = FindWindowW(L"TFrmUserCtrlPop", nullptr);
@@ -330,6 +331,73 @@ TEST_F(Flow, SizeLimitAndTestModes) {
   EXPECT_TRUE(FileExists(workingCopy)) << "NoClearTmpFiles keeps the working copy";
   DeleteFileW(AnsiToWide(workingCopy).c_str());
   RemoveDirectoryW(AnsiToWide(FolderOfPath(workingCopy)).c_str());
+}
+
+
+TEST_F(Flow, RedHeaderSave) {
+  Serve("red.doc", "Red header body");
+  Set(&INibWord::SetDownURLHt, base + "/red.doc");
+  Set(&INibWord::SetUpURLHt, base + "/upload?id=" + id + "&reply=OK");
+  Set(&INibWord::setSucceedPrefix, "OK");
+  Set(&INibWord::SetDestBaseFN, "红头.doc");
+  BStr result;
+  ASSERT_EQ(page->OpenHtFile(result.Out()), S_OK);
+  EXPECT_EQ(result.Wide(), L"");
+  ASSERT_NE(ControlButton(kSaveRedHeader), nullptr);
+  EXPECT_FALSE(IsWindowEnabled(ControlButton(kSaveAndClose)));
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kSaveRedHeader)));
+  std::string workingCopy = TypeInWord(L"Signed ");
+  sink.calls.clear();
+
+  SeenDialog saved = PressExpectingDialog(kSaveRedHeader, L"", L"#32770");
+  EXPECT_EQ(saved.text, W("保存成功!"));
+  std::string body = Uploaded("body");
+  EXPECT_EQ(body.substr(0, 2), "PK") << "the converted red-header copy arrived";
+  EXPECT_EQ(Uploaded("meta").find("isSave="), std::string::npos) << "the red-header address as the page gave it";
+  EXPECT_TRUE(sink.calls.empty()) << "a red-header save is not reported to the page";
+  EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word goes on with the working copy";
+  EXPECT_NE(ReadAll(workingCopy).find("Signed"), std::string::npos);
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose)));
+
+  // The red-header copy cannot be written over the working copy: the user is
+  // told and keeps the controls. A helper locks the working copy the moment
+  // Word has written the copy with revisions.
+  DeleteFileW(AnsiToWide("C:\\OriRevision.doc").c_str());
+  HANDLE lock = INVALID_HANDLE_VALUE;
+  std::thread locker([&] {
+    for (int i = 0; i < 2000 && GetFileAttributesW(L"C:\\OriRevision.doc") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(2);
+    lock = CreateFileW(AnsiToWide(workingCopy).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  });
+  SeenDialog failed = PressExpectingDialog(kSaveRedHeader, L"", L"#32770");
+  locker.join();
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE) << "the working copy could be locked";
+  CloseHandle(lock);
+  EXPECT_EQ(failed.text, W("生成红头文件出错"));
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can still close";
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kSaveRedHeader))) << "and try again";
+  ComPtr<IInnerFunc> inner;
+  ASSERT_EQ(page.As(&inner), S_OK);
+  ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, result.Out()), S_OK);
+}
+
+
+TEST_F(Flow, AnotherObjectsEndStartsTheNextCycleAfresh) {
+  Serve("afresh.doc", "Body");
+  Configure("afresh.doc", "&reply=OK");
+  ASSERT_EQ(page->SetFileSizeLmt(0.5), S_OK);
+  {
+    ComPtr<INibWord> other;
+    ASSERT_EQ(CoCreateInstance(CLSID_NibWord, nullptr, CLSCTX_INPROC_SERVER, IID_INibWord,
+                               reinterpret_cast<void**>(other.GetAddressOf())),
+              S_OK);
+  }  // the other page object goes, and the process-wide state with it
+  DialogRobot sizeMessage(L"", false, 0, L"#32770");
+  std::wstring result = Open(L"3");
+  sizeMessage.Stop();
+  EXPECT_FALSE(sizeMessage.SawDialog()) << "the size limit is back at its default";
+  EXPECT_EQ(result.rfind(L"OK:", 0), 0u) << WideToAnsi(result);
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK");
+  ASSERT_EQ(sink.calls.size(), 1u) << "the page still hears from its object";
 }
 
 }  // namespace
