@@ -185,6 +185,25 @@ TEST_F(Flow, OpenRefusals) {
     EXPECT_EQ(Open(L"6", L"0"), L"");
     EXPECT_EQ(robot.Seen().text, W("\r\n打印时必须提供模板的下载地址!"));
   }
+  Serve("print.doc", "Body");
+  Set(&INibWord::SetDownURL, base + "/print.doc");
+  Set(&INibWord::SetDocTmplDLURL, base + "/no-such-template.doc");
+  {
+    BStr kind3(L"<r/>");
+    ASSERT_EQ(page->SetXMLCont(3, kind3.Get()), S_OK);
+    DialogRobot robot(L"OK");
+    EXPECT_EQ(Open(L"6", L"0"), L"");
+    EXPECT_EQ(robot.Seen().text, W("\r\n打印时必须提供XML文件的下载地址!")) << "kind 3 is no usable XML";
+  }
+  {
+    BStr xml(L"<r/>");
+    ASSERT_EQ(page->SetXMLCont(1, xml.Get()), S_OK);
+    DialogRobot download(L"OK"), missing(L"", false, 0, L"#32770");
+    EXPECT_EQ(Open(L"6", L"0"), L"");
+    EXPECT_EQ(download.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W((base + "/no-such-template.doc").c_str()));
+    EXPECT_EQ(missing.Seen().text, W("没有找到模板!"));
+  }
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "nothing was opened";
 }
 
 TEST_F(Flow, FailedUploadKeepsEverythingAndARetrySucceeds) {
