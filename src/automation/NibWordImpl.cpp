@@ -19,7 +19,7 @@ using Microsoft::WRL::ComPtr;
 namespace nib {
 namespace {
 
-constexpr char kXmlLogFile[] = "c:\\tmp\\FLog_ContXML.xml";
+
 
 std::string Ansi(BSTR text) { return BstrToAnsi(text); }
 

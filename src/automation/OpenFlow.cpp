@@ -220,11 +220,11 @@ bool TNibWord::PrepareEditor() {
   BStr dest = BStr::FromAnsi(p.LocalDocFN), tmpl = BStr::FromAnsi(p.LocalTmplFN);
   ThrowIfFailed(driver_->SetDestFN(dest.Get()), "SetDestFN");
   ThrowIfFailed(driver_->SetIsPrinter(settings_.IsPrinter ? VARIANT_TRUE : VARIANT_FALSE), "SetIsPrinter");
-  // The template and XML features come with their own work; until then a
-  // cycle that needs them fails here, loudly.
-  if (!p.LocalTmplFN.empty()) ThrowIfFailed(driver_->SetDocTmplFN(tmpl.Get()), "SetDocTmplFN");
-  if (settings_.ProcID != "5" && !IsBlank(settings_.XMLCont)) {
-    BStr xml = BStr::FromAnsi(settings_.XMLCont);
+  ThrowIfFailed(driver_->SetDocTmplFN(tmpl.Get()), "SetDocTmplFN");
+  if (settings_.ProcID != "5") {
+    // For an address (kind 2) the driver gets what was fetched from it, not
+    // the address: the fill parses what it is given.
+    BStr xml = BStr::FromAnsi(p.XMLContent);
     ThrowIfFailed(driver_->SetXMLCont(settings_.XMLGetType, xml.Get()), "SetXMLCont");
   }
   BStr user = BStr::FromAnsi(p.UserName);

@@ -9,6 +9,8 @@ namespace nib {
 
 inline constexpr char kSwitchFile[] = "c:\\tmp\\dolog.txt";
 inline constexpr char kSwitchSection[] = "NibWordLib";
+// Where the "LogInputFile" switch keeps a copy of the XML a page gave.
+inline constexpr char kXmlLogFile[] = "c:\\tmp\\FLog_ContXML.xml";
 
 bool SwitchIsOn(const std::string& key);
 

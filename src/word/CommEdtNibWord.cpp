@@ -162,6 +162,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenDoc(BSTR proc
       ThrowIfFailed(SetUseTmpl(VARIANT_TRUE), "applying the red-header template");
     }
   }
+  if (!Process().IniXMLCont.empty()) FillFromXML(WordDocNew);
   Save();
   return VARIANT_TRUE;
 }
@@ -380,19 +381,9 @@ STDMETHODIMP TCommEdt_NibWord::SetHtmWidth(LONG width) {
   return S_OK;
 }
 
-// The template, print and XML features come with their own work; until then
-// they fail clearly instead of pretending.
-STDMETHODIMP TCommEdt_NibWord::SetXMLCont(LONG, BSTR) { return NotAvailable("SetXMLCont"); }
+// Printing comes with its own work; until then it fails clearly instead of pretending.
 STDMETHODIMP TCommEdt_NibWord::SetPrintMode(VARIANT_BOOL) { return NotAvailable("SetPrintMode"); }
-STDMETHODIMP TCommEdt_NibWord::SetDocTmplFN(BSTR) { return NotAvailable("SetDocTmplFN"); }
-STDMETHODIMP TCommEdt_NibWord::SetUseTmpl(VARIANT_BOOL) { return NotAvailable("SetUseTmpl"); }
 STDMETHODIMP TCommEdt_NibWord::PrintDoc(VARIANT_BOOL) { return NotAvailable("PrintDoc"); }
-STDMETHODIMP TCommEdt_NibWord::SetBottomLine() { return NotAvailable("SetBottomLine"); }
-STDMETHODIMP TCommEdt_NibWord::InsertFile() { return NotAvailable("InsertFile"); }
-STDMETHODIMP TCommEdt_NibWord::SetFontByWebPage(BSTR, LONG, LONG, LONG, LONG) {
-  return NotAvailable("SetFontByWebPage");
-}
-VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::ChkDocValid() { Fail("ChkDocValid: not available in this build", E_NOTIMPL); }
 BSTR STDMETHODCALLTYPE TCommEdt_NibWord::procQozerOnHtmlConvtOK(BSTR HtmlFN) {
   std::string file = Ansi(HtmlFN), page;
   // Embedded objects (ActiveX controls) have no place in the uploaded page.

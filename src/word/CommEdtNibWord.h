@@ -96,12 +96,29 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   DispObject& Document() { return WordDocNew; }
   const std::string& SourceBackup() const { return SrcBakFN; }
   const TResotreNormalDotRec& NormalDotBackup() const { return NormalDotRec; }
+  const std::string& HeaderText() const { return XMLFillResult; }
 
  private:
   template <class T, class... Args>
   friend Microsoft::WRL::ComPtr<T> NewComObject(Args&&... args);
   TCommEdt_NibWord() = default;
   ~TCommEdt_NibWord() override;
+
+  struct WordViewState {
+    bool protectedDoc = false, revisionsShown = false;
+    long windowState = 0, zoom = 100, left = 0, top = 0, width = 0, height = 0;
+  };
+  // The template and body operations.
+  long SwitchTemplate(bool applying);
+  DispObject FindBodyRange(DispObject& doc);
+  void SaveWordViewState(WordViewState& state);
+  void RestoreWordViewState(const WordViewState& state);
+  bool ApplyTemplate();
+  bool RemoveTemplate();
+  void RecordTemplateBookmarks(DispObject& tmpl, DispObject& body);
+  void ReopenIfClosed();
+  bool FillFromXML(DispObject& doc);
+  void FormatBottomLine(DispObject shapes);
 
   bool ConnectWordApp();
   void ApplyUserName(const std::string& name);
@@ -133,6 +150,8 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   WordServer WordApp;
   DispObject WordDocNew;
   TResotreNormalDotRec NormalDotRec;
+  std::string XMLFillResult;  // the red-header text of the last fill
+  TBakValidBMSRec BakValidBMS;
 };
 
 }  // namespace nib

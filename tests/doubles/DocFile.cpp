@@ -151,6 +151,9 @@ DocContent ReadDocFile(const std::wstring& path) {
     }
     content.shapes.push_back(std::move(shape));
   }
+  for (const std::wstring& tag : EmptyElements(xml, L"font"))
+    content.fonts.push_back(FontRun{std::stol(Attribute(tag, L"start", L"0")), std::stol(Attribute(tag, L"end", L"0")),
+                                    Attribute(tag, L"attribute", L""), Attribute(tag, L"value", L"")});
   return content;
 }
 
@@ -177,6 +180,9 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
     xml += L"<shape name=\"" + Escape(shape.name) + L"\" type=\"" + Escape(shape.type) + L"\" properties=\"" +
            Escape(list) + L"\"/>\n";
   }
+  for (const FontRun& f : content.fonts)
+    xml += L"<font start=\"" + std::to_wstring(f.start) + L"\" end=\"" + std::to_wstring(f.end) + L"\" attribute=\"" +
+           Escape(f.attribute) + L"\" value=\"" + Escape(f.value) + L"\"/>\n";
   WriteAll(path, ToUtf8(xml + L"</nibdoc>\n"));
 }
 

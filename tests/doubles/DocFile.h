@@ -8,7 +8,8 @@
 //     <bookmark name="Body" start="10" end="16"/>
 //     <field code=" DOCVARIABLE Title " result=""/>
 //     <formfield name="Number" result="" default=""/>
-//     <shape name="Line 1" type="line" properties="Left=10;Line.Weight=1.5"/></nibdoc>
+//     <shape name="Line 1" type="line" properties="Left=10;Line.Weight=1.5"/>
+//     <font start="0" end="5" attribute="Size" value="16"/></nibdoc>
 // Paragraphs are separated by a carriage return, as in Word's text.
 
 #include <string>
@@ -42,6 +43,12 @@ struct Shape {
   std::vector<std::pair<std::wstring, std::wstring>> properties;  // "Line.Weight" = "1.5", ...
 };
 
+// One formatting assignment to a range: "Name" = "仿宋_GB2312", "Size" = "16", "Color" = "255".
+struct FontRun {
+  long start = 0, end = 0;
+  std::wstring attribute, value;
+};
+
 struct DocContent {
   std::wstring text;
   long protection = -1;  // -1 none, 0 only revisions allowed
@@ -52,6 +59,7 @@ struct DocContent {
   std::vector<Field> fields;
   std::vector<FormField> formFields;
   std::vector<Shape> shapes;
+  std::vector<FontRun> fonts;  // in the order they were applied
 };
 
 // Throws DispatchError with Word's texts for a missing or unreadable file.

@@ -43,6 +43,7 @@ class WordDocument : public DynObject {
   const std::wstring& Path() const { return path_; }
   const DocContent& Content() const { return content_; }
   Part* NewRange(long start, long end);
+  Part* ShapeRangeOf(size_t index) { return NewShapeRange({index}); }
   bool IsOpen() const { return open_; }
   // After this the document no longer reaches its Application.
   void MarkClosed() {
@@ -68,6 +69,10 @@ class WordDocument : public DynObject {
   HANDLE file_ = INVALID_HANDLE_VALUE;
   void RequireOpen() const;
   void ReplaceText(long start, long end, const std::wstring& text);
+  void Paste(std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks);
+  Part* NewFont(long start, long end);
+  void PutOnClipboard(const std::wstring& text, const std::wstring& bookmarks);
+  void TakeFromClipboard(std::wstring& text, std::wstring& bookmarks);
   Part* NewVariables();
   Part* NewRevisions();
   Part* NewWindow();
@@ -82,6 +87,7 @@ class WordDocument : public DynObject {
   std::wstring ShapeProperty(size_t index, const std::wstring& key) const;
   void SetShapeProperty(size_t index, const std::wstring& key, const std::wstring& value);
   Part* NewShape(size_t index);
+  void AddShapeMembers(Part* part, std::vector<size_t> indices);
   // A collection whose Item takes a 1-based index or, when `byName`, a name.
   Part* NewCollection(const wchar_t* type, std::function<long()> count, std::function<long(const std::wstring&)> indexOf,
                       std::function<Part*(long index)> item);
@@ -190,7 +196,9 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
     DocumentActivated(document);
     selectionStart_ = start;
     selectionEnd_ = end;
+    selectedShape_ = -1;
   }
+  void SelectShape(size_t index) { selectedShape_ = static_cast<long>(index); }
   const std::wstring& UserName() const { return userName_; }
 
  private:
@@ -209,6 +217,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   std::vector<WordDocument*> documents_;  // open documents, each holding one reference
   WordDocument* active_ = nullptr;
   long selectionStart_ = 0, selectionEnd_ = 0;  // in the active document
+  long selectedShape_ = -1;                      // the shape selected in it, -1 none
   DynObject* documentsObject_ = nullptr;
   HWND window_ = nullptr;
   DWORD rotCookie_ = 0;
@@ -478,40 +487,63 @@ Part* WordDocument::NewShapes() {
 // (position, line format, wrapping), kept in the document file.
 Part* WordDocument::NewShape(size_t index) {
   auto* shape = NewPart(L"Shape");
-  auto bag = [this, index](Part* part, const std::wstring& prefix, const std::vector<std::wstring>& names) {
-    for (const std::wstring& name : names) {
-      std::wstring key = prefix + name;
-      part->Property(name, [this, index, key](Args&, VARIANT* r) { SetString(r, ShapeProperty(index, key)); },
-                     [this, index, key](Args&, const VARIANT& v) { SetShapeProperty(index, key, ValueString(v)); });
-    }
-  };
   shape->Property(L"Name", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].name); },
                   [this, index](Args&, const VARIANT& v) { content_.shapes[index].name = ValueString(v); });
   shape->Property(L"Type", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].type); });
-  bag(shape, L"", {L"Left", L"Top", L"Width", L"Height", L"RelativeHorizontalPosition", L"RelativeVerticalPosition"});
-  // Selecting a shape selects its anchor position in the text (property "Anchor").
+  // Selecting a shape selects its anchor position in the text (property "Anchor")
+  // and makes it the selection's ShapeRange.
   shape->Method(L"Select", {L"Replace"}, [this, index](Args&, VARIANT*) {
     RequireOpen();
     long anchor = ShapeAnchor(index);
     app_->Select(this, anchor, anchor);
+    app_->SelectShape(index);
   });
-  shape->Property(L"Line", [this, bag](Args&, VARIANT* r) {
+  AddShapeMembers(shape, {index});
+  return shape;
+}
+
+// The formatting members of a shape or a shape range: every assignment is
+// kept as a shape property ("Line.Weight" = "0.75", "ZOrder" = "5"), on every
+// shape of the range; reading answers the first shape's value.
+void WordDocument::AddShapeMembers(Part* part, std::vector<size_t> indices) {
+  auto bag = [this, indices](Part* target, const std::wstring& prefix, const std::vector<std::wstring>& names) {
+    for (const std::wstring& name : names) {
+      std::wstring key = prefix + name;
+      target->Property(name,
+                       [this, indices, key](Args&, VARIANT* r) {
+                         SetString(r, indices.empty() ? L"" : ShapeProperty(indices[0], key));
+                       },
+                       [this, indices, key](Args&, const VARIANT& v) {
+                         for (size_t index : indices) SetShapeProperty(index, key, ValueString(v));
+                       });
+    }
+  };
+  bag(part, L"", {L"Left", L"Top", L"Width", L"Height", L"RelativeHorizontalPosition", L"RelativeVerticalPosition",
+                  L"LockAspectRatio", L"Rotation", L"LockAnchor"});
+  part->Property(L"Line", [this, bag](Args&, VARIANT* r) {
     auto* line = NewPart(L"LineFormat");
-    bag(line, L"Line.", {L"Weight", L"DashStyle", L"Style", L"Visible", L"BeginArrowheadStyle", L"EndArrowheadStyle",
-                         L"BeginArrowheadLength", L"EndArrowheadLength", L"BeginArrowheadWidth", L"EndArrowheadWidth"});
-    line->Property(L"ForeColor", [this, bag](Args&, VARIANT* r2) {
-      auto* color = NewPart(L"ColorFormat");
-      bag(color, L"Line.ForeColor.", {L"RGB"});
-      Hand(r2, color);
-    });
+    bag(line, L"Line.", {L"Weight", L"DashStyle", L"Style", L"Visible", L"Transparency", L"BeginArrowheadStyle",
+                         L"EndArrowheadStyle", L"BeginArrowheadLength", L"EndArrowheadLength", L"BeginArrowheadWidth",
+                         L"EndArrowheadWidth"});
+    for (const wchar_t* colour : {L"ForeColor", L"BackColor"}) {
+      std::wstring prefix = std::wstring(L"Line.") + colour + L".";
+      line->Property(colour, [this, bag, prefix](Args&, VARIANT* r2) {
+        auto* color = NewPart(L"ColorFormat");
+        bag(color, prefix, {L"RGB"});
+        Hand(r2, color);
+      });
+    }
     Hand(r, line);
   });
-  shape->Property(L"WrapFormat", [this, bag](Args&, VARIANT* r) {
+  part->Property(L"WrapFormat", [this, bag](Args&, VARIANT* r) {
     auto* wrap = NewPart(L"WrapFormat");
-    bag(wrap, L"WrapFormat.", {L"Type", L"Side", L"AllowOverlap"});
+    bag(wrap, L"WrapFormat.", {L"Type", L"Side", L"AllowOverlap", L"DistanceTop", L"DistanceBottom", L"DistanceLeft",
+                               L"DistanceRight"});
     Hand(r, wrap);
   });
-  return shape;
+  part->Method(L"ZOrder", {L"ZOrderCmd"}, [this, indices](Args& args, VARIANT*) {
+    for (size_t index : indices) SetShapeProperty(index, L"ZOrder", std::to_wstring(args.Long(0)));
+  });
 }
 
 std::wstring WordDocument::ShapeProperty(size_t index, const std::wstring& key) const {
@@ -546,13 +578,7 @@ Part* WordDocument::NewShapeRange(std::vector<size_t> indices) {
     }
     Raise(L"The index into the specified collection is out of bounds.");
   });
-  // Left put moves every shape of the range.
-  range->Property(L"Left", [this, indices](Args&, VARIANT* r) {
-                    SetString(r, indices.empty() ? L"" : ShapeProperty(indices[0], L"Left"));
-                  },
-                  [this, indices](Args&, const VARIANT& v) {
-                    for (size_t index : indices) SetShapeProperty(index, L"Left", ValueString(v));
-                  });
+  AddShapeMembers(range, indices);
   return range;
 }
 
@@ -625,7 +651,115 @@ Part* WordDocument::NewRange(long start, long end) {
     ReplaceText(bounds->second, bounds->second, text);
     bounds->second += static_cast<long>(text.size());
   });
+  range->Property(L"Font", [this, bounds](Args&, VARIANT* r) { Hand(r, NewFont(bounds->first, bounds->second)); });
+  // InsertFile: the file's text, bookmarks, fields and form fields take the range's place.
+  range->Method(L"InsertFile", {L"FileName", L"Range", L"ConfirmConversions", L"Link", L"Attachment"},
+                [this, bounds](Args& args, VARIANT*) {
+                  DocContent inserted = ReadDocFile(args.String(0));
+                  Paste(*bounds, inserted.text, inserted.bookmarks);
+                  for (const Field& field : inserted.fields) content_.fields.push_back(field);
+                  for (const FormField& field : inserted.formFields) content_.formFields.push_back(field);
+                  for (const FontRun& run : inserted.fonts)
+                    content_.fonts.push_back(FontRun{run.start + bounds->first, run.end + bounds->first, run.attribute,
+                                                     run.value});
+                });
+  // Copy and Paste go through the Windows clipboard: the text, and the
+  // bookmarks inside the range in a format of the double's own.
+  range->Method(L"Copy", {}, [this, bounds](Args&, VARIANT*) {
+    RequireOpen();
+    std::wstring text = content_.text.substr(static_cast<size_t>(bounds->first),
+                                             static_cast<size_t>(bounds->second - bounds->first));
+    std::wstring marks;
+    for (const Bookmark& b : content_.bookmarks)
+      if (b.start >= bounds->first && b.end <= bounds->second)
+        marks += b.name + L"\t" + std::to_wstring(b.start - bounds->first) + L"\t" +
+                 std::to_wstring(b.end - bounds->first) + L"\n";
+    PutOnClipboard(text, marks);
+  });
+  range->Method(L"Paste", {}, [this, bounds](Args&, VARIANT*) {
+    RequireOpen();
+    std::wstring text, marks;
+    TakeFromClipboard(text, marks);
+    std::vector<Bookmark> bookmarks;
+    for (size_t from = 0; from < marks.size();) {
+      size_t end = marks.find(L'\n', from), tab1 = marks.find(L'\t', from), tab2 = marks.find(L'\t', tab1 + 1);
+      bookmarks.push_back(Bookmark{marks.substr(from, tab1 - from), _wtol(marks.c_str() + tab1 + 1),
+                                   _wtol(marks.c_str() + tab2 + 1)});
+      from = end + 1;
+    }
+    Paste(*bounds, text, bookmarks);
+  });
   return range;
+}
+
+void WordDocument::Paste(std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks) {
+  ReplaceText(bounds.first, bounds.second, text);
+  bounds.second = bounds.first + static_cast<long>(text.size());
+  for (const Bookmark& mark : marks) {
+    bool known = false;
+    for (const Bookmark& b : content_.bookmarks) known = known || _wcsicmp(b.name.c_str(), mark.name.c_str()) == 0;
+    if (!known) content_.bookmarks.push_back(Bookmark{mark.name, mark.start + bounds.first, mark.end + bounds.first});
+  }
+}
+
+// Font of a range: every assignment is kept as a run; reading answers the
+// last assignment that covers the range's start.
+Part* WordDocument::NewFont(long start, long end) {
+  auto* font = NewPart(L"Font");
+  for (const wchar_t* attribute : {L"Name", L"Size", L"Color", L"Bold"}) {
+    std::wstring key = attribute;
+    font->Property(
+        attribute,
+        [this, start, key](Args&, VARIANT* r) {
+          std::wstring value;
+          for (const FontRun& run : content_.fonts)
+            if (run.attribute == key && run.start <= start && start < std::max(run.end, run.start + 1)) value = run.value;
+          SetString(r, value);
+        },
+        [this, start, end, key](Args&, const VARIANT& v) {
+          RequireOpen();
+          content_.fonts.push_back(FontRun{start, end, key, ValueString(v)});
+          saved_ = false;
+        });
+  }
+  return font;
+}
+
+namespace {
+
+UINT BookmarkFormat() { return RegisterClipboardFormatW(L"NibDouble.Bookmarks"); }
+
+HGLOBAL GlobalText(const std::wstring& text) {
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  if (!memory) Raise(L"Out of memory.");
+  memcpy(GlobalLock(memory), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return memory;
+}
+
+std::wstring ClipboardText(UINT format) {
+  HANDLE data = GetClipboardData(format);
+  if (!data) return L"";
+  std::wstring text = static_cast<const wchar_t*>(GlobalLock(data));
+  GlobalUnlock(data);
+  return text;
+}
+
+}  // namespace
+
+void WordDocument::PutOnClipboard(const std::wstring& text, const std::wstring& bookmarks) {
+  if (!OpenClipboard(nullptr)) Raise(L"The clipboard is in use by another program.");
+  EmptyClipboard();
+  SetClipboardData(CF_UNICODETEXT, GlobalText(text));
+  SetClipboardData(BookmarkFormat(), GlobalText(bookmarks));
+  CloseClipboard();
+}
+
+void WordDocument::TakeFromClipboard(std::wstring& text, std::wstring& bookmarks) {
+  if (!OpenClipboard(nullptr)) Raise(L"The clipboard is in use by another program.");
+  text = ClipboardText(CF_UNICODETEXT);
+  bookmarks = ClipboardText(BookmarkFormat());
+  CloseClipboard();
 }
 
 Part* WordDocument::NewRevisions() {
@@ -763,8 +897,10 @@ WordApplication::WordApplication() : DynObject(L"Application") {
     if (window_) SetForegroundWindow(window_);
   });
   Method(L"Quit", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args&, VARIANT*) { Quit(); });
-  // Runs a macro: the double knows none, so every run is recorded and fails as Word's would.
+  // Runs a macro: the double knows none but Word's built-in InsertFile, and fails as Word would.
   Method(L"Run", {L"MacroName"}, [](Args& args, VARIANT*) {
+    // Word's own insert-file command shows a dialog; the double has nothing to show.
+    if (_wcsicmp(args.String(0).c_str(), L"InsertFile") == 0) return;
     Raise(L"Unable to run the specified macro (" + args.String(0) + L").");
   });
 
@@ -889,6 +1025,10 @@ Part* WordApplication::NewSelection() {
     if (args.Long(1, 0) != 1) selectionEnd_ = home;
     SetLong(r, moved);
   });
+  selection->Property(L"ShapeRange", [this](Args&, VARIANT* r) {
+    if (!active_ || selectedShape_ < 0) Raise(L"This method or property is not available because no shape is selected.");
+    Hand(r, active_->ShapeRangeOf(static_cast<size_t>(selectedShape_)));
+  });
   selection->Property(L"Range", [this](Args&, VARIANT* r) {
     if (!active_) Raise(L"This command is not available because no document is open.");
     Hand(r, active_->NewRange(selectionStart_, selectionEnd_));
@@ -897,7 +1037,10 @@ Part* WordApplication::NewSelection() {
 }
 
 void WordApplication::DocumentActivated(WordDocument* document) {
-  if (active_ != document) selectionStart_ = selectionEnd_ = 0;
+  if (active_ != document) {
+    selectionStart_ = selectionEnd_ = 0;
+    selectedShape_ = -1;
+  }
   active_ = document;
   UpdateWindow();
 }
@@ -906,8 +1049,8 @@ void WordApplication::UpdateWindow() {
   if (!window_) return;
   std::wstring caption = active_ ? active_->Name() + L" - Microsoft Word" : L"Microsoft Word";
   SetWindowTextW(window_, caption.c_str());
-  if (windowState_ != 2) MoveWindow(window_, left_, top_, width_, height_, TRUE);
-  ShowWindow(window_, !visible_ ? SW_HIDE : windowState_ == 2 ? SW_SHOWMINNOACTIVE : windowState_ == 3 ? SW_SHOWMAXIMIZED : SW_SHOWNOACTIVATE);
+  if (windowState_ == 0) MoveWindow(window_, left_, top_, width_, height_, TRUE);
+  ShowWindow(window_, !visible_ ? SW_HIDE : windowState_ == 2 ? SW_SHOWMINNOACTIVE : windowState_ == 1 ? SW_SHOWMAXIMIZED : SW_SHOWNOACTIVATE);
 }
 
 void WordApplication::Quit() {

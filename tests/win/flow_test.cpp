@@ -81,6 +81,7 @@ class Flow : public ComApartment {
     Set(&INibWord::setSucceedPrefix, "OK");
     Set(&INibWord::SetDestBaseFN, "通知1.doc");
     Set(&INibWord::SetUserName, "张三");
+    Set(&INibWord::SetDocTmplDLURL, "");  // process-wide: an earlier case may have left one
   }
   std::wstring Open(const wchar_t* procID, const wchar_t* procID2 = L"") {
     BStr p1(procID), p2(procID2), result;

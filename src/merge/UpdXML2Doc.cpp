@@ -1,0 +1,216 @@
+#include "merge/UpdXML2Doc.h"
+
+#include "automation/ProcessValues.h"
+#include "automation/Switches.h"
+#include "com/BStr.h"
+#include "com/ComError.h"
+#include "com/StrConv.h"
+#include "com/Variant.h"
+#include "services/Locale.h"
+#include "services/TextUtil.h"
+#include "ui/MessageDialog.h"
+#include "word/WordUtil.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace nib {
+namespace {
+
+// MSXML2's version-independent DOMDocument.
+constexpr CLSID kDomDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+constexpr IID kIXMLDOMDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIXMLDOMElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr wchar_t kDocVariable[] = L"DOCVARIABLE ";
+
+std::wstring Trimmed(const std::wstring& text) {
+  size_t first = 0, last = text.size();
+  while (first < last && text[first] <= L' ') ++first;
+  while (last > first && text[last - 1] <= L' ') --last;
+  return text.substr(first, last - first);
+}
+
+// The variable a DOCVARIABLE field shows: the word after "DOCVARIABLE ", which
+// must be followed by a space. Empty when the code names none.
+std::wstring VariableOfCode(const std::wstring& code) {
+  size_t at = code.find(kDocVariable);
+  if (at == std::wstring::npos) return L"";
+  size_t start = at + wcslen(kDocVariable), end = code.find(L' ', start);
+  return end == std::wstring::npos ? L"" : code.substr(start, end - start);
+}
+
+std::wstring CodeOf(DispObject& field) { return field.Object(L"Code").Text(L"Text"); }
+
+}  // namespace
+
+std::wstring GetAttrText(IXMLDOMElement* element, const wchar_t* name) {
+  if (!element) return L"";
+  BStr attribute(name);
+  Variant value;
+  if (element->getAttribute(attribute.Get(), value.Get()) != S_OK) return L"";
+  if (FAILED(VariantChangeType(value.Get(), value.Get(), 0, VT_BSTR)) || !V_BSTR(value.Get())) return L"";
+  return V_BSTR(value.Get());
+}
+
+TUpdXML2Doc::TUpdXML2Doc() {
+  ThrowIfFailed(CoCreateInstance(kDomDocument, nullptr, CLSCTX_INPROC_SERVER, kIXMLDOMDocument,
+                                 reinterpret_cast<void**>(dom_.GetAddressOf())),
+                "creating the XML parser");
+}
+
+void TUpdXML2Doc::AttachDocument(const DispObject& document) {
+  document_ = document;
+  application_ = document_.Object(L"Application");
+}
+
+bool TUpdXML2Doc::Fill(int kind, const std::string& content, std::string& headerText) {
+  document_.Call(L"Activate");
+  const ProcessValues& p = Process();
+  ComPtr<IXMLDOMElement> root =
+      p.IniXMLCont.empty() ? Load(kind, content) : Load(p.IniXMLType, p.IniXMLCont);
+  if (!root) return false;
+
+  ComPtr<IXMLDOMNodeList> children;
+  ThrowIfFailed(root->get_childNodes(&children), "reading the XML");
+  long count = 0;
+  ThrowIfFailed(children->get_length(&count), "reading the XML");
+  for (long i = 0; i < count; ++i) {
+    ComPtr<IXMLDOMNode> node;
+    ThrowIfFailed(children->get_item(i, &node), "reading the XML");
+    // Comments, processing instructions and text between entries carry nothing to fill.
+    DOMNodeType type = NODE_INVALID;
+    if (FAILED(node->get_nodeType(&type)) || type != NODE_ELEMENT) continue;
+    ComPtr<IXMLDOMElement> entry;
+    ThrowIfFailed(node->QueryInterface(kIXMLDOMElement, reinterpret_cast<void**>(entry.GetAddressOf())),
+                  "reading the XML");
+    BStr tag;
+    ThrowIfFailed(entry->get_tagName(tag.Out()), "reading the XML");
+    if (tag.Wide() != L"BookMark") continue;
+    std::wstring name = GetAttrText(entry.Get(), L"Name");
+    if (name.empty()) continue;
+    std::wstring text = GetAttrText(entry.Get(), L"Text");
+    FillEntry(name, text.empty() ? L" " : text);
+  }
+  MakeDocVariablesDisplayable();
+  headerText = WideToAnsi(HeaderText());
+  return true;
+}
+
+ComPtr<IXMLDOMElement> TUpdXML2Doc::Load(int kind, const std::string& content) {
+  if (kind != 1 && kind != 2) return nullptr;
+  bool logging = SwitchIsOn("LogInputFile");
+  VARIANT_BOOL parsed = VARIANT_FALSE;
+  if (kind == 1) {
+    if (logging && commGUI_) {
+      BStr text = BStr::FromAnsi(content), file = BStr::FromAnsi(kXmlLogFile);
+      commGUI_->WFile(text.Get(), file.Get(), VARIANT_FALSE);
+    }
+    BStr xml = BStr::FromAnsi(TrimBlanks(content));
+    if (dom_->loadXML(xml.Get(), &parsed) != S_OK || !parsed) {
+      ReportLoadError();
+      return nullptr;
+    }
+  } else {
+    BStr xml = BStr::FromAnsi(content);
+    if (dom_->loadXML(xml.Get(), &parsed) != S_OK || !parsed) ReportLoadError();
+    if (logging && commGUI_) {
+      BStr text, file = BStr::FromAnsi(kXmlLogFile);
+      if (SUCCEEDED(dom_->get_xml(text.Out()))) commGUI_->WFile(text.Get(), file.Get(), VARIANT_FALSE);
+    }
+  }
+  ComPtr<IXMLDOMElement> root;
+  if (FAILED(dom_->get_documentElement(&root))) return nullptr;
+  return root;
+}
+
+void TUpdXML2Doc::ReportLoadError() {
+  std::string text = "\r\n" + UiText(Gb("不能载入指定的XML内容!请检查SetXMLCont函数的调用."));
+  if (!commGUI_) {
+    ShowMessageDialog(text, kDlgInformation, 1u << kOk, 0);
+    return;
+  }
+  BStr message = BStr::FromAnsi(text), okOnly(L"2");
+  commGUI_->MyMessageDlg(message.Get(), kDlgInformation, okOnly.Get(), 0);
+}
+
+void TUpdXML2Doc::FillEntry(const std::wstring& name, const std::wstring& text) {
+  DispObject formField;
+  try {
+    formField = document_.Object(L"FormFields").CallObject(L"Item", {Arg(name)});
+  } catch (const ComError&) {
+    // No form field of that name: a document variable, perhaps.
+  }
+  if (formField) {
+    formField.Put(L"Result", text);
+    formField.Object(L"TextInput").Put(L"Default", text);
+    return;
+  }
+  DispObject field = DocVariableFieldOf(name);
+  if (!field) return;
+  SetVariable(name, text);
+  field.Call(L"Update");
+}
+
+// The field showing the variable `name`; failing that, the first whose
+// variable name merely begins with it, as earlier documents were filled.
+DispObject TUpdXML2Doc::DocVariableFieldOf(const std::wstring& name) {
+  DispObject fields = document_.Object(L"Fields");
+  long count = fields.Long(L"Count");
+  const std::wstring prefix = kDocVariable + name;
+  DispObject prefixed;
+  for (long i = 1; i <= count; ++i) {
+    DispObject field = fields.CallObject(L"Item", {Arg(i)});
+    std::wstring code = Trimmed(CodeOf(field));
+    if (code.rfind(prefix, 0) != 0) continue;
+    if (code.size() == prefix.size() || code[prefix.size()] == L' ') return field;
+    if (!prefixed) prefixed = field;
+  }
+  return prefixed;
+}
+
+void TUpdXML2Doc::SetVariable(const std::wstring& name, const std::wstring& value) {
+  DispObject variables = document_.Object(L"Variables");
+  DispObject variable;
+  try {
+    variable = variables.CallObject(L"Item", {Arg(name)});
+  } catch (const ComError&) {
+    variable = variables.CallObject(L"Add", {Arg(name), Arg::Empty()});
+  }
+  variable.Put(L"Value", value);
+}
+
+void TUpdXML2Doc::MakeDocVariablesDisplayable() {
+  DispObject fields = document_.Object(L"Fields");
+  long count = fields.Long(L"Count");
+  for (long i = 1; i <= count; ++i) {
+    DispObject field = fields.CallObject(L"Item", {Arg(i)});
+    std::wstring name = VariableOfCode(CodeOf(field));
+    if (name.empty()) continue;
+    std::wstring value;
+    try {
+      value = document_.Object(L"Variables").CallObject(L"Item", {Arg(name)}).Text(L"Value");
+    } catch (const ComError&) {
+      // Missing or unreadable: shown as a space below.
+    }
+    if (!value.empty()) continue;
+    SetVariable(name, L" ");
+    field.Call(L"Update");
+  }
+}
+
+std::wstring TUpdXML2Doc::HeaderText() {
+  const std::wstring stem = AnsiToWide("公文版头", CP_UTF8);
+  DispObject begin = TWordUtil::GetBookmarkByName(document_, stem, true);
+  if (!begin) return L"";
+  std::wstring endName = begin.Text(L"Name");
+  size_t b = endName.find(L'B');
+  if (b != std::wstring::npos) endName[b] = L'E';
+  DispObject end = TWordUtil::GetBookmarkByName(document_, endName, true);
+  if (!end) return L"";
+  long from = begin.Long(L"End"), to = end.Long(L"End");
+  if (to < from) return L"";
+  std::wstring text = document_.CallObject(L"Range", {Arg(from), Arg(to)}).Text(L"Text");
+  if (!text.empty() && text.back() == L'(') text.pop_back();
+  return text;
+}
+
+}  // namespace nib

@@ -1,0 +1,263 @@
+// The official-document features of the Word driver against the Word double:
+// the XML fill into form fields and DOCVARIABLE fields, the red-header
+// template around the body and off again, the template check, the body font,
+// the first page's bottom line and Word's insert-file command.
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+
+#include "DialogRobot.h"
+#include "DriverFixture.h"
+
+namespace nib::test {
+namespace {
+
+std::string U8(const std::string& text) { return text; }  // fixture texts are UTF-8 already
+
+class XmlFill : public DriverFixture {
+ protected:
+  void TearDown() override {
+    ProcessValues& p = Process();
+    p.IniXMLCont.clear();
+    p.IniXMLType = 0;
+    p.XMLKind = 0;
+    p.XMLContent.clear();
+    DriverFixture::TearDown();
+  }
+  // Opens `doc` with the page's initial XML, which the open fills in.
+  void OpenWithInitialXml(const std::string& doc, int kind, const std::string& utf8Xml) {
+    Configure(doc);
+    Process().IniXMLType = kind;
+    Process().IniXMLCont = Gb(utf8Xml);
+    ASSERT_TRUE(Start());
+    ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  }
+};
+
+constexpr char kFieldsDocument[] =
+    "<text>[红头文字(\rBody</text>"
+    "<bookmark name=\"公文版头B1\" start=\"0\" end=\"1\"/>"
+    "<bookmark name=\"公文版头E1\" start=\"6\" end=\"6\"/>"
+    "<field code=\" DOCVARIABLE 发文号 \" result=\"\"/>"
+    "<field code=\" DOCVARIABLE 发文 \" result=\"\"/>"
+    "<field code=\" DOCVARIABLE 标题长 \" result=\"\"/>"
+    "<field code=\" PAGE \" result=\"1\"/>"
+    "<formfield name=\"签发人\" result=\"\" default=\"\"/>"
+    "<formfield name=\"主送\" result=\"\" default=\"\"/>";
+
+TEST_F(XmlFill, EntriesGoToFormFieldsAndDocVariables) {
+  std::string doc = Fixture("fields.doc", kFieldsDocument);
+  OpenWithInitialXml(doc, 1,
+                     "  <root><BookMark Name=\"发文\" Text=\"市政府\"/><BookMark Name=\"发文号\" Text=\"第12号\"/>"
+                     "<!-- a comment between entries --><BookMark Name=\"签发人\" Text=\"\"/>"
+                     "<BookMark Name=\"主送\" Text=\"各部门\" ShowProp=\"1\"/><BookMark Text=\"no name\"/>"
+                     "<Other Name=\"发文\" Text=\"not an entry\"/><BookMark Name=\"标题\" Text=\"短名\"/>"
+                     "<BookMark Name=\"无此处\" Text=\"x\"/></root>\r\n");
+  std::string saved = ReadAll(doc);
+  EXPECT_NE(saved.find(U8("<field code=\" DOCVARIABLE 发文号 \" result=\"第12号\"/>")), std::string::npos) << saved;
+  EXPECT_NE(saved.find(U8("<field code=\" DOCVARIABLE 发文 \" result=\"市政府\"/>")), std::string::npos)
+      << "a name that begins another name still reaches its own field";
+  EXPECT_NE(saved.find(U8("<variable name=\"标题\">短名</variable>")), std::string::npos)
+      << "no field of that exact name: the first that begins with it takes the update";
+  EXPECT_NE(saved.find(U8("<field code=\" DOCVARIABLE 标题长 \" result=\" \"/>")), std::string::npos)
+      << "and it still shows its own variable, made displayable";
+  EXPECT_NE(saved.find(U8("<formfield name=\"签发人\" result=\" \" default=\" \"/>")), std::string::npos)
+      << "an empty text becomes a space";
+  EXPECT_NE(saved.find(U8("<formfield name=\"主送\" result=\"各部门\" default=\"各部门\"/>")), std::string::npos);
+  EXPECT_EQ(saved.find(U8("无此处")), std::string::npos) << "a name without a target creates nothing";
+  EXPECT_EQ(saved.find("not an entry"), std::string::npos);
+  EXPECT_EQ(WideToAnsi(AnsiToWide(driver->HeaderText()), CP_UTF8), "红头文字") << "the header block without its \"(\"";
+  EXPECT_TRUE(gui.messages.empty());
+}
+
+TEST_F(XmlFill, InitialXmlWinsAndBadXmlTouchesNothing) {
+  std::string doc = Fixture("fields.doc", kFieldsDocument);
+  Process().XMLKind = 1;
+  Process().XMLContent = Gb("<r><BookMark Name=\"发文\" Text=\"ignored\"/></r>");
+  OpenWithInitialXml(doc, 1, "<r><BookMark Name=\"发文\" Text=\"初始\"/></r>");
+  EXPECT_NE(ReadAll(doc).find(U8("result=\"初始\"")), std::string::npos);
+  driver->AppQuit();
+
+  std::string untouched = Fixture("plain.doc", kFieldsDocument);
+  std::string before = ReadAll(untouched);
+  driver = TCommEdt_NibWord::Create();
+  ASSERT_EQ(driver->SetICommGUI(&gui), S_OK);
+  OpenWithInitialXml(untouched, 1, "<r><BookMark Name=\"发文\"");
+  ASSERT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(gui.messages[0], Utf8ToWide("\r\n不能载入指定的XML内容!请检查SetXMLCont函数的调用."));
+  EXPECT_EQ(gui.types[0], 2);
+  EXPECT_EQ(gui.buttonSets[0], L"2") << "OK only";
+  EXPECT_EQ(ReadAll(untouched).find("result=\" \""), std::string::npos) << "no field was touched";
+  driver->AppQuit();
+
+  // A fetched error page that is no XML: reported, and the fill finds nothing.
+  driver = TCommEdt_NibWord::Create();
+  ASSERT_EQ(driver->SetICommGUI(&gui), S_OK);
+  OpenWithInitialXml(Fixture("fetched.doc", kFieldsDocument), 2, "<html><body>Not found<br></body></html>");
+  EXPECT_EQ(gui.messages.size(), 2u);
+}
+
+// A red-header template: "RED HEADER\r[\r\r]\rFOOTER" with the body between
+// the bookmarks around "[" and "]", a template part before and after it and
+// a field the XML fills.
+constexpr char kTemplate[] =
+    "<text>RED HEADER\r[\r\r]\rFOOTER</text>"
+    "<bookmark name=\"正文内容B\" start=\"11\" end=\"12\"/>"
+    "<bookmark name=\"正文内容E\" start=\"14\" end=\"15\"/>"
+    "<bookmark name=\"发文机关\" start=\"0\" end=\"3\"/>"
+    "<bookmark name=\"落款\" start=\"16\" end=\"22\"/>"
+    "<field code=\" DOCVARIABLE 发文号 \" result=\"\"/>";
+
+class Templates : public XmlFill {
+ protected:
+  void TearDown() override {
+    Process().LocalTmplFN.clear();
+    Process().TmplMissing = false;
+    XmlFill::TearDown();
+  }
+  void OpenBody(const char* body = "Body text") {
+    doc = Fixture("body.doc", std::string("<text>") + body + "</text>");
+    Configure(doc);
+    ASSERT_TRUE(Start());
+    notes.clear();
+  }
+  std::wstring Text() { return driver->Document().CallObject(L"Range").Text(L"Text"); }
+  long SelectionStart() { return DispObject(Process().WordApplication).Object(L"Selection").Long(L"Start"); }
+  std::string doc;
+};
+
+TEST_F(Templates, ApplyAroundTheBodyAndRemoveAgain) {
+  std::string tmpl = Fixture("red.doc", kTemplate);
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl), xml = BStr::FromAnsi(Gb("<r><BookMark Name=\"发文号\" Text=\"第7号\"/></r>"));
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  ASSERT_EQ(driver->SetXMLCont(1, xml.Get()), S_OK);
+  DispObject word(Process().WordApplication);
+  word.Put(L"WindowState", 0);  // a normal window: its place and size are given back too
+  long width = word.Long(L"Width");
+
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(Text(), L"RED HEADER\r[\rBody text]\rFOOTER") << "the body inside the template";
+  EXPECT_EQ(SelectionStart(), 13) << "the cursor at the body start";
+  EXPECT_EQ(notes.back(), "0,2,0");
+  EXPECT_EQ(word.Long(L"Width"), width) << "Word's window is given back";
+  EXPECT_EQ(word.Long(L"WindowState"), 0);
+  EXPECT_FALSE(Process().TmplMissing);
+  EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc) << "the working copy is the rebuilt document";
+  std::string saved = ReadAll(doc);
+  EXPECT_NE(saved.find(U8("result=\"第7号\"")), std::string::npos) << "filled from XML after applying";
+  EXPECT_NE(saved.find(U8("<bookmark name=\"正文内容E\" start=\"22\" end=\"23\"/>")), std::string::npos) << saved;
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE);
+
+  notes.clear();
+  EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  EXPECT_TRUE(notes.empty()) << "applying twice does nothing";
+
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(Text(), L"Body text") << "the body alone remains";
+  EXPECT_EQ(notes.back(), "0,2,1");
+  EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc);
+  EXPECT_FALSE(FileExists(doc + ".keep")) << "nothing set aside is left";
+}
+
+TEST_F(Templates, TemplatePartsMustStayAsTheyWere) {
+  std::string tmpl = Fixture("red.doc", kTemplate);
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl);
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  driver->Document().CallObject(L"Range", {Arg(15), Arg(15)}).Put(L"Text", L"more body ");
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE) << "the body may grow";
+  driver->Document().CallObject(L"Range", {Arg(0), Arg(0)}).Put(L"Text", L"X");
+  DialogRobot robot(L"");
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_FALSE);
+  EXPECT_EQ(robot.Seen().text, Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 发文机关 已丢失或位置发生了变化!"));
+}
+
+TEST_F(Templates, MissingOrBodilessTemplate) {
+  OpenBody();
+  BStr missing(L"c:\\no\\such\\template.doc");
+  ASSERT_EQ(driver->SetDocTmplFN(missing.Get()), S_OK);
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_FALSE) << "status 1";
+    EXPECT_EQ(robot.Seen().text, Utf8ToWide("找不到模板文件"));
+    EXPECT_EQ(robot.Seen().title, Utf8ToWide("信息提示"));
+  }
+  EXPECT_TRUE(Process().TmplMissing);
+  EXPECT_TRUE(notes.empty() || notes.back() != "0,2,0") << "no state change reported";
+
+  // The end bookmark before the start: no body. The user keeps the document.
+  std::string bodiless = Fixture("bodiless.doc",
+                                 "<text>HEAD\r]\r[\rFOOT</text><bookmark name=\"正文内容B\" start=\"7\" end=\"8\"/>"
+                                 "<bookmark name=\"正文内容E\" start=\"5\" end=\"6\"/>");
+  BStr bodilessName = BStr::FromAnsi(bodiless);
+  ASSERT_EQ(driver->SetDocTmplFN(bodilessName.Get()), S_OK);
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_FALSE);
+    robot.Seen();
+  }
+  EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc) << "the working copy is open again";
+  EXPECT_EQ(Text(), L"Body text");
+  EXPECT_EQ(DocumentCount(), 1) << "the template was closed";
+  EXPECT_EQ(ReadAll(doc).find("HEAD"), std::string::npos);
+}
+
+TEST_F(Templates, AFailingSaveKeepsTheWorkingCopy) {
+  std::string tmpl = Fixture("red.doc", kTemplate);
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl);
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  std::ofstream("c:\\doubles\\control.ini") << "[fail]\r\nDocument.SaveAs=Disk is full.\r\n";
+  EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  ASSERT_FALSE(gui.messages.empty());
+  EXPECT_NE(gui.messages.back().find(L"Disk is full."), std::wstring::npos) << "Word's error is shown";
+  EXPECT_EQ(notes.back(), "0,2,0") << "the request is reported all the same";
+  EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc) << "the user has the working copy";
+  EXPECT_EQ(Text(), L"Body text");
+  EXPECT_NE(ReadAll(doc).find("Body text"), std::string::npos) << "and its file";
+  EXPECT_EQ(DocumentCount(), 1);
+
+  DeleteFileA("c:\\doubles\\control.ini");
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_FALSE), S_OK);  // the failed apply left the state as it was
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  std::wstring applied = Text();
+  std::ofstream("c:\\doubles\\control.ini") << "[fail]\r\nDocument.SaveAs=Disk is full.\r\n";
+  gui.messages.clear();
+  EXPECT_EQ(driver->SetUseTmpl(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc);
+  EXPECT_EQ(Text(), applied) << "removing failed: the document as it was";
+  EXPECT_NE(ReadAll(doc).find("RED HEADER"), std::string::npos);
+  EXPECT_EQ(DocumentCount(), 1) << "the new document was closed";
+  DeleteFileA("c:\\doubles\\control.ini");
+}
+
+TEST_F(Templates, BodyFontBottomLineAndInsertFile) {
+  std::string tmpl = Fixture("red.doc", kTemplate);
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl), font(Utf8ToWide("仿宋_GB2312"));
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(driver->SetFontByWebPage(font.Get(), 16, 0x1FF, 0x102, 0x300), S_OK);
+  ASSERT_EQ(driver->SetBottomLine(), S_OK);
+  ASSERT_EQ(driver->InsertFile(), S_OK);
+  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  std::string saved = ReadAll(doc);
+  EXPECT_NE(saved.find("<font start=\"13\" end=\"22\" attribute=\"Color\" value=\"767\"/>"), std::string::npos)
+      << "the body only, each colour component's low byte: " << saved;
+  EXPECT_NE(saved.find("attribute=\"Size\" value=\"16\""), std::string::npos);
+  EXPECT_NE(saved.find(U8("attribute=\"Name\" value=\"仿宋_GB2312\"")), std::string::npos);
+  std::string line = AttributeOf(saved, "shape", "properties");
+  for (const char* expected :
+       {"Line.Weight=0.75", "Line.ForeColor.RGB=255", "Line.BackColor.RGB=16777215", "Width=444.45", "Left=-999995",
+        "Top=780.37", "WrapFormat.Type=3", "WrapFormat.DistanceLeft=9.07", "ZOrder=5", "RelativeVerticalPosition=1"})
+    EXPECT_NE(line.find(expected), std::string::npos) << expected << " in " << line;
+  EXPECT_NE(ReadAll("c:\\doubles\\calls.log").find("Application.Run\tInsertFile"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace nib::test
