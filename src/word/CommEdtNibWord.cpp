@@ -25,9 +25,7 @@ constexpr long kShadeFieldsWhenSelected = 2;
 
 std::string Ansi(BSTR text) { return BstrToAnsi(text); }
 
-HRESULT NotAvailable(const char* member) {
-  return TrapToHResult([&] { Fail(std::string(member) + ": not available in this build", E_NOTIMPL); });
-}
+
 
 }  // namespace
 
@@ -381,9 +379,6 @@ STDMETHODIMP TCommEdt_NibWord::SetHtmWidth(LONG width) {
   return S_OK;
 }
 
-// Printing comes with its own work; until then it fails clearly instead of pretending.
-STDMETHODIMP TCommEdt_NibWord::SetPrintMode(VARIANT_BOOL) { return NotAvailable("SetPrintMode"); }
-STDMETHODIMP TCommEdt_NibWord::PrintDoc(VARIANT_BOOL) { return NotAvailable("PrintDoc"); }
 BSTR STDMETHODCALLTYPE TCommEdt_NibWord::procQozerOnHtmlConvtOK(BSTR HtmlFN) {
   std::string file = Ansi(HtmlFN), page;
   // Embedded objects (ActiveX controls) have no place in the uploaded page.

@@ -119,6 +119,12 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   void ReopenIfClosed();
   bool FillFromXML(DispObject& doc);
   void FormatBottomLine(DispObject shapes);
+  // Print mode.
+  void CollectPrintRegions();
+  DispObject RegionRange(size_t index);
+  void ColorDataBookmarks(long color);
+  void EnterPrintMode();
+  void LeavePrintMode();
 
   bool ConnectWordApp();
   void ApplyUserName(const std::string& name);
@@ -152,6 +158,15 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   TResotreNormalDotRec NormalDotRec;
   std::string XMLFillResult;  // the red-header text of the last fill
   TBakValidBMSRec BakValidBMS;
+  // What print mode changed, to be given back when it is left.
+  struct TToPrtBakRec {
+    bool saved = false;
+    T2DimIntArr regions;       // (start, end)
+    T2DimStrArr shapeColors;   // (shape name, decimal colour)
+    T2DimIntArr regionColors;  // (region index, font colour)
+    DispObject shapes;         // the shapes inside the regions
+  } ToPrtBak;
+  T2DimStrArr LineArr;  // ("Line 50", decimal colour)
 };
 
 }  // namespace nib

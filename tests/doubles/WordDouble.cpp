@@ -44,6 +44,7 @@ class WordDocument : public DynObject {
   const DocContent& Content() const { return content_; }
   Part* NewRange(long start, long end);
   Part* ShapeRangeOf(size_t index) { return NewShapeRange({index}); }
+  Part* FontOf(long start, long end) { return NewFont(start, end); }
   bool IsOpen() const { return open_; }
   // After this the document no longer reaches its Application.
   void MarkClosed() {
@@ -314,6 +315,15 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
          [this](Args&, VARIANT*) {
            RequireOpen();
            LogCall(L"Document", L"PrintOut.text", content_.text, L"printed");
+           // What the paper shows: each colour given to a range, each shape's line colour.
+           std::wstring colours, shapes;
+           for (const FontRun& run : content_.fonts)
+             if (run.attribute == L"Color")
+               colours += std::to_wstring(run.start) + L"-" + std::to_wstring(run.end) + L"=" + run.value + L";";
+           for (size_t i = 0; i < content_.shapes.size(); ++i)
+             shapes += content_.shapes[i].name + L"=" + ShapeProperty(i, L"Line.ForeColor.RGB") + L";";
+           LogCall(L"Document", L"PrintOut.colours", colours, L"printed");
+           LogCall(L"Document", L"PrintOut.shapes", shapes, L"printed");
          });
   Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
   Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
@@ -372,6 +382,10 @@ Part* WordDocument::NewBookmarks() {
         bookmark->Property(L"Start", [current](Args&, VARIANT* r) { SetLong(r, current().start); });
         bookmark->Property(L"End", [current](Args&, VARIANT* r) { SetLong(r, current().end); });
         bookmark->Property(L"Range", [this, current](Args&, VARIANT* r) { Hand(r, NewRange(current().start, current().end)); });
+        bookmark->Method(L"Select", {}, [this, current](Args&, VARIANT*) {
+          RequireOpen();
+          app_->Select(this, current().start, current().end);
+        });
         return bookmark;
       });
 }
@@ -1024,6 +1038,10 @@ Part* WordApplication::NewSelection() {
     selectionStart_ = home;
     if (args.Long(1, 0) != 1) selectionEnd_ = home;
     SetLong(r, moved);
+  });
+  selection->Property(L"Font", [this](Args&, VARIANT* r) {
+    if (!active_) Raise(L"This command is not available because no document is open.");
+    Hand(r, active_->FontOf(selectionStart_, selectionEnd_));
   });
   selection->Property(L"ShapeRange", [this](Args&, VARIANT* r) {
     if (!active_ || selectedShape_ < 0) Raise(L"This method or property is not available because no shape is selected.");

@@ -259,5 +259,89 @@ TEST_F(Templates, BodyFontBottomLineAndInsertFile) {
   EXPECT_NE(ReadAll("c:\\doubles\\calls.log").find("Application.Run\tInsertFile"), std::string::npos);
 }
 
+// Three print regions ("...F" bookmarks and their "E" partners), a pair
+// whose partner starts too early, a data bookmark, the header rule "Line 50",
+// a line inside a region and one in the body.
+constexpr char kPrintDocument[] =
+    "<text>HEAD1\rBODY\rHEAD2\rDATA\rTAIL</text>"
+    "<bookmark name=\"BTopF\" start=\"0\" end=\"0\"/><bookmark name=\"ETopF\" start=\"5\" end=\"5\"/>"
+    "<bookmark name=\"BMidF\" start=\"11\" end=\"11\"/><bookmark name=\"EMidF\" start=\"16\" end=\"16\"/>"
+    "<bookmark name=\"BTailF\" start=\"22\" end=\"22\"/><bookmark name=\"ETailF\" start=\"26\" end=\"26\"/>"
+    "<bookmark name=\"BBadF\" start=\"10\" end=\"12\"/><bookmark name=\"EBadF\" start=\"8\" end=\"8\"/>"
+    "<bookmark name=\"WenJianBianHao\" start=\"17\" end=\"21\"/>"
+    "<shape name=\"Line 50\" type=\"line\" properties=\"Anchor=2;Line.ForeColor.RGB=255\"/>"
+    "<shape name=\"Line 7\" type=\"line\" properties=\"Anchor=12;Line.ForeColor.RGB=255\"/>"
+    "<shape name=\"Line 9\" type=\"line\" properties=\"Anchor=7;Line.ForeColor.RGB=255\"/>"
+    "<font start=\"0\" end=\"5\" attribute=\"Color\" value=\"255\"/>"
+    "<font start=\"11\" end=\"16\" attribute=\"Color\" value=\"255\"/>"
+    "<font start=\"22\" end=\"26\" attribute=\"Color\" value=\"0\"/>";
+
+class Print : public DriverFixture {
+ protected:
+  void Open() {
+    doc = Fixture("print.doc", kPrintDocument);
+    Configure(doc);
+    ASSERT_EQ(driver->setSaveTrack(VARIANT_TRUE), S_OK);
+    ASSERT_TRUE(Start());
+    notes.clear();
+  }
+  std::wstring ColorAt(long start, long end) {
+    return driver->Document().CallObject(L"Range", {Arg(start), Arg(end)}).Object(L"Font").Text(L"Color");
+  }
+  std::wstring LineColor(const wchar_t* shape) {
+    return driver->Document().Object(L"Shapes").CallObject(L"Item", {Arg(shape)}).Object(L"Line").Object(
+        L"ForeColor").Text(L"RGB");
+  }
+  std::string doc;
+};
+
+TEST_F(Print, EnterPrintAndLeave) {
+  Open();
+  ASSERT_EQ(driver->SetPrintMode(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(notes, std::vector<std::string>{"0,1,0"});
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0) << "protection given back";
+  for (auto [start, end] : {std::pair{0L, 5L}, {11L, 16L}, {22L, 26L}})
+    EXPECT_EQ(ColorAt(start, end), L"16777215") << "template part " << start << " prints white";
+  EXPECT_EQ(ColorAt(6, 10), L"") << "the body is untouched";
+  EXPECT_EQ(ColorAt(17, 21), L"12698049") << "data bookmarks grey";
+  EXPECT_EQ(LineColor(L"Line 50"), L"16777215");
+  EXPECT_EQ(LineColor(L"Line 7"), L"16777215") << "a line inside a region";
+  EXPECT_EQ(LineColor(L"Line 9"), L"255") << "a line in the body";
+
+  ASSERT_EQ(driver->PrintDoc(VARIANT_TRUE), S_OK) << "printed";
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  EXPECT_NE(log.find("Document.PrintOut.shapes\tLine 50=16777215;Line 7=16777215;Line 9=255;"), std::string::npos)
+      << log;
+  EXPECT_EQ(notes.size(), 1u) << "already in print mode: no switch";
+
+  ASSERT_EQ(driver->SetPrintMode(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(notes.back(), "0,1,1");
+  EXPECT_EQ(ColorAt(0, 5), L"255");
+  EXPECT_EQ(ColorAt(11, 16), L"255");
+  EXPECT_EQ(ColorAt(22, 26), L"255") << "the third region takes the second's colour";
+  EXPECT_EQ(ColorAt(17, 21), L"0") << "with three regions the data bookmarks are black again";
+  EXPECT_EQ(LineColor(L"Line 50"), L"255") << "the header rule is red again, though it lies in a region";
+  EXPECT_EQ(LineColor(L"Line 7"), L"255");
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0);
+}
+
+TEST_F(Print, PrintingSwitchesModeAndReportsPrinterFaults) {
+  Open();
+  ASSERT_EQ(driver->setTrackRev(VARIANT_TRUE), S_OK);
+  notes.clear();
+  ASSERT_EQ(driver->PrintDoc(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(notes.front(), "0,1,0") << "print mode entered for printing";
+  EXPECT_EQ(ColorAt(0, 5), L"16777215") << "and kept afterwards";
+  EXPECT_TRUE(driver->Document().Bool(L"ShowRevisions")) << "revisions shown again";
+
+  std::ofstream("c:\\doubles\\control.ini") << "[fail]\r\nDocument.PrintOut=The printer is out of paper.\r\n";
+  EXPECT_EQ(driver->PrintDoc(VARIANT_TRUE), S_FALSE) << "status 1";
+  ASSERT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(gui.messages[0], Utf8ToWide("\r\n对不起,打印机不能正常工作!"));
+  EXPECT_EQ(gui.types[0], 0);
+  EXPECT_TRUE(driver->Document().Bool(L"ShowRevisions"));
+  DeleteFileA("c:\\doubles\\control.ini");
+}
+
 }  // namespace
 }  // namespace nib::test
