@@ -66,8 +66,9 @@ class Flow : public ComApartment {
     page.Reset();
     ComApartment::TearDown();
   }
-  void Serve(const std::string& name, const std::string& utf8Text) {
-    std::string content = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>" + utf8Text + "</text></nibdoc>\n";
+  void Serve(const std::string& name, const std::string& utf8Text) { ServeDocument(name, "<text>" + utf8Text + "</text>"); }
+  void ServeDocument(const std::string& name, const std::string& utf8Inner) {
+    std::string content = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc>" + utf8Inner + "</nibdoc>\n";
     ASSERT_TRUE(SaveTextFile(content, ServerFolder() + "\\files\\" + name));
   }
   void Set(HRESULT (STDMETHODCALLTYPE INibWord::*setter)(BSTR), const std::string& utf8) {
@@ -400,6 +401,30 @@ TEST_F(Flow, RedHeaderSave) {
   ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, result.Out()), S_OK);
 }
 
+
+TEST_F(Flow, OverprintUploadsTheDocumentItself) {
+  Serve("gw.doc", "Body of the notice");
+  ServeDocument("gw-template.doc",
+                "<text>RED HEADER\r[\r\r]\rFOOTER</text><bookmark name=\"正文内容B\" start=\"11\" end=\"12\"/>"
+                "<bookmark name=\"正文内容E\" start=\"14\" end=\"15\"/>"
+                "<field code=\" DOCVARIABLE 发文号 \" result=\"\"/>");
+  Configure("gw.doc", "&reply=OK");
+  Set(&INibWord::SetDocTmplDLURL, base + "/gw-template.doc");
+  BStr xml(W("<r><BookMark Name=\"发文号\" Text=\"第3号\"/></r>"));
+  ASSERT_EQ(page->SetXMLCont(1, xml.Get()), S_OK);
+  EXPECT_EQ(Open(L"6", L"3"), L"");
+  ASSERT_NE(ControlButton(kSaveAndClose), nullptr);
+  sink.calls.clear();
+  SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
+  std::string body = Uploaded("body");
+  EXPECT_EQ(body.substr(0, 5), "<?xml") << "the document, not a converted archive";
+  EXPECT_NE(body.find("RED HEADER"), std::string::npos) << "with the template applied at open";
+  EXPECT_NE(body.find("Body of the notice"), std::string::npos);
+  EXPECT_NE(body.find("result=\"第3号\""), std::string::npos) << "and the XML filled in";
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings, (std::vector<std::wstring>{L"GWQuit", L"Save", L"0", L"a", L"b"}));
+  Set(&INibWord::SetDocTmplDLURL, "");
+}
 
 TEST_F(Flow, AnotherObjectsEndStartsTheNextCycleAfresh) {
   Serve("afresh.doc", "Body");
