@@ -35,6 +35,7 @@ struct ProcessValues {
   int FontColorB = 0;
   std::string BoInsId;
   std::string MultTemplet;
+  std::string TempletFN;  // the value of the template the user chose
   std::string ExtraDispState = "NoUse";
   std::string BtnSaveCloseDisp = "K";
   int IniXMLType = 0;

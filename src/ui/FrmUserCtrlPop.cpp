@@ -12,6 +12,7 @@
 #include "com/StrConv.h"
 #include "services/Locale.h"
 #include "services/TextUtil.h"
+#include "ui/FrmTemplet.h"
 #include "ui/TemplateCheck.h"
 #include "ui/WindowMessages.h"
 
@@ -569,10 +570,31 @@ bool TFrmUserCtrlPop::OpenTemplateChooser() {
     case TemplateCheck::kOk:
       break;
   }
-  if (!openChooser_) Fail("the template chooser is not available");
-  openChooser_(nullptr);  // modal, without an owner
+  if (openChooser_) {
+    openChooser_(nullptr);
+  } else {
+    TFrmTemplet chooser(*this);  // modal, without an owner
+    chooser.ShowModal();
+  }
   return true;
 }
+
+void TFrmUserCtrlPop::ApplyChosenTemplate() {
+  LONG sts = Caption(kSpbUseTmpl) == UseTmplOff() ? 0 : 1;
+  WithToolbarLocked([&] { ThrowIfFailed(Inner().ProcUserSetEdtSts(0, 2, sts), "applying the template"); });
+  const ProcessValues& p = Process();
+  if (p.TmplMissing) {
+    Enable(kSpbShowTrack, true);
+    Enable(kBtnCloseAndSave, true);
+    Enable(kSpbClose, true);
+  } else {
+    Enable(kSpbShowTrack, false);
+    Enable(kBtnCloseAndSave, sts == 1 && (p.CtrlProcID == "1" || p.CtrlProcID == "5"));
+  }
+  Enable(kSpbPrintMode, sts == 0);
+}
+
+void TFrmUserCtrlPop::CancelChosenTemplate() { Enable(kSpbPrintMode, false); }
 
 void TFrmUserCtrlPop::BottomLineCommand() {
   ThrowIfFailed(Inner().ProcUserSetEdtSts(0, 3, 0), "drawing the bottom line");

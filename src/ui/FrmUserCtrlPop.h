@@ -51,8 +51,12 @@ class TFrmUserCtrlPop final : public IUserIntfFunc {
   void Show();
   // Timer1 on or off (the object switches it with the close and insert buttons).
   void SetTimerRunning(bool running);
-  // What "套用模板" opens once the template description passed its checks.
+  // What "套用模板" opens once the template description passed its checks
+  // (the template chooser unless replaced).
   void SetTemplateChooser(std::function<void(HWND owner)> open) { openChooser_ = std::move(open); }
+  // The chooser's outcomes: a template was downloaded, to be applied; the user cancelled.
+  void ApplyChosenTemplate();
+  void CancelChosenTemplate();
 
   // IUnknown: references taken through the interface do not own the window;
   // its creator destroys it.

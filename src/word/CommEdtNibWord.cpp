@@ -25,6 +25,11 @@ constexpr long kShadeFieldsWhenSelected = 2;
 
 std::string Ansi(BSTR text) { return BstrToAnsi(text); }
 
+bool IsServerGone(HRESULT hr) {
+  return hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+         hr == RPC_E_DISCONNECTED;
+}
+
 
 
 }  // namespace
@@ -230,7 +235,12 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::AppQuit() {
     if (bAppConnected) {
       if (!OldUserName.empty()) ApplyUserName(OldUserName);
       WordDocNew = DispObject();
-      WordApp.app.Call(L"Quit", {}, {{L"SaveChanges", Arg(false)}});
+      try {
+        WordApp.app.Call(L"Quit", {}, {{L"SaveChanges", Arg(false)}});
+      } catch (const ComError& e) {
+        // A Word that is gone before its answer arrived has quit.
+        if (!IsServerGone(e.Code())) throw;
+      }
       WordApp.Disconnect();
       Process().WordApplication.Reset();
       bAppConnected = false;

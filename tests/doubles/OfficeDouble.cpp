@@ -139,6 +139,12 @@ int Serve(const Application& app) {
     DispatchMessageW(&message);
   }
   CoRevokeClassObject(cookie);
+  // The answer to the call that ended the loop (Quit) is still on its way out.
+  DWORD until = GetTickCount() + 300;
+  while (static_cast<LONG>(until - GetTickCount()) > 0) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
   CoUninitialize();
   return 0;
 }

@@ -79,7 +79,8 @@ STDMETHODIMP TestSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
     call.types.push_back(V_VT(&arg));
     if (V_VT(&arg) == VT_BSTR) call.strings.emplace_back(V_BSTR(&arg), SysStringLen(V_BSTR(&arg)));
   }
-  calls.push_back(std::move(call));
+  calls.push_back(call);
+  if (onCall) onCall(call);
   return failWith_;
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ class TestSink final : public IDispatch {
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
 
   std::vector<SinkCall> calls;
+  // What the page does when an event arrives (it may call the object back).
+  std::function<void(const SinkCall&)> onCall;
   ULONG References() const { return references_; }
 
  private:

@@ -2,6 +2,7 @@
 // the local document server, the Word double, the control window's buttons.
 
 #include <windows.h>
+#include <commctrl.h>
 #include <ocidl.h>
 
 #include <string>
@@ -31,13 +32,77 @@ std::wstring W(const char* utf8) { return Utf8ToWide(utf8); }
 
 // The button of the control window with this design index, found as a user
 // finds it: on the screen.
-constexpr int kSaveAndClose = 0, kClose = 1, kSaveRedHeader = 6;
+constexpr int kSaveAndClose = 0, kClose = 1, kUseTemplate = 3, kPrintMode = 4, kSaveRedHeader = 6;
 
 HWND ControlButton(int index) {
   HWND window = FindWindowW(L"TFrmUserCtrlPop", nullptr);
   HWND toolbar = window ? FindWindowExW(window, nullptr, L"TToolBar", nullptr) : nullptr;
   return toolbar ? GetDlgItem(toolbar, 100 + index) : nullptr;
 }
+
+
+// The template chooser as the user sees it: its listed templates, and its buttons.
+struct ChooserView {
+  std::vector<std::wstring> labels;  // root first
+  std::wstring selected;
+};
+
+HWND WaitForChooser() {
+  for (int i = 0; i < 2000; ++i) {
+    HWND chooser = FindWindowW(L"TFrmTemplet", nullptr);
+    if (chooser && IsWindowVisible(chooser)) return chooser;
+    Sleep(5);
+  }
+  return nullptr;
+}
+
+std::wstring ItemText(HWND tree, HTREEITEM item) {
+  wchar_t text[256] = L"";
+  TVITEMW data{};
+  data.mask = TVIF_TEXT;
+  data.hItem = item;
+  data.pszText = text;
+  data.cchTextMax = 256;
+  SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+  return text;
+}
+
+ChooserView Look(HWND chooser) {
+  ChooserView view;
+  HWND tree = FindWindowExW(chooser, nullptr, WC_TREEVIEWW, nullptr);
+  auto root = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+  view.labels.push_back(ItemText(tree, root));
+  for (auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(root)));
+       item; item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
+    view.labels.push_back(ItemText(tree, item));
+  auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (selected) view.selected = ItemText(tree, selected);
+  return view;
+}
+
+// The user's part of one "套用模板": no save first, then the chooser, confirmed
+// or cancelled, then the plain messages that follow, answered with their first button.
+struct TemplateChoice {
+  bool confirm = true;
+  int messagesAfter = 0;
+  ChooserView view;
+  std::vector<std::wstring> messages;
+  void Run() {
+    {
+      DialogRobot question(L"#2", false, 0, L"#32770");
+      messages.push_back(question.Seen().text);
+    }
+    HWND chooser = WaitForChooser();
+    if (!chooser) return;
+    view = Look(chooser);
+    PostMessageW(GetDlgItem(chooser, confirm ? 1 : 2), BM_CLICK, 0, 0);
+    for (int i = 0; i < messagesAfter; ++i) {
+      Sleep(300);
+      DialogRobot message(L"", false, 0, L"#32770");
+      messages.push_back(message.Seen().text);
+    }
+  }
+};
 
 class Flow : public ComApartment {
  protected:
@@ -424,6 +489,75 @@ TEST_F(Flow, OverprintUploadsTheDocumentItself) {
   ASSERT_EQ(sink.calls.size(), 1u);
   EXPECT_EQ(sink.calls[0].strings, (std::vector<std::wstring>{L"GWQuit", L"Save", L"0", L"a", L"b"}));
   Set(&INibWord::SetDocTmplDLURL, "");
+}
+
+
+TEST_F(Flow, TemplateChooser) {
+  Serve("choose.doc", "Body of the notice");
+  ServeDocument("tmpl-c.doc",
+                "<text>RED HEADER C\r[\r\r]\rFOOTER</text><bookmark name=\"正文内容B\" start=\"13\" end=\"14\"/>"
+                "<bookmark name=\"正文内容E\" start=\"16\" end=\"17\"/>");
+  Configure("choose.doc", "&reply=OK");
+  ASSERT_EQ(page->IsMultTemplet(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(page->SetIsPrinter(VARIANT_TRUE), S_OK);  // templates are offered for official documents
+  Set(&INibWord::SetMultTemplet, "1**甲.doc##tmpl-a.doc@@3**丙.doc##tmpl-c.doc@@2**乙.doc##tmpl-b.doc@@2**说明.txt##x");
+  std::wstring answered;
+  std::string answerWith;  // the address the page gives for the chosen value
+  sink.onCall = [&](const SinkCall& call) {
+    if (call.strings.empty() || call.strings[0] != L"TempletFN" || call.strings.size() < 2) return;
+    if (call.strings[1].empty() || call.strings[1].find(L"tmpl-") != 0) return;  // the open's own event
+    answered = call.strings[1];
+    Set(&INibWord::SetDocTmplDLURL, answerWith.empty() ? base + "/" + WideToAnsi(answered) : answerWith);
+  };
+  EXPECT_EQ(Open(L"1"), L"");
+
+  // Cancelled: nothing changes, and print mode is not offered.
+  TemplateChoice cancel{false};
+  std::thread user([&] { cancel.Run(); });
+  SendMessageW(ControlButton(kUseTemplate), BM_CLICK, 0, 0);
+  user.join();
+  EXPECT_EQ(cancel.messages[0], W("在套用模板前是否先保存正文？"));
+  EXPECT_EQ(cancel.view.labels, (std::vector<std::wstring>{W("模板列表"), W("丙.doc"), W("乙.doc"), W("甲.doc")}))
+      << "largest key first; only .doc files";
+  EXPECT_EQ(cancel.view.selected, W("丙.doc")) << "with several templates the first is offered";
+  EXPECT_TRUE(answered.empty()) << "the page was not asked";
+  EXPECT_FALSE(IsWindowEnabled(ControlButton(kPrintMode)));
+
+  // The page answers with an address that does not work: reported twice.
+  answerWith = base + "/no-such-template.doc";
+  TemplateChoice failing{true, 2};
+  user = std::thread([&] { failing.Run(); });
+  SendMessageW(ControlButton(kUseTemplate), BM_CLICK, 0, 0);
+  user.join();
+  EXPECT_EQ(answered, L"tmpl-c.doc") << "the page was told the chosen value";
+  ASSERT_EQ(failing.messages.size(), 3u);
+  EXPECT_EQ(failing.messages[1], W("不能正确下载目标文档! "));
+  EXPECT_EQ(failing.messages[2], W("没有找到模板"));
+  ComPtr<IUnknown> running;
+  ASSERT_EQ(GetActiveObject(kWord, nullptr, &running), S_OK);
+  ComPtr<IDispatch> word;
+  ASSERT_EQ(running.As(&word), S_OK);
+  EXPECT_EQ(DispObject(word).Object(L"ActiveDocument").CallObject(L"Range").Text(L"Text"), L"Body of the notice");
+
+  // The page answers in time with the template's address: downloaded and applied.
+  answerWith.clear();
+  TemplateChoice chosen{true};
+  user = std::thread([&] { chosen.Run(); });
+  SendMessageW(ControlButton(kUseTemplate), BM_CLICK, 0, 0);
+  user.join();
+  EXPECT_EQ(DispObject(word).Object(L"ActiveDocument").CallObject(L"Range").Text(L"Text"),
+            L"RED HEADER C\r[\rBody of the notice]\rFOOTER");
+  wchar_t caption[32] = L"";
+  GetWindowTextW(ControlButton(kUseTemplate), caption, 32);
+  EXPECT_EQ(std::wstring(caption), W("不用模板"));
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kPrintMode))) << "print mode now offered";
+  running.Reset();
+  word.Reset();
+  ComPtr<IInnerFunc> inner;
+  ASSERT_EQ(page.As(&inner), S_OK);
+  BStr ignored;
+  ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, ignored.Out()), S_OK);
+  ASSERT_EQ(page->IsMultTemplet(VARIANT_FALSE), S_OK);
 }
 
 TEST_F(Flow, AnotherObjectsEndStartsTheNextCycleAfresh) {

@@ -1,0 +1,48 @@
+#pragma once
+// TFrmTemplet: the modal list of the templates a page offered. The user's
+// pick goes to the page ("TempletFN" event), the page answers with the
+// template's address, the template is downloaded and the control window
+// applies it.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ui/TemplateList.h"
+
+namespace nib {
+
+class TFrmUserCtrlPop;
+
+inline constexpr wchar_t kTemplateChooserClass[] = L"TFrmTemplet";
+
+class TFrmTemplet {
+ public:
+  explicit TFrmTemplet(TFrmUserCtrlPop& controlWindow);
+  ~TFrmTemplet();
+  TFrmTemplet(const TFrmTemplet&) = delete;
+  TFrmTemplet& operator=(const TFrmTemplet&) = delete;
+
+  // Shows the chooser and returns once it is closed.
+  void ShowModal();
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  void FillTree();
+  void Confirm();
+  void Cancel();
+  bool DownloadTemplate();
+  void Close();
+
+  TFrmUserCtrlPop& controlWindow_;
+  std::vector<TemplateEntry> entries_;
+  HWND window_ = nullptr;
+  HWND tree_ = nullptr;
+  HFONT font_ = nullptr;
+  bool closed_ = false;
+};
+
+}  // namespace nib
