@@ -34,6 +34,69 @@ class WinHttpHandle {
   HINTERNET handle_;
 };
 
+// The proxy the user's Internet settings name for `url`, as the page's own
+// requests take it: automatic configuration where it is set, else the named
+// proxy with its bypass list; none means a direct connection.
+class UserProxy {
+ public:
+  explicit UserProxy(const std::wstring& url) {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings{};
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&settings)) return;
+    // The automatic configuration is asked through a session of its own.
+    WinHttpHandle session(settings.fAutoDetect || settings.lpszAutoConfigUrl
+                              ? WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0)
+                              : nullptr);
+    if (session) {
+      WINHTTP_AUTOPROXY_OPTIONS options{};
+      if (settings.lpszAutoConfigUrl) {
+        options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = settings.lpszAutoConfigUrl;
+      }
+      if (settings.fAutoDetect) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+      }
+      options.fAutoLogonIfChallenged = TRUE;
+      WINHTTP_PROXY_INFO found{};
+      if (WinHttpGetProxyForUrl(session.Get(), url.c_str(), &options, &found)) {
+        Keep(found.dwAccessType, found.lpszProxy, found.lpszProxyBypass);
+        Free(found.lpszProxy);
+        Free(found.lpszProxyBypass);
+      }
+    }
+    // No automatic answer: the named proxy, when there is one.
+    if (!found_ && settings.lpszProxy) Keep(WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy, settings.lpszProxyBypass);
+    Free(settings.lpszAutoConfigUrl);
+    Free(settings.lpszProxy);
+    Free(settings.lpszProxyBypass);
+  }
+
+  // A session that takes this way: through the proxy, or direct.
+  HINTERNET OpenSession() const {
+    if (!found_ || accessType_ != WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+      return WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    return WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy_.c_str(),
+                       bypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass_.c_str(), 0);
+  }
+
+ private:
+  void Keep(DWORD accessType, const wchar_t* proxy, const wchar_t* bypass) {
+    if (!proxy || !*proxy) return;
+    found_ = true;
+    accessType_ = accessType;
+    proxy_ = proxy;
+    bypass_ = bypass ? bypass : L"";
+  }
+  static void Free(wchar_t* text) {
+    if (text) GlobalFree(text);
+  }
+
+  bool found_ = false;
+  DWORD accessType_ = WINHTTP_ACCESS_TYPE_NO_PROXY;
+  std::wstring proxy_, bypass_;
+};
+
 // One request, run by the worker thread. Cancel() may be called from the
 // page's thread: closing the request handle ends a blocked WinHTTP call.
 class Transfer {
@@ -78,8 +141,9 @@ class Transfer {
     {
       std::lock_guard lock(mutex_);
       if (cancelled_) return false;
-      session_.Reset(WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                           WINHTTP_NO_PROXY_BYPASS, 0));
+      // The way the user's Internet settings name. Certificates are validated
+      // (WinHTTP's default) and redirects never go from https to http.
+      session_.Reset(UserProxy(url_).OpenSession());
       if (!session_) return false;
       WinHttpSetTimeouts(session_.Get(), timeOut_, timeOut_, timeOut_, timeOut_);
       connection_.Reset(WinHttpConnect(session_.Get(), host.c_str(), parts.nPort, 0));

@@ -12,12 +12,15 @@ tests running side by side never share state:
   id=NAME       the record's name (default: a counter)
   type=TYPE     the Content-Type of a served file
 Binds 127.0.0.1 on a free port and writes the port to --port-file.
+With --tls-cert and --tls-key it speaks https instead.
   docserver.py --root DIR --records DIR --port-file FILE [--pid-file FILE] [--daemon]
+               [--tls-cert PEM --tls-key PEM]
 """
 import argparse
 import http.server
 import itertools
 import os
+import ssl
 import sys
 import threading
 import time
@@ -95,12 +98,18 @@ def main():
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--pid-file")
     parser.add_argument("--daemon", action="store_true")
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
     args = parser.parse_args()
     os.makedirs(args.records, exist_ok=True)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.root = os.path.realpath(args.root)
     server.records = os.path.realpath(args.records)
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     if args.daemon and os.fork() > 0:
         os._exit(0)
     if args.pid_file:
