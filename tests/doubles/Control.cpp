@@ -1,5 +1,7 @@
 #include "Control.h"
 
+#include <cwchar>
+
 namespace doubles {
 namespace {
 
@@ -29,8 +31,12 @@ bool CreationRefused() { return Read(L"create", L"fail") == L"1"; }
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
              const std::wstring& outcome) {
   CreateDirectoryW(kControlFolder, nullptr);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t time[16];
+  swprintf(time, 16, L"%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
   std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"\t" + object + L"." + member + L"\t" + args + L"\t" +
-                      outcome + L"\r\n";
+                      outcome + L"\t" + time + L"\r\n";
   int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), bytes, nullptr, nullptr);

@@ -4,7 +4,8 @@
 //   C:\doubles\control.ini  [fail] Member=error text  (or Object.Member)
 //                           [slow] Member=milliseconds
 //                           [create] fail=1  (the next instance refuses to start)
-//   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments, outcome (UTF-8)
+//   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments, outcome, local time
+//                           (hh:mm:ss.mmm), separated by tabs (UTF-8)
 
 #include <windows.h>
 

@@ -316,7 +316,12 @@ TEST_F(WordDouble, DocumentsEventsAndFiles) {
 
   std::string log;
   LoadTextFile(log, "c:\\doubles\\calls.log");
-  EXPECT_NE(log.find("Documents.Open"), std::string::npos) << "calls are logged";
+  size_t open = log.find("Documents.Open");
+  ASSERT_NE(open, std::string::npos) << "calls are logged";
+  std::string line = log.substr(open, log.find('\n', open) - open);
+  size_t time = line.find_last_of('\t');
+  EXPECT_EQ(line.size() - time, 14u) << "with the time of the call: " << line;  // tab, hh:mm:ss.mmm, CR
+  EXPECT_EQ(line[time + 3], ':');
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
 }
 
