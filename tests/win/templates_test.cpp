@@ -10,6 +10,7 @@
 
 #include "DialogRobot.h"
 #include "DriverFixture.h"
+#include "ui/FrmUserCtrlPop.h"
 
 namespace nib::test {
 namespace {
@@ -178,6 +179,8 @@ TEST_F(Templates, TemplatePartsMustStayAsTheyWere) {
 
 TEST_F(Templates, MissingOrBodilessTemplate) {
   OpenBody();
+  TFrmUserCtrlPop controlWindow;  // told through its published handle
+  EnableWindow(controlWindow.Button(kSpbHT), TRUE);
   BStr missing(L"c:\\no\\such\\template.doc");
   ASSERT_EQ(driver->SetDocTmplFN(missing.Get()), S_OK);
   {
@@ -187,6 +190,7 @@ TEST_F(Templates, MissingOrBodilessTemplate) {
     EXPECT_EQ(robot.Seen().title, Utf8ToWide("信息提示"));
   }
   EXPECT_TRUE(Process().TmplMissing);
+  EXPECT_FALSE(IsWindowEnabled(controlWindow.Button(kSpbHT))) << "the control window was told (1324)";
   EXPECT_TRUE(notes.empty() || notes.back() != "0,2,0") << "no state change reported";
 
   // The end bookmark before the start: no body. The user keeps the document.
