@@ -356,7 +356,24 @@ TEST_F(Flow, QuitAsksOnlyAfterChanges) {
 TEST_F(Flow, SaveKeepsTheCycleOpen) {
   Serve("save.doc", "Body");
   Configure("save.doc", "&reply=OK");
+  // The page's font for the body, applied as the document opens.
+  BStr font(W("仿宋_GB2312"));
+  ASSERT_EQ(page->IsSetFont(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(page->put_SetFontName(font.Get()), S_OK);
+  ASSERT_EQ(page->put_SetFontSize(16), S_OK);
+  ASSERT_EQ(page->SetFontColor(255, 0, 0), S_OK);
   EXPECT_EQ(Open(L"1"), L"");
+  ASSERT_EQ(page->IsSetFont(VARIANT_FALSE), S_OK);
+  {
+    ComPtr<IUnknown> running;
+    ASSERT_EQ(GetActiveObject(kWord, nullptr, &running), S_OK);
+    ComPtr<IDispatch> word;
+    ASSERT_EQ(running.As(&word), S_OK);
+    DispObject bodyFont = DispObject(word).Object(L"ActiveDocument").CallObject(L"Range").Object(L"Font");
+    EXPECT_EQ(bodyFont.Text(L"Name"), W("仿宋_GB2312"));
+    EXPECT_EQ(bodyFont.Text(L"Size"), L"16");
+    EXPECT_EQ(bodyFont.Text(L"Color"), L"255");
+  }
   std::string workingCopy = TypeInWord(L"First draft ");
   sink.calls.clear();
   ComPtr<IInnerFunc> inner;
