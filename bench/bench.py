@@ -2,6 +2,7 @@
 """Benchmarks, each measured side by side with a reference in the same run.
 Prints one line per comparison: bench <name>: ratio=<ours/theirs> target=<limit>.
 Usage: bench/bench.py BUILD_DIR"""
+import contextlib
 import os
 import random
 import shutil
@@ -112,14 +113,22 @@ def wine_program(name, *args, register=()):
                           capture_output=True, text=True, env=env, check=False)
 
 
+@contextlib.contextmanager
+def document_server(folder):
+    """The tests' document server in `folder`; yields its base address."""
+    fixture = os.path.join(top, "tests", "server", "fixture.sh")
+    subprocess.run([fixture, "start", folder], check=True)
+    try:
+        with open(os.path.join(folder, "port")) as f:
+            yield f"http://127.0.0.1:{f.read().strip()}"
+    finally:
+        subprocess.run([fixture, "stop", folder], check=False)
+
+
 def bench_upload(work):
     """A 10 MB upload over loopback, ours against curl; memory at 10 and 100 MB."""
-    server = os.path.join(work, "server")
-    fixture = os.path.join(top, "tests", "server", "fixture.sh")
-    subprocess.run([fixture, "start", server], check=True)
-    try:
-        with open(os.path.join(server, "port")) as f:
-            url = f"http://127.0.0.1:{f.read().strip()}/upload?reply=OK"
+    with document_server(os.path.join(work, "server")) as base:
+        url = base + "/upload?reply=OK"
         files = {}
         for megabytes in (10, 100):
             files[megabytes] = os.path.join(work, f"upload{megabytes}.Qoz")
@@ -141,18 +150,12 @@ def bench_upload(work):
         ours_time = min(ours(10)[0] for _ in range(3))
         report("upload_10mb_time_vs_curl", ours_time, best_of(3, curl), 1.2)
         report("upload_peak_memory_100mb_vs_10mb", ours(100)[1], ours(10)[1], 1.2)
-    finally:
-        subprocess.run([fixture, "stop", server], check=False)
 
 
 def bench_cycle(work):
     """The unattended cycle against the sum of its parts done alone."""
     server = os.path.join(work, "cycle-server")
-    fixture = os.path.join(top, "tests", "server", "fixture.sh")
-    subprocess.run([fixture, "start", server], check=True)
-    try:
-        with open(os.path.join(server, "port")) as f:
-            base = f"http://127.0.0.1:{f.read().strip()}"
+    with document_server(server) as base:
         with open(os.path.join(server, "files", "bench.doc"), "w", encoding="utf-8") as f:
             f.write('<?xml version="1.0" encoding="utf-8"?>\n<nibdoc><text>' + "通知 " * 2000 +
                     "</text></nibdoc>\n")
@@ -170,8 +173,6 @@ def bench_cycle(work):
             report("cycle_whole_vs_parts", float(fields["whole"]), parts, 6.0)
         except (KeyError, ValueError):
             print(f"bench cycle_whole_vs_parts: not measured ({result.stdout.strip()} {result.stderr.strip()})")
-    finally:
-        subprocess.run([fixture, "stop", server], check=False)
 
 
 def main():

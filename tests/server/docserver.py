@@ -21,10 +21,11 @@ import http.server
 import itertools
 import os
 import ssl
-import sys
 import threading
 import time
 import urllib.parse
+
+from serving import add_server_options, serve
 
 counter = itertools.count(1)
 
@@ -95,9 +96,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--records", required=True)
-    parser.add_argument("--port-file", required=True)
-    parser.add_argument("--pid-file")
-    parser.add_argument("--daemon", action="store_true")
+    add_server_options(parser)
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     args = parser.parse_args()
@@ -110,20 +109,7 @@ def main():
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.tls_cert, args.tls_key)
         server.socket = context.wrap_socket(server.socket, server_side=True)
-    if args.daemon and os.fork() > 0:
-        os._exit(0)
-    if args.pid_file:
-        with open(args.pid_file, "w") as f:
-            f.write(str(os.getpid()))
-    with open(args.port_file + ".tmp", "w") as f:
-        f.write(str(server.server_address[1]))
-    os.replace(args.port_file + ".tmp", args.port_file)
-    if args.daemon:
-        sys.stdin.close()
-        devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(devnull, fd)
-    server.serve_forever()
+    serve(server, args)
 
 
 if __name__ == "__main__":

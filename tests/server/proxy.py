@@ -9,8 +9,9 @@ import argparse
 import http.client
 import http.server
 import os
-import sys
 import urllib.parse
+
+from serving import add_server_options, serve
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -51,28 +52,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--log", required=True)
-    parser.add_argument("--port-file", required=True)
-    parser.add_argument("--pid-file")
-    parser.add_argument("--daemon", action="store_true")
+    add_server_options(parser)
     args = parser.parse_args()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.log = os.path.realpath(args.log)
     open(server.log, "a").close()
-    if args.daemon and os.fork() > 0:
-        os._exit(0)
-    if args.pid_file:
-        with open(args.pid_file, "w") as f:
-            f.write(str(os.getpid()))
-    with open(args.port_file + ".tmp", "w") as f:
-        f.write(str(server.server_address[1]))
-    os.replace(args.port_file + ".tmp", args.port_file)
-    if args.daemon:
-        sys.stdin.close()
-        devnull = os.open(os.devnull, os.O_RDWR)
-        for fd in (0, 1, 2):
-            os.dup2(devnull, fd)
-    server.serve_forever()
+    serve(server, args)
 
 
 if __name__ == "__main__":
