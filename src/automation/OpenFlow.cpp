@@ -13,6 +13,7 @@
 #include "services/TextUtil.h"
 #include "services/TmpFilesMgr.h"
 #include "services/UniqueName.h"
+#include "services/WindowUtil.h"
 #include "ui/GlobalSign.h"
 #include "ui/MessageDialog.h"
 
@@ -20,18 +21,6 @@ namespace nib {
 namespace {
 
 bool IsBlank(const std::string& text) { return TrimBlanks(text).empty(); }
-
-// The hourglass while the page's thread works, the previous cursor afterwards.
-class WaitCursor {
- public:
-  WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
-  ~WaitCursor() { SetCursor(previous_ ? previous_ : LoadCursorW(nullptr, IDC_ARROW)); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  HCURSOR previous_;
-};
 
 // The program that opens `extension` files: the registered one, or the
 // built-in guess by extension.

@@ -9,7 +9,7 @@
 #include "automation/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
-#include "com/Variant.h"
+#include "com/Dispatch.h"
 #include "convert/MSDocConvter.h"
 #include "services/Files.h"
 #include "services/Locale.h"
@@ -32,14 +32,7 @@ void PlainMessage(const std::string& gbText, const char* utf8Caption = "") {
   MessageBoxW(nullptr, AnsiToWide(gbText).c_str(), AnsiToWide(utf8Caption, CP_UTF8).c_str(), MB_OK);
 }
 
-Variant TextVariant(const std::string& text) {
-  Variant v;
-  V_VT(v.Get()) = VT_BSTR;
-  V_BSTR(v.Get()) = BStr::FromAnsi(text).Detach();
-  return v;
-}
-
-void Fire(const std::string& p1, const std::string& p2, const std::string& p3, const Variant& p4, const Variant& p5) {
+void Fire(const std::string& p1, const std::string& p2, const std::string& p3, const Arg& p4, const Arg& p5) {
   if (Process().EventSink) FireOnEventStart(p1, p2, p3, *p4.Get(), *p5.Get());
 }
 
@@ -193,8 +186,7 @@ std::string TNibWord::SaveAndClose() {
   if (!noUpload && !uploaded) return "";
   if (settings_.ProcID != "3") {
     bool gw = GwUpload();
-    Fire(gw ? "GWQuit" : "quit", "Save", gw ? "0" : std::to_string(settings_.ConvResult), TextVariant("a"),
-         TextVariant("b"));
+    Fire(gw ? "GWQuit" : "quit", "Save", gw ? "0" : std::to_string(settings_.ConvResult), Arg(L"a"), Arg(L"b"));
   }
   EndCycle();
   return "OK";
@@ -257,7 +249,8 @@ std::string TNibWord::Save(bool isHt) {
   }
   if (settings_.ProcID != "3") {
     bool gw = GwUpload();
-    Fire(gw ? "GWQuit" : "quit", "TempSave", gw ? "0" : std::to_string(settings_.ConvResult), Variant(), Variant());
+    Fire(gw ? "GWQuit" : "quit", "TempSave", gw ? "0" : std::to_string(settings_.ConvResult), Arg::Empty(),
+         Arg::Empty());
   }
   return "OK";
 }
@@ -284,16 +277,10 @@ void TNibWord::Quit(bool forceQuit) {
       }
     }
   }
-  Variant word, word2;
-  if (Process().WordApplication) {
-    for (Variant* v : {&word, &word2}) {
-      V_VT(v->Get()) = VT_DISPATCH;
-      V_DISPATCH(v->Get()) = Process().WordApplication.Get();
-      Process().WordApplication->AddRef();
-    }
-  }
+  // Word's Application as the page last knew it; empty when Word never started.
+  Arg word = Process().WordApplication ? Arg(Process().WordApplication.Get()) : Arg::Empty();
   EndCycle();
-  Fire("quit", "NoSave", "", word, word2);
+  Fire("quit", "NoSave", "", word, word);
 }
 
 void TNibWord::AbandonCycle() noexcept {

@@ -1,5 +1,5 @@
 #pragma once
-// Waits that keep the thread's window messages flowing, and window lookups.
+// Waits that keep the thread's window messages flowing, the wait cursor, and window lookups.
 
 #include <windows.h>
 
@@ -11,6 +11,18 @@ namespace nib {
 // (timers, window messages and incoming COM calls all run inside). Sleeps
 // between messages rather than spinning; 0 processes the queue once.
 void DelayWithMessages(DWORD ms);
+
+// The hourglass while the thread works, the previous cursor afterwards.
+class WaitCursor {
+ public:
+  WaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+  ~WaitCursor() { SetCursor(previous_ ? previous_ : LoadCursorW(nullptr, IDC_ARROW)); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+
+ private:
+  HCURSOR previous_;
+};
 // Dispatches every message waiting in the thread's queue.
 void ProcessMessages();
 

@@ -6,7 +6,7 @@
 #include "automation/ProcessValues.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"
-#include "com/Variant.h"
+#include "com/Dispatch.h"
 #include "services/Files.h"
 #include "services/JustHttp.h"
 #include "services/TextUtil.h"
@@ -24,13 +24,6 @@ constexpr DWORD kPageAnswerMs = 2000;
 constexpr DWORD kAfterCloseMs = 1000;
 
 std::wstring Text(const char* utf8) { return AnsiToWide(utf8, CP_UTF8); }
-
-Variant TextVariant(const char* text) {
-  Variant v;
-  V_VT(v.Get()) = VT_BSTR;
-  V_BSTR(v.Get()) = SysAllocString(AnsiToWide(text).c_str());
-  return v;
-}
 
 }  // namespace
 
@@ -169,7 +162,7 @@ void TFrmTemplet::Confirm() {
   }
   ProcessValues& p = Process();
   p.TempletFN = value;
-  if (p.EventSink) FireOnEventStart("TempletFN", value, "a", *TextVariant("d").Get(), *TextVariant("b").Get());
+  if (p.EventSink) FireOnEventStart("TempletFN", value, "a", *Arg(L"d").Get(), *Arg(L"b").Get());
   DelayWithMessages(kPageAnswerMs);  // the page answers with SetDocTmplDLURL
   if (!DownloadTemplate()) {
     wchar_t caption[64] = L"";
@@ -186,9 +179,11 @@ bool TFrmTemplet::DownloadTemplate() {
   ProcessValues& p = Process();
   if (TrimBlanks(p.DocTmplDLURL).empty()) return true;
   if (p.LocalTmplFN.empty()) p.LocalTmplFN = TempFolderPath() + NewUniqueName() + ".doc";
-  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  bool downloaded = TJustHttp::DownloadToFile(p.DocTmplDLURL, p.LocalTmplFN);
-  SetCursor(previous);
+  bool downloaded;
+  {
+    WaitCursor cursor;
+    downloaded = TJustHttp::DownloadToFile(p.DocTmplDLURL, p.LocalTmplFN);
+  }
   if (!downloaded) {
     wchar_t caption[64] = L"";
     GetWindowTextW(window_, caption, 64);

@@ -6,7 +6,6 @@
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"
 #include "com/StrConv.h"
-#include "com/Variant.h"
 #include "services/Files.h"
 #include "services/Locale.h"
 #include "services/TextUtil.h"
@@ -137,10 +136,7 @@ bool TCommEdt_NibWord::OpenWordDoc() {
     Message("打开Word文档未成功!", kDlgInformation);
   }
   if (Process().EventSink) {
-    Variant document;
-    V_VT(document.Get()) = VT_DISPATCH;
-    V_DISPATCH(document.Get()) = WordDocNew.Get();
-    if (WordDocNew) WordDocNew.Get()->AddRef();
+    Arg document(WordDocNew.Get());
     FireOnEventStart("TempletFN", Process().DestBaseFN, "b", *document.Get(), *document.Get());
   }
   return opened;

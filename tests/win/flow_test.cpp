@@ -83,8 +83,9 @@ ChooserView Look(HWND chooser) {
 // The user's part of one "套用模板": no save first, then the chooser, confirmed
 // or cancelled, then the plain messages that follow, answered with their first button.
 struct TemplateChoice {
-  bool confirm = true;
-  int messagesAfter = 0;
+  explicit TemplateChoice(bool confirmIt, int messages = 0) : confirm(confirmIt), messagesAfter(messages) {}
+  bool confirm;
+  int messagesAfter;
   ChooserView view;
   std::vector<std::wstring> messages;
   void Run() {
