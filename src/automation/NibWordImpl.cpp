@@ -72,13 +72,10 @@ TNibWord::~TNibWord() {
   // Only the manager this object made goes: a newer object's list stays.
   if (TmpFilesManager().get() == ownTmpFiles_) TmpFilesManager().reset();
   ctrlWindow_.reset();
-  if (driver_ && driver_->Connected()) {
-    try {
-      driver_->AppQuit();
-    } catch (const ComError&) {
-      // The page is going away: Word is left to itself.
-    }
-  }
+  // The page went away (closed, navigated) in the middle of a cycle: Word
+  // keeps the user's document and asks its own "save changes?" when closed,
+  // and the working copy stays on disk. Nothing typed is thrown away.
+  if (driver_) driver_->LetGo();
   driver_.Reset();
   eventPoint_->Detach();
 }

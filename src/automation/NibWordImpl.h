@@ -146,8 +146,18 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
 
   // Saving, uploading and quitting (SaveFlow.cpp).
   std::string SaveAndClose();
+  std::string SaveAndCloseTold();
   std::string Save(bool isHt);
+  std::string SaveForPage();
+  std::string SaveRedHeader();
+  bool UploadRedHeaderCopy(const std::string& local);
+  void RestoreRevisions(const std::string& local);
+  bool SaveInWord();
   void Quit(bool forceQuit);
+  template <class Command>
+  HRESULT CommandBoundary(BSTR* value, Command&& command);
+  template <class Step>
+  bool WatchingForWord(Step&& step);
   void SetEdtSts(LONG implAppId, LONG stsItemId, LONG stsId);
   std::string ConvertForUpload(const std::string& file);
   bool UploadWithSaveMode(const std::string& file);
@@ -157,7 +167,13 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   void RegisterUploadFile(const std::string& file);
   void ShowTestModeMessage();
   void ShowUploadFailed();
+  void ShowSaveFailed(const ComError& error);
+  void InformWithPath(const char* utf8Text, const std::string& path);
   void EndCycle();
+  // Word died under the cycle: the window goes, Word is not asked for
+  // anything more and the working copy is kept.
+  void EndCycleWithoutWord();
+  void ReleaseControlWindowLink();
   void AbandonCycle() noexcept;
   // The object's start-up state: logger, HTTP component, temporary-files
   // manager, dialog timer and the configuration defaults.

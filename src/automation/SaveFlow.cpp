@@ -15,6 +15,7 @@
 #include "services/Locale.h"
 #include "services/TextUtil.h"
 #include "services/TmpFilesMgr.h"
+#include "services/WindowUtil.h"
 #include "ui/GlobalSign.h"
 #include "ui/MessageDialog.h"
 
@@ -43,16 +44,16 @@ void Fire(const std::string& p1, const std::string& p2, const std::string& p3, c
 STDMETHODIMP TNibWord::ProcQuit(VARIANT_BOOL bForceQuit, BSTR* Value) {
   if (!Value) return E_POINTER;
   *Value = nullptr;
-  return Boundary([&] {
+  return CommandBoundary(Value, [&] {
     Quit(bForceQuit != VARIANT_FALSE);
-    *Value = BStr::FromAnsi("").Detach();
+    return std::string();
   });
 }
 
 STDMETHODIMP TNibWord::ProcSaveAndClose(BSTR* Value) {
   if (!Value) return E_POINTER;
   *Value = nullptr;
-  return Boundary([&] { *Value = BStr::FromAnsi(SaveAndClose()).Detach(); });
+  return CommandBoundary(Value, [&] { return SaveAndCloseTold(); });
 }
 
 STDMETHODIMP TNibWord::IsReadOnly(VARIANT_BOOL* Value) {
@@ -62,7 +63,7 @@ STDMETHODIMP TNibWord::IsReadOnly(VARIANT_BOOL* Value) {
 }
 
 STDMETHODIMP TNibWord::ProcUserSetEdtSts(LONG ImplAppId, LONG StsItemId, LONG StsId) {
-  return Boundary([&] { SetEdtSts(ImplAppId, StsItemId, StsId); });
+  return Boundary([&] { WatchingForWord([&] { SetEdtSts(ImplAppId, StsItemId, StsId); }); });
 }
 
 STDMETHODIMP TNibWord::ProcTest(LONG, BSTR, BSTR) { return S_OK; }
@@ -77,21 +78,48 @@ STDMETHODIMP TNibWord::getProcID(LONG ProcIdIdx, BSTR* Value) {
 STDMETHODIMP TNibWord::ProcSave(VARIANT_BOOL IsHt, BSTR* Value) {
   if (!Value) return E_POINTER;
   *Value = nullptr;
-  return Boundary([&] { *Value = BStr::FromAnsi(Save(IsHt != VARIANT_FALSE)).Detach(); });
+  return CommandBoundary(Value, [&] { return Save(IsHt != VARIANT_FALSE); });
 }
 
 STDMETHODIMP TNibWord::InsertFile() {
   return Boundary([&] {
     if (!driver_) Fail("InsertFile: no document is open");
-    ThrowIfFailed(driver_->InsertFile(), "InsertFile");
+    WatchingForWord([&] { ThrowIfFailed(driver_->InsertFile(), "InsertFile"); });
   });
 }
 
 STDMETHODIMP TNibWord::AccpetAllRevision_() {
   return Boundary([&] {
     if (!driver_) Fail("AccpetAllRevision_: no document is open");
-    driver_->MakeRevisionCopy();
+    WatchingForWord([&] { driver_->MakeRevisionCopy(); });
   });
+}
+
+// The save and quit commands: the object stays alive while they pump
+// messages (the page may let go of it meanwhile), and Word gone underneath
+// ends the cycle, told, with an empty result.
+template <class Command>
+HRESULT TNibWord::CommandBoundary(BSTR* value, Command&& command) {
+  Microsoft::WRL::ComPtr<TNibWord> keepAlive(this);
+  return Boundary([&] {
+    std::string result;
+    if (!WatchingForWord([&] { result = command(); })) result.clear();
+    *value = BStr::FromAnsi(result).Detach();
+  });
+}
+
+// False when Word vanished during `step` and the cycle was ended; the HRESULT
+// members turn that into a failure so that the window's command stops.
+template <class Step>
+bool TNibWord::WatchingForWord(Step&& step) {
+  try {
+    step();
+    return true;
+  } catch (const ComError& e) {
+    if (!IsServerGone(e.Code()) || !driver_) throw;
+    EndCycleWithoutWord();
+    return false;
+  }
 }
 
 void TNibWord::SetEdtSts(LONG implAppId, LONG stsItemId, LONG stsId) {
@@ -160,11 +188,33 @@ void TNibWord::ShowTestModeMessage() {
 
 void TNibWord::ShowUploadFailed() { Inform("文件上传未成功,请稍后再试!", kDlgWarning); }
 
+void TNibWord::InformWithPath(const char* utf8Text, const std::string& path) {
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb(utf8Text)) + "\r\n" + path), okOnly(L"2");
+  MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
+}
+
+void TNibWord::ShowSaveFailed(const ComError& error) {
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("文档保存未成功:")) + "\r\n" + error.what()), okOnly(L"2");
+  MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
+}
+
+// Word's save, told to the user when it fails: false then, and nothing of
+// the failed save may go on to the server.
+bool TNibWord::SaveInWord() {
+  try {
+    return driver_->SaveDoc() != VARIANT_FALSE;
+  } catch (const ComError& e) {
+    if (IsServerGone(e.Code())) throw;
+    ShowSaveFailed(e);
+    return false;
+  }
+}
+
 // --- the sequences ----------------------------------------------------------------------------
 
 std::string TNibWord::SaveAndClose() {
   SetEdtSts(0, 0, 1);
-  if (!driver_->SaveDoc()) return "";
+  if (!SaveInWord()) return "";
   const std::string& local = Process().LocalDocFN;
   std::string file = GwUpload() ? local : ConvertForUpload(local);
   if (FileSizeK(file) > settings_.FileSizeLmt) {
@@ -184,68 +234,56 @@ std::string TNibWord::SaveAndClose() {
     }
   }
   if (!noUpload && !uploaded) return "";
+  // The cycle ends before the page hears of it: a page that opens its next
+  // document from the event must find nothing of this cycle left to end.
+  EndCycle();
   if (settings_.ProcID != "3") {
     bool gw = GwUpload();
     Fire(gw ? "GWQuit" : "quit", "Save", gw ? "0" : std::to_string(settings_.ConvResult), Arg(L"a"), Arg(L"b"));
   }
-  EndCycle();
   return "OK";
 }
 
 std::string TNibWord::Save(bool isHt) {
   SetControlsEnabled(false);
-  SetEdtSts(0, 0, 1);
+  // Whatever the outcome, the cycle stays open: the user gets the controls back.
+  struct GiveBack {
+    TNibWord* self;
+    ~GiveBack() { self->SetControlsEnabled(true); }
+  } giveBack{this};
   try {
-    if (!driver_->SaveDoc()) {
-      SetControlsEnabled(true);
-      return "";
-    }
-  } catch (const ComError&) {
-    // The save goes on with what Word has on disk.
-  }
-  std::string& local = Process().LocalDocFN;
-  if (isHt) {
-    driver_->MakeRevisionCopy();
-    if (!CopyFileW(AnsiToWide(kRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE)) {
-      PlainMessage(Gb("生成红头文件出错"));
-      SetControlsEnabled(true);  // the user must still be able to save again or close
-      return "";
-    }
-    driver_->ReopenDoc();
-  }
-  std::string file = GwUpload() ? local : ConvertForUpload(local);
-  bool uploaded = false, noUpload = NoUploadMode();
-  if (!file.empty()) {
-    RegisterUploadFile(file);
-    if (noUpload) {
-      ShowTestModeMessage();
-      SetControlsEnabled(true);
-    } else {
-      if (isHt) {
-        uploaded = UploadHt(file);
-        driver_->CloseDocNoSave();
-        CopyFileW(AnsiToWide(kOriRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE);
-        driver_->ReopenDoc();
-      } else {
-        uploaded = UploadWithSaveMode(file);
-      }
-      if (!uploaded) {
-        ShowUploadFailed();
-        SetControlsEnabled(true);
-        return "";
-      }
-      PlainMessage(Gb("保存成功!"), "提示");
-      SetControlsEnabled(true);
-    }
-  }
-  if (!noUpload && !uploaded) {
-    SetControlsEnabled(true);
+    SetEdtSts(0, 0, 1);
+    if (!SaveInWord()) return "";
+    return isHt ? SaveRedHeader() : SaveForPage();
+  } catch (const ComError& e) {
+    if (IsServerGone(e.Code())) throw;
+    ShowSaveFailed(e);
     return "";
   }
-  if (isHt) {
-    if (noUpload) PlainMessage(Gb("保存成功!"), "提示");
-    SetControlsEnabled(true);
-    return "OK";
+}
+
+// The user's "保存并关闭": a failure is told, never only dropped by the window.
+std::string TNibWord::SaveAndCloseTold() {
+  try {
+    return SaveAndClose();
+  } catch (const ComError& e) {
+    if (IsServerGone(e.Code())) throw;
+    ShowSaveFailed(e);
+    return "";
+  }
+}
+
+std::string TNibWord::SaveForPage() {
+  std::string file = GwUpload() ? Process().LocalDocFN : ConvertForUpload(Process().LocalDocFN);
+  if (file.empty()) return "";
+  RegisterUploadFile(file);
+  if (NoUploadMode()) {
+    ShowTestModeMessage();
+  } else if (UploadWithSaveMode(file)) {
+    PlainMessage(Gb("保存成功!"), "提示");
+  } else {
+    ShowUploadFailed();
+    return "";
   }
   if (settings_.ProcID != "3") {
     bool gw = GwUpload();
@@ -253,6 +291,57 @@ std::string TNibWord::Save(bool isHt) {
          Arg::Empty());
   }
   return "OK";
+}
+
+// The red-header copy is the document with every revision accepted. Word
+// works on the working copy itself while the copy is made and converted;
+// afterwards, on every path, the working copy gets its revisions back and is
+// open in Word again.
+std::string TNibWord::SaveRedHeader() {
+  const std::string& local = Process().LocalDocFN;
+  driver_->MakeRevisionCopy();
+  bool uploaded = false;
+  try {
+    uploaded = UploadRedHeaderCopy(local);
+  } catch (const ComError& e) {
+    if (IsServerGone(e.Code())) throw;
+    RestoreRevisions(local);
+    throw;
+  }
+  RestoreRevisions(local);
+  if (!uploaded) return "";
+  PlainMessage(Gb("保存成功!"), "提示");
+  return "OK";
+}
+
+bool TNibWord::UploadRedHeaderCopy(const std::string& local) {
+  if (!CopyFileW(AnsiToWide(kRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE)) {
+    PlainMessage(Gb("生成红头文件出错"));
+    return false;
+  }
+  driver_->ReopenDoc();
+  std::string file = GwUpload() ? local : ConvertForUpload(local);
+  if (file.empty()) return false;
+  RegisterUploadFile(file);
+  if (NoUploadMode()) {
+    ShowTestModeMessage();
+    return true;
+  }
+  if (UploadHt(file)) return true;
+  ShowUploadFailed();
+  return false;
+}
+
+void TNibWord::RestoreRevisions(const std::string& local) {
+  driver_->CloseDocNoSave();
+  // Word may hold the file a moment after closing it.
+  bool copied = false;
+  for (int attempt = 0; attempt < 10 && !copied; ++attempt) {
+    copied = CopyFileW(AnsiToWide(kOriRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE) != FALSE;
+    if (!copied) DelayWithMessages(200);
+  }
+  driver_->ReopenDoc();
+  if (!copied) InformWithPath("工作文档未能恢复修订痕迹,带修订痕迹的文档保存在:", kOriRevisionFN);
 }
 
 void TNibWord::Quit(bool forceQuit) {
@@ -267,11 +356,12 @@ void TNibWord::Quit(bool forceQuit) {
     if (ask && !templateApplied) {
       std::wstring text = AnsiToWide("\r\n" + UiText(Gb("您对文档进行了修改,是否要保存?")));
       if (MessageBoxW(nullptr, text.c_str(), AnsiToWide("确认", CP_UTF8).c_str(), MB_YESNO) == IDYES) {
+        // Only a save that reached the server ends the cycle: otherwise Word
+        // keeps the edit and the user can try again.
         if (HtModeIsSet()) {
-          Save(true);
-          EndCycle();
+          if (Save(true) == "OK") EndCycle();
         } else {
-          SaveAndClose();
+          SaveAndCloseTold();
         }
         return;
       }
@@ -293,9 +383,38 @@ void TNibWord::AbandonCycle() noexcept {
 
 void TNibWord::EndCycle() {
   ctrlWindow_.reset();
-  if (driver_) driver_->AppQuit();
-  if (!SwitchIsOn("NoClearTmpFiles") && TmpFilesManager()) TmpFilesManager()->Cleanup(1000, 200);
+  ReleaseControlWindowLink();
+  if (driver_) {
+    Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver = std::move(driver_);
+    driver->AppQuit();
+  }
   HtMode().reset();
+  // Last, because it pumps messages for a second or more: a page that starts
+  // its next cycle meanwhile finds this one fully ended. The manager is held
+  // here, as the object that owns it may go away during the wait.
+  if (std::shared_ptr<TTmpFilesMgr> manager = TmpFilesManager(); manager && !SwitchIsOn("NoClearTmpFiles"))
+    manager->Cleanup(1000, 200);
+}
+
+void TNibWord::ReleaseControlWindowLink() {
+  // The window's reference to this object would keep it, its timer thread
+  // and the DLL alive after the page let go.
+  ProcessValues& p = Process();
+  if (p.InnerFunc.Get() == static_cast<IInnerFunc*>(this)) p.InnerFunc.Reset();
+}
+
+void TNibWord::EndCycleWithoutWord() {
+  std::string kept = Process().LocalDocFN;
+  InformWithPath("Word已意外关闭,本次编辑已结束。最近一次保存的文档保留在:", kept);
+  ctrlWindow_.reset();
+  ReleaseControlWindowLink();
+  if (driver_) {
+    Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver = std::move(driver_);
+    driver->LetGo();
+  }
+  HtMode().reset();
+  // The temporary files stay: the working copy holds the last save.
+  Fire("quit", "NoSave", "", Arg::Empty(), Arg::Empty());
 }
 
 }  // namespace nib

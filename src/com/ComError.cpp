@@ -24,3 +24,13 @@ void ThrowLastErrorIf(bool failed, const char* where) {
 void Fail(const std::string& message, HRESULT code) { throw ComError(message, code); }
 
 }  // namespace nib
+
+namespace nib {
+
+bool IsServerGone(HRESULT hr) {
+  return hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+         hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE) || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
+         hr == RPC_E_SERVER_DIED_DNE || hr == CO_E_OBJNOTCONNECTED;
+}
+
+}  // namespace nib

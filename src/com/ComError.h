@@ -27,6 +27,10 @@ void ThrowLastErrorIf(bool failed, const char* where);
 
 [[noreturn]] void Fail(const std::string& message, HRESULT code = E_UNEXPECTED);
 
+// The out-of-process server behind a call has died or disconnected (Word
+// ended from the task manager, say): no retry can reach it.
+bool IsServerGone(HRESULT hr);
+
 // "0x80004005" style text of an HRESULT, for messages.
 std::string HResultText(HRESULT hr);
 

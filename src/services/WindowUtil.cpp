@@ -2,18 +2,24 @@
 
 namespace nib {
 
-void ProcessMessages() {
+bool ProcessMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // The thread's own loop must still see it, or the host never ends.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return false;
+    }
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  return true;
 }
 
 void DelayWithMessages(DWORD ms) {
   DWORD start = GetTickCount();
   for (;;) {
-    ProcessMessages();
+    if (!ProcessMessages()) return;  // the thread is ending: nothing left to wait for
     DWORD elapsed = TicksSince(start);
     if (elapsed >= ms) return;
     MsgWaitForMultipleObjectsEx(0, nullptr, ms - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -40,8 +46,9 @@ namespace nib {
 bool WaitWithMessages(HANDLE handle, DWORD timeoutMs) {
   DWORD start = GetTickCount();
   for (;;) {
-    ProcessMessages();
+    bool quitting = !ProcessMessages();
     if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) return true;
+    if (quitting) return false;
     DWORD elapsed = TicksSince(start);
     if (elapsed >= timeoutMs) return false;
     MsgWaitForMultipleObjectsEx(1, &handle, timeoutMs - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);

@@ -9,7 +9,8 @@ namespace nib {
 
 // Returns after `ms` milliseconds, dispatching the thread's messages meanwhile
 // (timers, window messages and incoming COM calls all run inside). Sleeps
-// between messages rather than spinning; 0 processes the queue once.
+// between messages rather than spinning; 0 processes the queue once. A
+// WM_QUIT ends the wait early and is posted again for the thread's own loop.
 void DelayWithMessages(DWORD ms);
 
 // The hourglass while the thread works, the previous cursor afterwards.
@@ -23,8 +24,9 @@ class WaitCursor {
  private:
   HCURSOR previous_;
 };
-// Dispatches every message waiting in the thread's queue.
-void ProcessMessages();
+// Dispatches every message waiting in the thread's queue. False when it met
+// a WM_QUIT: that is posted again, unhandled, for the thread's own loop.
+bool ProcessMessages();
 
 // FindWindowA with class and title; else with the class alone; else with the title alone.
 HWND FindWindowLoose(const std::string& windowClass, const std::string& title);

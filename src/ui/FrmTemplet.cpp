@@ -100,11 +100,25 @@ void TFrmTemplet::ShowModal() {
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);
   MSG message;
-  while (!closed_ && GetMessageW(&message, nullptr, 0, 0) > 0) {
+  while (!closed_) {
+    BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      // The host's thread is ending: its own loop must still see the quit.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (got < 0) break;
     if (IsDialogMessageW(window_, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  ShowWindow(window_, SW_HIDE);
+}
+
+void TFrmTemplet::OwnerGone() {
+  ownerGone_ = true;
+  Close();
+  PostMessageW(window_, WM_NULL, 0, 0);  // wakes the loop that waits in GetMessage
 }
 
 void TFrmTemplet::Close() {
@@ -164,11 +178,12 @@ void TFrmTemplet::Confirm() {
   p.TempletFN = value;
   if (p.EventSink) FireOnEventStart("TempletFN", value, "a", *Arg(L"d").Get(), *Arg(L"b").Get());
   DelayWithMessages(kPageAnswerMs);  // the page answers with SetDocTmplDLURL
+  if (ownerGone_) return;  // the cycle ended meanwhile: nothing to apply the template to
   if (!DownloadTemplate()) {
     wchar_t caption[64] = L"";
     GetWindowTextW(window_, caption, 64);
     MessageBoxW(window_, Text("没有找到模板").c_str(), caption, MB_OK);
-  } else {
+  } else if (!ownerGone_) {
     controlWindow_.ApplyChosenTemplate();
   }
   Close();
@@ -195,7 +210,7 @@ bool TFrmTemplet::DownloadTemplate() {
 }
 
 void TFrmTemplet::Cancel() {
-  controlWindow_.CancelChosenTemplate();
+  if (!ownerGone_) controlWindow_.CancelChosenTemplate();
   Close();
 }
 

@@ -24,8 +24,11 @@ class TFrmTemplet {
   TFrmTemplet(const TFrmTemplet&) = delete;
   TFrmTemplet& operator=(const TFrmTemplet&) = delete;
 
-  // Shows the chooser and returns once it is closed.
+  // Shows the chooser and returns once it is closed (or the thread is told to quit).
   void ShowModal();
+  // The control window is being destroyed (the edit cycle ended meanwhile):
+  // the chooser closes without touching it again.
+  void OwnerGone();
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -43,6 +46,7 @@ class TFrmTemplet {
   HWND tree_ = nullptr;
   HFONT font_ = nullptr;
   bool closed_ = false;
+  bool ownerGone_ = false;
 };
 
 }  // namespace nib

@@ -19,6 +19,9 @@
 namespace nib {
 namespace {
 
+// The buttons "保存并关闭" and "关闭" disable while the object works.
+constexpr std::initializer_list<CtrlButton> kSixButtons = {kBtnCloseAndSave, kSpbShowTrack, kSpbClose,
+                                                           kSpbUseTmpl,      kSpbPrintMode, kSBInsertFile};
 constexpr int kDesignClientWidth = 590;
 constexpr int kDesignLeft = 216;
 constexpr int kDesignTop = 67;
@@ -123,6 +126,8 @@ TFrmUserCtrlPop::TFrmUserCtrlPop() {
 }
 
 TFrmUserCtrlPop::~TFrmUserCtrlPop() {
+  *alive_ = false;
+  if (chooser_) chooser_->OwnerGone();
   if (Process().ControlWindow == window_) Process().ControlWindow = nullptr;
   if (window_) DestroyWindow(window_);
   if (font_) DeleteObject(font_);
@@ -179,6 +184,7 @@ LRESULT CALLBACK TFrmUserCtrlPop::ToolbarProc(HWND window, UINT message, WPARAM 
 LRESULT TFrmUserCtrlPop::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   // Errors in the handlers end the command and are swallowed here: the
   // window must keep running whatever a call into the object did.
+  std::shared_ptr<bool> alive = alive_;
   try {
     switch (message) {
       case WM_COMMAND: {
@@ -230,6 +236,7 @@ LRESULT TFrmUserCtrlPop::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         bool redHeader = message == WM_INVOKETMPL_HT;
         Process().InvokedTmplKind = redHeader ? "ht" : "tmp";
         PageInvokedTemplateStep(redHeader);
+        if (!*alive) return 0;
         Enable(kBtnCloseAndSave, !redHeader);
         Enable(kSpbHT, redHeader);
         return 0;
@@ -394,7 +401,8 @@ STDMETHODIMP TFrmUserCtrlPop::SetToolBarEnabled(VARIANT_BOOL bEnabled, VARIANT_B
 // --- commands -----------------------------------------------------------------------
 
 void TFrmUserCtrlPop::RunCommand(CtrlButton button) {
-  if (!IsWindowEnabled(buttons_[button]) || !IsWindowEnabled(toolbar_)) return;
+  // A disabled window (the template chooser is up) takes no command either.
+  if (!IsWindowEnabled(buttons_[button]) || !IsWindowEnabled(toolbar_) || !IsWindowEnabled(window_)) return;
   switch (button) {
     case kBtnCloseAndSave: SaveAndCloseCommand(); break;
     case kSpbClose: CloseCommand(); break;
@@ -426,17 +434,39 @@ void TFrmUserCtrlPop::WithToolbarLocked(Call&& call) {
   call();
 }
 
+// The buttons a command disables while the object saves or quits. When the
+// command leaves the edit cycle open, however it ended (a result, "NoSave" or
+// an error), the user gets them back as they were, so that they can try again
+// or close; when the cycle ended, the window is gone and nothing is touched.
+class TFrmUserCtrlPop::ButtonsHeld {
+ public:
+  ButtonsHeld(TFrmUserCtrlPop& window, std::initializer_list<CtrlButton> buttons, bool stopTimer)
+      : window_(window), alive_(window.alive_), stopTimer_(stopTimer) {
+    for (CtrlButton button : buttons) held_.push_back({button, window.Enabled(button)});
+    if (stopTimer_) window.SetTimerRunning(false);
+    for (auto [button, enabled] : held_) window.Enable(button, false);
+  }
+  ~ButtonsHeld() {
+    if (!*alive_) return;
+    for (auto [button, enabled] : held_) window_.Enable(button, enabled);
+    if (stopTimer_) window_.SetTimerRunning(true);
+  }
+  ButtonsHeld(const ButtonsHeld&) = delete;
+  ButtonsHeld& operator=(const ButtonsHeld&) = delete;
+
+ private:
+  TFrmUserCtrlPop& window_;
+  std::shared_ptr<bool> alive_;
+  bool stopTimer_;
+  std::vector<std::pair<CtrlButton, bool>> held_;
+};
+
 void TFrmUserCtrlPop::HideRevisions() {
   WithToolbarLocked([&] { ThrowIfFailed(Inner().ProcUserSetEdtSts(0, 0, 1), "hiding revisions"); });
 }
 
 void TFrmUserCtrlPop::EndWithRevisionsHidden() {
   if (Caption(kSpbShowTrack) != ShowTrackCaption()) ShowTrackCommand();
-}
-
-void TFrmUserCtrlPop::EnableSix(bool enabled) {
-  for (CtrlButton button : {kBtnCloseAndSave, kSpbClose, kSpbShowTrack, kSpbUseTmpl, kSpbPrintMode, kSBInsertFile})
-    Enable(button, enabled);
 }
 
 void TFrmUserCtrlPop::SaveAndCloseCommand() {
@@ -451,14 +481,14 @@ void TFrmUserCtrlPop::SaveAndCloseCommand() {
     Enable(kSpbShowTrack, true);
   }
   p.SaveModeSaveAndClose = true;
-  EnableSix(false);
-  std::string result = TextOf([&](BSTR* text) { return Inner().ProcSaveAndClose(text); }, "ProcSaveAndClose");
-  if (result == "NoSave") EnableSix(true);
+  ButtonsHeld held(*this, kSixButtons, false);
+  TextOf([&](BSTR* text) { return Inner().ProcSaveAndClose(text); }, "ProcSaveAndClose");
 }
 
 void TFrmUserCtrlPop::CloseCommand() {
-  SetTimerRunning(false);
-  EnableSix(false);
+  // The quit may turn into a save (the user answers Yes) that fails: the
+  // cycle then stays open and the user must be able to try again.
+  ButtonsHeld held(*this, kSixButtons, true);
   TextOf([&](BSTR* text) { return Inner().ProcQuit(VARIANT_FALSE, text); }, "ProcQuit");
 }
 
@@ -497,7 +527,9 @@ void TFrmUserCtrlPop::UseTemplateCommand() {
       if (answer == IDCANCEL) return;
       if (answer == IDYES) {
         p.SaveModeOnlySave = true;
+        std::shared_ptr<bool> alive = alive_;
         TextOf([&](BSTR* text) { return Inner().ProcSave(VARIANT_FALSE, text); }, "ProcSave");
+        if (!*alive) return;  // Word was gone and the cycle ended
       }
     }
   } else {
@@ -513,7 +545,7 @@ void TFrmUserCtrlPop::UseTemplateCommand() {
     }
   }
   if (p.IsMultTemplet) {
-    if (applying && !OpenTemplateChooser()) return;
+    if (applying && !OpenTemplateChooser()) return;  // a warning, or the cycle ended meanwhile
   } else {
     Enable(kSpbHT, Caption(kSpbUseTmpl) == UseTmplOff());
     TemplateStep();
@@ -570,12 +602,26 @@ bool TFrmUserCtrlPop::OpenTemplateChooser() {
     case TemplateCheck::kOk:
       break;
   }
+  // Modal toward this window, as a modal form is: while the chooser waits for
+  // the user and the page, no command of this window may end the cycle.
+  std::shared_ptr<bool> alive = alive_;
+  EnableWindow(window_, FALSE);
   if (openChooser_) {
     openChooser_(nullptr);
   } else {
-    TFrmTemplet chooser(*this);  // modal, without an owner
+    TFrmTemplet chooser(*this);  // without an owner window
+    chooser_ = &chooser;
+    struct Forget {
+      TFrmUserCtrlPop* window;
+      std::shared_ptr<bool> alive;
+      ~Forget() {
+        if (*alive) window->chooser_ = nullptr;
+      }
+    } forget{this, alive};
     chooser.ShowModal();
   }
+  if (!*alive) return false;  // the cycle ended while the chooser was up
+  EnableWindow(window_, TRUE);
   return true;
 }
 
@@ -602,11 +648,13 @@ void TFrmUserCtrlPop::BottomLineCommand() {
 
 void TFrmUserCtrlPop::SaveRedHeaderCommand() {
   HideRevisions();
+  std::shared_ptr<bool> alive = alive_;
   try {
     TextOf([&](BSTR* text) { return Inner().ProcSave(VARIANT_TRUE, text); }, "ProcSave");
   } catch (const ComError&) {
     // The object reported the failure to the user; the window must stay usable.
   }
+  if (!*alive) return;  // Word was gone and the cycle ended
   Enable(kSpbClose, true);
   Enable(kSBInsertFile, true);
   SetTimerRunning(true);

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ enum CtrlButton : int {
   kSBInsertFile,
   kCtrlButtonCount
 };
+
+class TFrmTemplet;
 
 class TFrmUserCtrlPop final : public IUserIntfFunc {
  public:
@@ -108,11 +111,11 @@ class TFrmUserCtrlPop final : public IUserIntfFunc {
   template <class Call>
   void WithToolbarLocked(Call&& call);
   IInnerFunc& Inner() const;
+  class ButtonsHeld;
 
   // Buttons.
   bool Enabled(CtrlButton button) const;
   void Enable(CtrlButton button, bool enabled);
-  void EnableSix(bool enabled);
   std::wstring Caption(CtrlButton button) const;
   void SetCaption(CtrlButton button, const std::wstring& caption);
   bool Visible(CtrlButton button) const;
@@ -131,6 +134,11 @@ class TFrmUserCtrlPop final : public IUserIntfFunc {
   bool dragging_ = false;
   POINT grab_{};
   std::function<void(HWND)> openChooser_;
+  TFrmTemplet* chooser_ = nullptr;  // while the template chooser runs
+  // False once the window is destroyed. A command can end the edit cycle, and
+  // with it this window, from inside its own handler: after each call into
+  // the object, the handler looks here before touching the window again.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::atomic<ULONG> references_{0};
 };
 

@@ -21,13 +21,9 @@ constexpr long kMinimised = 2;
 constexpr long kAllowOnlyRevisions = 0;
 constexpr long kUnprotected = -1;
 constexpr long kShadeFieldsWhenSelected = 2;
+constexpr long kAlertsAll = -1;
 
 std::string Ansi(BSTR text) { return BstrToAnsi(text); }
-
-bool IsServerGone(HRESULT hr) {
-  return hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
-         hr == RPC_E_DISCONNECTED;
-}
 
 
 
@@ -215,7 +211,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::SaveDoc() {
   try {
     if (bSaveTrack) WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
     WordDocNew.Put(L"ShowRevisions", false);
-    Save();
+    WithPrintModeLifted([this] { Save(); });
     if (bSaveTrack) WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
   } catch (...) {
     if (shown) _SetShowTrack(true, false);
@@ -248,6 +244,21 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::AppQuit() {
   TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI.Get());
   NormalDotRec = TResotreNormalDotRec{};
   return VARIANT_TRUE;
+}
+
+void TCommEdt_NibWord::LetGo() noexcept {
+  if (bAppConnected) {
+    try {
+      // Word's own questions (save changes?) apply again to the user's close.
+      WordApp.app.Put(L"DisplayAlerts", kAlertsAll);
+    } catch (const ComError&) {
+      // Word is gone or busy: there is nothing more to tell it.
+    }
+  }
+  WordDocNew = DispObject();
+  WordApp.Disconnect();  // no more refusing Word's own close
+  Process().WordApplication.Reset();
+  bAppConnected = false;
 }
 
 VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::getSaved() {
@@ -346,6 +357,15 @@ STDMETHODIMP TCommEdt_NibWord::SetRvePassWord(BSTR password) {
 
 void TCommEdt_NibWord::MakeRevisionCopy() {
   RevisionFN = kRevisionFN;
+  if (bPrintMode) {
+    // The copies are closed and reopened: print mode ends here, as the user sees it.
+    bool wasProtected = WordDocNew.Long(L"ProtectionType") != kUnprotected;
+    SetDocProtect(false);
+    LeavePrintMode();
+    SetDocProtect(wasProtected);
+    bPrintMode = false;
+    Notify(1, 1);
+  }
   Save();
   WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(kOriRevisionFN)}, {L"AddToRecentFiles", Arg(false)}});
   DelayWithMessages(300);
@@ -368,6 +388,7 @@ void TCommEdt_NibWord::ReopenDoc() {
 }
 
 void TCommEdt_NibWord::CloseDocNoSave() {
+  if (!WordDocNew) return;  // already closed (the revisions-accepted copy closes it)
   bClosingByProg = true;
   WordDocNew.Call(L"Close", {}, {{L"SaveChanges", Arg::Empty()}});
   WordDocNew = DispObject();

@@ -81,6 +81,10 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   void MakeRevisionCopy();
   void ReopenDoc();
   void CloseDocNoSave();
+  // Leaves Word running with the document as the user has it, no longer
+  // watched: for an end of the page's object in the middle of a cycle, and for
+  // a Word that is gone. Never quits Word, never throws.
+  void LetGo() noexcept;
 
   // Internal steps, public for the template and print features.
   void _SetShowTrack(bool show, bool notify);
@@ -125,6 +129,10 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   void ColorDataBookmarks(long color);
   void EnterPrintMode();
   void LeavePrintMode();
+  void RecordColorRuns(long start, long end, T2DimIntArr& runs);
+  // Runs `save` with the template parts in their own colours: the white of
+  // print mode exists only on the screen and the printer, never in a file.
+  void WithPrintModeLifted(const std::function<void()>& save);
 
   bool ConnectWordApp();
   void ApplyUserName(const std::string& name);
@@ -163,7 +171,8 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
     bool saved = false;
     T2DimIntArr regions;       // (start, end)
     T2DimStrArr shapeColors;   // (shape name, decimal colour)
-    T2DimIntArr regionColors;  // (region index, font colour)
+    T2DimIntArr runColors;     // (start, end, font colour): each run of one colour, regions and data
+                               // bookmarks, as they were before print mode
     DispObject shapes;         // the shapes inside the regions
   } ToPrtBak;
   T2DimStrArr LineArr;  // ("Line 50", decimal colour)

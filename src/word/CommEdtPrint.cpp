@@ -17,7 +17,8 @@ namespace {
 
 constexpr long kWhite = 0xFFFFFF;
 constexpr long kGrey = 0xC1C1C1;
-constexpr long kBlack = 0;
+// What Word answers for the colour of a range whose characters differ.
+constexpr long kColorUndefined = 9999999;
 constexpr wchar_t kHeaderRule[] = L"Line 50";
 constexpr const char* kDataBookmarks[] = {"wenjianbianhao", "nigaoren", "miji", "huanji"};
 
@@ -56,22 +57,29 @@ STDMETHODIMP TCommEdt_NibWord::SetPrintMode(VARIANT_BOOL printMode) {
     bool wasProtected = WordDocNew.Long(L"ProtectionType") != -1;
     try {
       SetDocProtect(false);
-      if (on)
-        EnterPrintMode();
-      else
+      if (on) {
+        try {
+          EnterPrintMode();
+        } catch (const ComError&) {
+          // Half-whitened is worse than not at all: the parts coloured so far go back.
+          LeavePrintMode();
+          throw;
+        }
+      } else {
         LeavePrintMode();
+      }
+      bPrintMode = on;
       if (HWND window = FindDocWnd()) {
         DelayWithMessages(300);
         SetForegroundWindow(window);
       }
-      bPrintMode = on;
     } catch (const ComError&) {
       SetDocProtect(wasProtected);
-      Notify(1, on ? 0 : 1);
+      Notify(1, bPrintMode ? 0 : 1);  // the caption tells the state the document is in
       throw;
     }
     SetDocProtect(wasProtected);
-    Notify(1, on ? 0 : 1);
+    Notify(1, bPrintMode ? 0 : 1);
   });
 }
 
@@ -91,17 +99,32 @@ void TCommEdt_NibWord::CollectPrintRegions() {
   std::string names = TWordUtil::ShapeNamesInRanges(WordDocNew, ToPrtBak.regions);
   ToPrtBak.shapes = TWordUtil::getShapeRangeByShapeNames(WordDocNew, names);
   ToPrtBak.shapeColors = TWordUtil::SaveShapeLineColors(&ToPrtBak.shapes);
-  ToPrtBak.regionColors.clear();
-  for (size_t i = 0; i < ToPrtBak.regions.size(); ++i) {
-    long color = 0;
-    try {
-      color = LongOf(RegionRange(i).Object(L"Font").Get(L"Color"));
-    } catch (const ComError&) {
-      color = 0;
-    }
-    ToPrtBak.regionColors.push_back({static_cast<int>(i), static_cast<int>(color)});
+  ToPrtBak.runColors.clear();
+  for (const std::vector<int>& region : ToPrtBak.regions) RecordColorRuns(region[0], region[1], ToPrtBak.runColors);
+  for (long i = 1; i <= count; ++i) {
+    DispObject bookmark = bookmarks.CallObject(L"Item", {Arg(i)});
+    if (IsDataBookmark(bookmark.Text(L"Name")))
+      RecordColorRuns(bookmark.Long(L"Start"), bookmark.Long(L"End"), ToPrtBak.runColors);
   }
   ToPrtBak.saved = true;
+}
+
+// A red header may mix colours (a red title over a black rule text): Word
+// answers 9999999 for such a range, so it is halved until each part has one
+// colour. The calls grow with the number of runs, not with the text's length.
+void TCommEdt_NibWord::RecordColorRuns(long start, long end, T2DimIntArr& runs) {
+  if (start >= end) return;
+  long color = LongOf(WordDocNew.CallObject(L"Range", {Arg(start), Arg(end)}).Object(L"Font").Get(L"Color"));
+  if (color != kColorUndefined || end - start == 1) {
+    if (!runs.empty() && runs.back()[1] == start && runs.back()[2] == color)
+      runs.back()[1] = static_cast<int>(end);  // one run continued
+    else
+      runs.push_back({static_cast<int>(start), static_cast<int>(end), static_cast<int>(color)});
+    return;
+  }
+  long middle = start + (end - start) / 2;
+  RecordColorRuns(start, middle, runs);
+  RecordColorRuns(middle, end, runs);
 }
 
 DispObject TCommEdt_NibWord::RegionRange(size_t index) {
@@ -148,26 +171,31 @@ void TCommEdt_NibWord::LeavePrintMode() {
     if (!LineArr.empty() && LineArr.back().size() > 1) TryTextToInt(LineArr.back()[1], color);
     SetLineColor(rule, color);
   }
-  auto savedColor = [this](size_t index) {
-    return index < ToPrtBak.regionColors.size() && ToPrtBak.regionColors[index].size() > 1
-               ? static_cast<long>(ToPrtBak.regionColors[index][1])
-               : 0L;
-  };
-  for (size_t i = 0; i < ToPrtBak.regions.size(); ++i) {
+  // Every run gets its own colour back, the data bookmarks' too.
+  for (const std::vector<int>& run : ToPrtBak.runColors) {
     try {
-      DispObject range = RegionRange(i);
-      // The third region takes the second's colour, and brings the data
-      // bookmarks back to black: the templates put the data there.
-      if (i == 2) {
-        range.Object(L"Font").Put(L"Color", savedColor(1));
-        ColorDataBookmarks(kBlack);
-      } else {
-        range.Object(L"Font").Put(L"Color", savedColor(i));
-      }
+      WordDocNew.CallObject(L"Range", {Arg(run[0]), Arg(run[1])}).Object(L"Font").Put(L"Color", static_cast<long>(run[2]));
     } catch (const ComError&) {
-      // As when entering: region by region.
+      // As when entering: run by run.
     }
   }
+}
+
+void TCommEdt_NibWord::WithPrintModeLifted(const std::function<void()>& save) {
+  if (!bPrintMode) {
+    save();
+    return;
+  }
+  LeavePrintMode();
+  try {
+    save();
+  } catch (const ComError&) {
+    EnterPrintMode();
+    throw;
+  }
+  EnterPrintMode();
+  // What is on disk is the document; the white is only the screen's.
+  WordDocNew.Put(L"Saved", true);
 }
 
 STDMETHODIMP TCommEdt_NibWord::PrintDoc(VARIANT_BOOL hideRedHeader) {

@@ -118,9 +118,16 @@ STDMETHODIMP TCommEdt_NibWord::SetUseTmpl(VARIANT_BOOL useTmpl) {
   return FAILED(hr) ? hr : status == 1 ? S_FALSE : S_OK;
 }
 
+// The template flag follows the document, not the request: once the rebuild
+// is written the document has (or no longer has) its red header, whatever
+// fails after it, and the window's caption is told the document's state. A
+// remove after a half-done apply then removes it, and an apply never nests.
 long TCommEdt_NibWord::SwitchTemplate(bool applying) {
   {
-    if (applying == bUseTmpl) return 0;
+    if (applying == bUseTmpl) {
+      Notify(2, bUseTmpl ? 0 : 1);
+      return 0;
+    }
     auto status = std::make_unique<TFrmSts>();
     WordViewState state;
     SaveWordViewState(state);
@@ -145,15 +152,14 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
           return 1;
         }
         Process().TmplMissing = false;
+        bUseTmpl = true;
         DelayWithMessages(300);
         FillFromXML(WordDocNew);
         DispObject selection = WordApp.app.Object(L"Selection");
         selection.Call(L"GoTo", {}, {{L"What", Arg(kGoToBookmark)}, {L"Name", Arg(BodyBookmark("B"))}});
         selection.Call(L"MoveRight", {}, {{L"Unit", Arg(kCharacterUnit)}, {L"Count", Arg(1)}});
         Save();
-        bUseTmpl = true;
-      } else {
-        RemoveTemplate();
+      } else if (RemoveTemplate()) {
         bUseTmpl = false;
       }
     } catch (const ComError& e) {
@@ -164,7 +170,7 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
     RestoreWordViewState(state);
     DelayWithMessages(200);
     status.reset();
-    Notify(2, applying ? 0 : 1);
+    Notify(2, bUseTmpl ? 0 : 1);
     return 0;
   }
 }

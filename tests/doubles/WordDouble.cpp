@@ -36,6 +36,9 @@ void Hand(VARIANT* result, Part* part) {
   part->Release();
 }
 
+constexpr long kColorUndefined = 9999999;  // wdUndefined
+constexpr long kColorAutomatic = -16777216;  // wdColorAutomatic
+
 class WordDocument : public DynObject {
  public:
   WordDocument(WordApplication* app, std::wstring path, DocContent content, bool saved);
@@ -72,6 +75,7 @@ class WordDocument : public DynObject {
   void ReplaceText(long start, long end, const std::wstring& text);
   void Paste(std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks);
   Part* NewFont(long start, long end);
+  long ColorOf(long start, long end) const;
   void PutOnClipboard(const std::wstring& text, const std::wstring& bookmarks);
   void TakeFromClipboard(std::wstring& text, std::wstring& bookmarks);
   Part* NewVariables();
@@ -718,13 +722,22 @@ void WordDocument::Paste(std::pair<long, long>& bounds, const std::wstring& text
 
 // Font of a range: every assignment is kept as a run; reading answers the
 // last assignment that covers the range's start.
+//
+// Colour as Word answers it (Font.Color in Word's object-model reference): a
+// range whose characters differ in colour answers wdUndefined (9999999), a
+// character never coloured is wdColorAutomatic (-16777216), and 9999999 is
+// no colour that can be set.
 Part* WordDocument::NewFont(long start, long end) {
   auto* font = NewPart(L"Font");
   for (const wchar_t* attribute : {L"Name", L"Size", L"Color", L"Bold"}) {
     std::wstring key = attribute;
     font->Property(
         attribute,
-        [this, start, key](Args&, VARIANT* r) {
+        [this, start, end, key](Args&, VARIANT* r) {
+          if (key == L"Color") {
+            SetLong(r, ColorOf(start, end));
+            return;
+          }
           std::wstring value;
           for (const FontRun& run : content_.fonts)
             if (run.attribute == key && run.start <= start && start < std::max(run.end, run.start + 1)) value = run.value;
@@ -732,11 +745,25 @@ Part* WordDocument::NewFont(long start, long end) {
         },
         [this, start, end, key](Args&, const VARIANT& v) {
           RequireOpen();
-          content_.fonts.push_back(FontRun{start, end, key, ValueString(v)});
+          std::wstring value = ValueString(v);
+          if (key == L"Color" && _wtol(value.c_str()) == kColorUndefined) Raise(L"Value out of range");
+          content_.fonts.push_back(FontRun{start, end, key, value});
           saved_ = false;
         });
   }
   return font;
+}
+
+long WordDocument::ColorOf(long start, long end) const {
+  long result = kColorAutomatic;
+  for (long at = start; at < std::max(end, start + 1); ++at) {
+    long color = kColorAutomatic;
+    for (const FontRun& run : content_.fonts)
+      if (run.attribute == L"Color" && run.start <= at && at < run.end) color = _wtol(run.value.c_str());
+    if (at > start && color != result) return kColorUndefined;
+    result = color;
+  }
+  return result;
 }
 
 namespace {

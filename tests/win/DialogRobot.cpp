@@ -31,6 +31,46 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
 
 }  // namespace
 
+DialogCatcher::DialogCatcher() : thread_([this] { Run(); }) {}
+
+DialogCatcher::~DialogCatcher() { Stop(); }
+
+const std::vector<SeenDialog>& DialogCatcher::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  return seen_;
+}
+
+std::vector<std::wstring> DialogCatcher::Texts() {
+  std::vector<std::wstring> texts;
+  for (const SeenDialog& dialog : Stop()) texts.push_back(dialog.text);
+  return texts;
+}
+
+void DialogCatcher::Run() {
+  while (!stop_) {
+    for (const wchar_t* windowClass : {L"TMessageForm", L"#32770"}) {
+      HWND dialog = FindWindowW(windowClass, nullptr);
+      if (!dialog || !IsWindowVisible(dialog)) continue;
+      SeenDialog seen;
+      seen.shownAt = GetTickCount();
+      seen.title = TextOf(dialog);
+      Children children;
+      EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
+      if (children.text) seen.text = TextOf(children.text);
+      for (HWND button : children.buttons) seen.buttons.push_back(TextOf(button));
+      seen_.push_back(seen);
+      if (!children.buttons.empty())
+        PostMessageW(children.buttons[0], BM_CLICK, 0, 0);
+      else
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
+      for (DWORD start = GetTickCount(); IsWindow(dialog) && IsWindowVisible(dialog) && GetTickCount() - start < 5000;)
+        Sleep(5);
+    }
+    Sleep(5);
+  }
+}
+
 DialogRobot::DialogRobot(std::wstring press, bool stealFocus, DWORD watchMs, std::wstring windowClass)
     : press_(std::move(press)),
       windowClass_(std::move(windowClass)),

@@ -54,4 +54,24 @@ class DialogRobot {
   std::thread thread_;
 };
 
+// Answers every dialog that comes (our message dialogs and plain message
+// boxes) with its first button (OK, or Yes of a question) until stopped, and
+// records each: for flows whose failures bring one or several dialogs.
+class DialogCatcher {
+ public:
+  DialogCatcher();
+  ~DialogCatcher();
+  DialogCatcher(const DialogCatcher&) = delete;
+  DialogCatcher& operator=(const DialogCatcher&) = delete;
+  // Stops watching and returns what was seen, in order.
+  const std::vector<SeenDialog>& Stop();
+  std::vector<std::wstring> Texts();
+
+ private:
+  void Run();
+  std::atomic<bool> stop_{false};
+  std::vector<SeenDialog> seen_;
+  std::thread thread_;
+};
+
 }  // namespace nib::test

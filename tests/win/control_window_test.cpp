@@ -90,6 +90,9 @@ class RecordingInnerFunc final : public IInnerFunc {
   std::string saveAndCloseResult = "OK";
   std::string failing;  // calls starting with this text fail
   bool reportBack = true;
+  // What the object does when a command ends the edit cycle: it destroys the
+  // window from inside the window's own command.
+  std::function<void()> endCycle;
   TFrmUserCtrlPop* window = nullptr;
   std::vector<Call> calls;
   ULONG references = 0;
@@ -101,7 +104,9 @@ class RecordingInnerFunc final : public IInnerFunc {
   }
   HRESULT Answer(const std::string& what, BSTR* value, const std::string& text) {
     *value = BStr::FromAnsi(text).Detach();
-    return Record(what);
+    HRESULT hr = Record(what);
+    if (endCycle) endCycle();
+    return hr;
   }
 };
 
@@ -151,7 +156,15 @@ class ControlWindow : public ComApartment {
   }
   void Press(CtrlButton button) {
     SendMessageW(Button(button), BM_CLICK, 0, 0);
-    EXPECT_TRUE(IsWindowEnabled(window->Toolbar())) << "the toolbar is usable after the command";
+    if (window) EXPECT_TRUE(IsWindowEnabled(window->Toolbar())) << "the toolbar is usable after the command";
+  }
+  // The next save or quit command ends the cycle, as the object does after a successful upload.
+  void EndCycleOnCommand() {
+    inner.endCycle = [this] {
+      inner.endCycle = nullptr;
+      inner.window = nullptr;
+      window.reset();
+    };
   }
   // Lets the 10 ms timer run a few times.
   static void Pump() { DelayWithMessages(60); }
@@ -419,16 +432,32 @@ TEST_F(ControlWindow, ToolbarSnapshotAndRestore) {
 
 TEST_F(ControlWindow, SaveAndCloseAndClose) {
   Open();
+  std::string before = States();
   inner.saveAndCloseResult = "NoSave";
   Press(kBtnCloseAndSave);
   EXPECT_EQ(inner.Names(), Calls{"ProcSaveAndClose"});
   EXPECT_TRUE(Process().SaveModeSaveAndClose);
-  EXPECT_EQ(States(), "11111101") << "nothing was saved: the six buttons are usable again";
+  EXPECT_EQ(States(), before) << "nothing was saved: the buttons are usable again, as they were";
 
+  // The upload succeeded: the object ends the cycle and destroys the window
+  // in the middle of the window's own command.
   Open();
-  inner.saveAndCloseResult = "OK:saved";
+  inner.saveAndCloseResult = "OK";
+  EndCycleOnCommand();
   Press(kBtnCloseAndSave);
-  EXPECT_EQ(States(), "00000100") << "the edit cycle ends with the six buttons disabled";
+  EXPECT_EQ(window, nullptr) << "the command touched nothing of the destroyed window";
+
+  // Any outcome that leaves the cycle open gives the buttons back: an empty
+  // result (Word's save failed) and a failing call alike.
+  for (const char* failing : {"", "ProcSaveAndClose"}) {
+    Open();
+    before = States();
+    inner.saveAndCloseResult = "";
+    inner.failing = failing;
+    Press(kBtnCloseAndSave);
+    EXPECT_EQ(States(), before) << "after " << (*failing ? "a failing call" : "an empty result");
+  }
+  inner.failing.clear();
 
   // After the page's overprint template the template is removed first.
   Open();
@@ -437,19 +466,28 @@ TEST_F(ControlWindow, SaveAndCloseAndClose) {
   Press(kBtnCloseAndSave);
   EXPECT_EQ(inner.Names(), (Calls{"ProcUserSetEdtSts(0,2,1)", "ProcSaveAndClose"}));
   ExpectAllCallsLocked();
+  Process().InvokedTmplKind.clear();
 
-  // A failing save leaves the buttons disabled.
+  // "关闭" that ends the cycle.
   Open();
-  inner.failing = "ProcSaveAndClose";
-  Press(kBtnCloseAndSave);
-  EXPECT_EQ(States(), "00000100");
-
-  Open();
+  EndCycleOnCommand();
   Press(kSpbClose);
   EXPECT_EQ(inner.Names(), Calls{"ProcQuit(false)"});
-  EXPECT_EQ(States(), "00000100");
-  Pump();
-  EXPECT_FALSE(On(kSBInsertFile)) << "the timer stopped with the close";
+  EXPECT_EQ(window, nullptr);
+
+  // "关闭" whose quit turned into a save that failed (the user answered Yes):
+  // the cycle stays open, the buttons and the timer come back.
+  for (const char* failing : {"", "ProcQuit"}) {
+    Open();
+    before = States();
+    inner.failing = failing;
+    Press(kSpbClose);
+    EXPECT_EQ(States(), before) << "after " << (*failing ? "a failing quit" : "a quit that kept the cycle");
+    Enable(kSBInsertFile, false);
+    Pump();
+    EXPECT_TRUE(On(kSBInsertFile)) << "the timer runs again";
+  }
+  inner.failing.clear();
 }
 
 TEST_F(ControlWindow, FailingCallsEndTheCommandAndUnlock) {

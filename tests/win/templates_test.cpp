@@ -154,7 +154,7 @@ TEST_F(Templates, ApplyAroundTheBodyAndRemoveAgain) {
 
   notes.clear();
   EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
-  EXPECT_TRUE(notes.empty()) << "applying twice does nothing";
+  EXPECT_EQ(notes, std::vector<std::string>{"0,2,0"}) << "applying twice changes nothing; the caption hears the state";
 
   ASSERT_EQ(driver->SetUseTmpl(VARIANT_FALSE), S_OK);
   EXPECT_EQ(Text(), L"Body text") << "the body alone remains";
@@ -219,7 +219,7 @@ TEST_F(Templates, AFailingSaveKeepsTheWorkingCopy) {
   EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
   ASSERT_FALSE(gui.messages.empty());
   EXPECT_NE(gui.messages.back().find(L"Disk is full."), std::wstring::npos) << "Word's error is shown";
-  EXPECT_EQ(notes.back(), "0,2,0") << "the request is reported all the same";
+  EXPECT_EQ(notes.back(), "0,2,1") << "the caption is told the document has no template";
   EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc) << "the user has the working copy";
   EXPECT_EQ(Text(), L"Body text");
   EXPECT_NE(ReadAll(doc).find("Body text"), std::string::npos) << "and its file";
@@ -235,9 +235,26 @@ TEST_F(Templates, AFailingSaveKeepsTheWorkingCopy) {
   EXPECT_EQ(gui.messages.size(), 1u);
   EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc);
   EXPECT_EQ(Text(), applied) << "removing failed: the document as it was";
+  EXPECT_EQ(notes.back(), "0,2,0") << "and the caption says the template is still applied";
   EXPECT_NE(ReadAll(doc).find("RED HEADER"), std::string::npos);
   EXPECT_EQ(DocumentCount(), 1) << "the new document was closed";
   DeleteFileA("c:\\doubles\\control.ini");
+
+  // The rebuild is written, then a later step fails: the document has its red
+  // header, and flag and caption say so. Removing removes it; applying again
+  // never nests a second one.
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_FALSE), S_OK);
+  ASSERT_EQ(Text(), L"Body text");
+  std::ofstream("c:\\doubles\\control.ini") << "[fail]\r\nSelection.GoTo=The bookmark does not exist.\r\n";
+  EXPECT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  DeleteFileA("c:\\doubles\\control.ini");
+  EXPECT_NE(Text().find(L"RED HEADER"), std::wstring::npos);
+  EXPECT_EQ(notes.back(), "0,2,0") << "applied, as the document is";
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(Text(), L"Body text") << "removing after the half-done apply removes it";
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  std::wstring again = Text();
+  EXPECT_EQ(again.find(L"RED HEADER"), again.rfind(L"RED HEADER")) << "one red header only: " << WideToAnsi(again);
 }
 
 TEST_F(Templates, BodyFontBottomLineAndInsertFile) {
@@ -277,6 +294,7 @@ constexpr char kPrintDocument[] =
     "<shape name=\"Line 7\" type=\"line\" properties=\"Anchor=12;Line.ForeColor.RGB=255\"/>"
     "<shape name=\"Line 9\" type=\"line\" properties=\"Anchor=7;Line.ForeColor.RGB=255\"/>"
     "<font start=\"0\" end=\"5\" attribute=\"Color\" value=\"255\"/>"
+    "<font start=\"2\" end=\"4\" attribute=\"Color\" value=\"16711680\"/>"
     "<font start=\"11\" end=\"16\" attribute=\"Color\" value=\"255\"/>"
     "<font start=\"22\" end=\"26\" attribute=\"Color\" value=\"0\"/>";
 
@@ -306,7 +324,7 @@ TEST_F(Print, EnterPrintAndLeave) {
   EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0) << "protection given back";
   for (auto [start, end] : {std::pair{0L, 5L}, {11L, 16L}, {22L, 26L}})
     EXPECT_EQ(ColorAt(start, end), L"16777215") << "template part " << start << " prints white";
-  EXPECT_EQ(ColorAt(6, 10), L"") << "the body is untouched";
+  EXPECT_EQ(ColorAt(6, 10), L"-16777216") << "the body is untouched (automatic colour)";
   EXPECT_EQ(ColorAt(17, 21), L"12698049") << "data bookmarks grey";
   EXPECT_EQ(LineColor(L"Line 50"), L"16777215");
   EXPECT_EQ(LineColor(L"Line 7"), L"16777215") << "a line inside a region";
@@ -320,13 +338,44 @@ TEST_F(Print, EnterPrintAndLeave) {
 
   ASSERT_EQ(driver->SetPrintMode(VARIANT_FALSE), S_OK);
   EXPECT_EQ(notes.back(), "0,1,1");
-  EXPECT_EQ(ColorAt(0, 5), L"255");
+  // Every run gets its own colour back: the first region mixes red and blue
+  // (Word answers 9999999 for it as a whole).
+  EXPECT_EQ(ColorAt(0, 2), L"255");
+  EXPECT_EQ(ColorAt(2, 4), L"16711680");
+  EXPECT_EQ(ColorAt(4, 5), L"255");
+  EXPECT_EQ(ColorAt(0, 5), L"9999999");
   EXPECT_EQ(ColorAt(11, 16), L"255");
-  EXPECT_EQ(ColorAt(22, 26), L"255") << "the third region takes the second's colour";
-  EXPECT_EQ(ColorAt(17, 21), L"0") << "with three regions the data bookmarks are black again";
+  EXPECT_EQ(ColorAt(22, 26), L"0") << "the third region keeps its own colour";
+  EXPECT_EQ(ColorAt(17, 21), L"-16777216") << "the data bookmarks as they were";
   EXPECT_EQ(LineColor(L"Line 50"), L"255") << "the header rule is red again, though it lies in a region";
   EXPECT_EQ(LineColor(L"Line 7"), L"255");
   EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0);
+}
+
+// A save in print mode writes the document with its red header; the screen
+// stays in print mode and the document counts as saved.
+TEST_F(Print, SavingInPrintModeWritesTheTemplateColours) {
+  Open();
+  ASSERT_EQ(driver->SetPrintMode(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  EXPECT_EQ(ColorAt(0, 5), L"16777215") << "still white on the screen";
+  EXPECT_TRUE(driver->Document().Bool(L"Saved"));
+  std::string copy = doc + ".saved.doc";
+  ASSERT_TRUE(CopyFileA(doc.c_str(), copy.c_str(), FALSE));
+  DispObject saved = DispObject(Process().WordApplication)
+                         .Object(L"Documents")
+                         .CallObject(L"Open", {Arg::Ansi(copy)});
+  auto savedColor = [&](long start, long end) {
+    return saved.CallObject(L"Range", {Arg(start), Arg(end)}).Object(L"Font").Text(L"Color");
+  };
+  EXPECT_EQ(savedColor(0, 2), L"255") << "the file holds the red header";
+  EXPECT_EQ(savedColor(2, 4), L"16711680");
+  EXPECT_EQ(savedColor(11, 16), L"255");
+  EXPECT_EQ(savedColor(17, 21), L"-16777216") << "and the data as it was, not grey";
+  saved.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
+  DeleteFileA(copy.c_str());
+  ASSERT_EQ(driver->SetPrintMode(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(ColorAt(2, 4), L"16711680");
 }
 
 TEST_F(Print, PrintingSwitchesModeAndReportsPrinterFaults) {
