@@ -6,14 +6,19 @@ the kana of rows 4 and 5 only, BIG5-HKSCS, whose kana sit at the ETen positions)
 and opencc's simplified-to-traditional character correspondence (s2t).
 
 Entry rules, per GB2312 code (87 rows of 94):
-  - hanzi (rows 16-87): the Big5 code of opencc's traditional form; else of
-    the character itself (simplified and traditional forms agree);
+  - hanzi (rows 16-87): the Big5 code of the first of opencc's traditional
+    forms that Big5 has, each form followed by its Taiwan and Hong Kong
+    standard variants (opencc gives 爲 for 为, which Big5 lacks; Taiwan's
+    standard form 為 is Big5's); else of the character itself (simplified and
+    traditional forms agree);
   - symbols (rows 1-9): the Big5 code of the same character; heavy and dashed
     box-drawing lines of row 9 fall back to the light line of the same shape;
   - no Big5 character, or no GB2312 character at all: 0x2020 (two spaces).
     The ideographic space is one of them: it shows as two ASCII spaces.
-Prints the 0x2020 count of every row so they can be compared with the figures
-the table is meant to reach, and checks the entries other code relies on.
+Prints the 0x2020 count of every row beside the figures the table was first
+aimed at, and fails when a count drifts from the figure this generator last
+produced (EXPECTED): a changed source package must be looked at, not absorbed.
+Also checks the entries other code relies on.
 
 Usage: tools/gen-gb2big5-table.py [output.cpp]
 """
@@ -30,12 +35,17 @@ TELLING = {0xA1A2: 0xA142, 0xA1A3: 0xA143, 0xA3A1: 0xA149, 0xA3B0: 0xA2AF, 0xA3C
            0xA6A1: 0xA344, 0xA9A4: 0xA277, 0xB0A1: 0xB0DA, 0xB1A3: 0xAB4F, 0xB2A2: 0xA8C3,
            0xB9D8: 0xC3F6, 0xB9FA: 0xB0EA, 0xD6D0: 0xA4A4, 0xF7A1: 0xC652,
            0xA1A1: NONE, 0xA7A1: NONE, 0xA8A1: NONE, 0xF7FE: NONE}
-# The 0x2020 counts of rows 1-9 that the table aims at; rows 10-15 are empty.
+# The 0x2020 counts of rows 1-9 that the table was first aimed at; rows 10-15 are empty.
 AIMED = [20, 84, 5, 11, 8, 48, 94, 57, 53]
 AIMED_HANZI = 304
+# What this generator produces from Debian 12's glibc and opencc, row by row
+# (rows 1-9), then rows 10-15 together, then the hanzi rows 16-87.
+EXPECTED = [29, 84, 6, 11, 8, 46, 94, 57, 46]
+EXPECTED_EMPTY_ROWS = 564
+EXPECTED_HANZI = 256
 # Where the table's own entries choose another traditional form than opencc's
 # first candidate: 鳌 is 鼇 (Big5 level 1) rather than 鰲.
-PREFERRED = {"鳌": "鼇"}
+PREFERRED = {"鳌": "鼇", "着": "著", "叁": "參", "硷": "鹼"}
 
 
 def iconv_lines(lines, source, target):
@@ -55,11 +65,11 @@ def big5_codes(chars, charset="BIG5"):
     return [(b[0] << 8 | b[1]) if len(b) == 2 and b[0] >= 0x81 else None for b in encoded]
 
 
-def traditional_candidates():
-    """opencc's simplified-to-traditional character table: char -> [candidates]."""
+def opencc_table(name):
+    """One of opencc's character tables: char -> [forms], in opencc's order."""
     with tempfile.TemporaryDirectory() as folder:
-        text = os.path.join(folder, "st.txt")
-        subprocess.run(["opencc_dict", "-i", "/usr/share/opencc/STCharacters.ocd2", "-o", text,
+        text = os.path.join(folder, name + ".txt")
+        subprocess.run(["opencc_dict", "-i", f"/usr/share/opencc/{name}.ocd2", "-o", text,
                         "-f", "ocd2", "-t", "text"], check=True)
         table = {}
         with open(text, encoding="utf-8") as f:
@@ -67,6 +77,22 @@ def traditional_candidates():
                 key, _, values = line.rstrip("\n").partition("\t")
                 table[key] = values.split()
         return table
+
+
+def traditional_candidates():
+    """Per simplified character, its traditional forms, each followed by its
+    Taiwan and Hong Kong standard variants, without repeats."""
+    forms = opencc_table("STCharacters")
+    variants = [opencc_table("TWVariants"), opencc_table("HKVariants")]
+    table = {}
+    for char, traditional in forms.items():
+        chain = []
+        for form in traditional:
+            for candidate in [form] + [v for table_ in variants for v in table_.get(form, [])]:
+                if len(candidate) == 1 and candidate not in chain:
+                    chain.append(candidate)
+        table[char] = chain
+    return table
 
 
 def light_box_line(char):
@@ -97,9 +123,10 @@ def main():
     def candidates_of(char):
         return [PREFERRED[char]] if char in PREFERRED else candidates.get(char, [])
 
-    # The first candidate, in opencc's order, that Big5 has.
-    by_rank = [big5_codes([(candidates_of(c) + [""] * 3)[rank] for c in chars]) for rank in range(3)]
-    traditional = [next((codes[i] for codes in by_rank if codes[i]), None) for i in range(len(chars))]
+    # The first candidate, in order, that Big5 has.
+    every = sorted({c for char in chars for c in candidates_of(char)})
+    code_of = dict(zip(every, big5_codes(every)))
+    traditional = [next((code_of[c] for c in candidates_of(char) if code_of.get(c)), None) for char in chars]
     kana = big5_codes(chars, "BIG5-HKSCS")
     light = big5_codes([light_box_line(c) or "" for c in chars])
 
@@ -127,6 +154,10 @@ def main():
     print(f"rows 10-15: {sum(counts[9:15])} (all {6 * CELLS})")
     print(f"rows 16-87: {sum(counts[15:])} (aimed at {AIMED_HANZI})")
     print(f"total: {sum(counts)} (aimed at 1248)")
+    measured = counts[:9] + [sum(counts[9:15]), sum(counts[15:])]
+    expected = EXPECTED + [EXPECTED_EMPTY_ROWS, EXPECTED_HANZI]
+    if measured != expected:
+        sys.exit(f"the 0x2020 counts drifted: {measured}, expected {expected}")
 
     with open(output, "w", encoding="ascii") as f:
         f.write("// Generated by tools/gen-gb2big5-table.py; do not edit.\n")

@@ -72,10 +72,14 @@ TNibWord::~TNibWord() {
   // Only the manager this object made goes: a newer object's list stays.
   if (TmpFilesManager().get() == ownTmpFiles_) TmpFilesManager().reset();
   ctrlWindow_.reset();
+  ReleaseControlWindowLink();
   // The page went away (closed, navigated) in the middle of a cycle: Word
   // keeps the user's document and asks its own "save changes?" when closed,
   // and the working copy stays on disk. Nothing typed is thrown away.
-  if (driver_) driver_->LetGo();
+  if (driver_) {
+    driver_->LetGo();
+    driver_->SetICommGUI(nullptr);
+  }
   driver_.Reset();
   eventPoint_->Detach();
 }

@@ -158,6 +158,7 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   HRESULT CommandBoundary(BSTR* value, Command&& command);
   template <class Step>
   bool WatchingForWord(Step&& step);
+  [[noreturn]] void FailWordGone();
   void SetEdtSts(LONG implAppId, LONG stsItemId, LONG stsId);
   std::string ConvertForUpload(const std::string& file);
   bool UploadWithSaveMode(const std::string& file);
@@ -189,6 +190,8 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver_;
   std::unique_ptr<TFrmUserCtrlPop> ctrlWindow_;
   bool reachedDriverOpen_ = false;
+  // Word saved the working copy since the server last took it.
+  bool unsentEdit_ = false;
   TThdTimerEvent dialogTimer_;
   const void* ownTmpFiles_ = nullptr;  // the process-wide manager this object created
 };

@@ -76,6 +76,7 @@ std::string TNibWord::RunOpenFile() {
   if (!Process().EventSink && pageSink_) Process().EventSink = MakeForwardingSink(pageSink_);
   WaitCursor cursor;
   reachedDriverOpen_ = false;
+  unsentEdit_ = false;
   try {
     OpenStep(false);
   } catch (const ComError&) {
@@ -94,6 +95,7 @@ void TNibWord::RunOpenHtFile() {
     ownTmpFiles_ = TmpFilesManager().get();
   }
   TmpFilesManager()->Reset();
+  unsentEdit_ = false;
   ShowCtrlWindow(true, true);
   HtMode() = std::make_unique<TGlobalSign>(true);
   for (auto [button, enabled] : {std::pair{kBtnCloseAndSave, false}, {kSpbClose, true}, {kSpbShowTrack, false},
@@ -118,7 +120,12 @@ bool TNibWord::OpenStep(bool ht) {
   p.LocalDocFN = folder + "\\" + (IsBlank(p.DestBaseFN) ? NewUniqueName() : base) + ".doc";
   p.DocExt = ExtensionOfPath(p.LocalDocFN);
   const std::string& url = ht ? settings_.DownURLHt : p.DownURL;
-  if (!IsBlank(url) && !DownloadTo(url, p.LocalDocFN)) return false;
+  if (!IsBlank(url) && !DownloadTo(url, p.LocalDocFN)) {
+    // No cycle starts, so no clean-up would ever come for the folder.
+    DeleteFileW(AnsiToWide(p.LocalDocFN).c_str());
+    RemoveDirectoryW(AnsiToWide(folder).c_str());
+    return false;
+  }
   if (settings_.LogInputFiles) CopyForLog(p.LocalDocFN, "c:\\tmp\\FLog_OriDoc.doc");
   TmpFilesManager()->Add(TTmpFilesMgr::kFile, p.LocalDocFN);
   TmpFilesManager()->Add(TTmpFilesMgr::kFolder, folder);
@@ -184,7 +191,7 @@ bool TNibWord::PreOpenCheck() {
 bool TNibWord::DownloadTo(const std::string& url, const std::string& file) {
   WaitCursor cursor;
   if (TJustHttp::DownloadToFile(url, file)) return true;
-  BStr text = BStr::FromAnsi("\r\n" + Gb("不能正确下载目标文档! ") + "\r\n" + url), okOnly(L"2");
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("不能正确下载目标文档! ")) + "\r\n" + url), okOnly(L"2");
   MyMessageDlg(text.Get(), kDlgInformation, okOnly.Get(), 0);
   return false;
 }

@@ -15,13 +15,12 @@ void ClearProcessValues(bool processEnding) {
         &p.MultTemplet, &p.ExtraDispState, &p.BtnSaveCloseDisp, &p.IniXMLCont, &p.CtrlProcID, &p.CtrlProcID2,
         &p.InvokedTmplKind})
     text->clear();
+  p.InnerFunc = nullptr;
   if (processEnding) {
     p.EventSink.Detach();
-    p.InnerFunc.Detach();
     p.WordApplication.Detach();
   } else {
     p.EventSink.Reset();
-    p.InnerFunc.Reset();
     p.WordApplication.Reset();
   }
 }

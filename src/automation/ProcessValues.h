@@ -50,7 +50,9 @@ struct ProcessValues {
   HWND ControlWindow = nullptr;
   // What the control window works with: the object behind its commands, the
   // open mode it read from it, and the template the page asked for ("tmp", "ht").
-  Microsoft::WRL::ComPtr<IInnerFunc> InnerFunc;
+  // Not owned: the object ends its cycle, and destroys this window, before it
+  // goes; a reference here would keep it alive after its page let go.
+  IInnerFunc* InnerFunc = nullptr;
   std::string CtrlProcID;
   std::string CtrlProcID2;
   std::string InvokedTmplKind;

@@ -63,7 +63,10 @@ STDMETHODIMP TNibWord::IsReadOnly(VARIANT_BOOL* Value) {
 }
 
 STDMETHODIMP TNibWord::ProcUserSetEdtSts(LONG ImplAppId, LONG StsItemId, LONG StsId) {
-  return Boundary([&] { WatchingForWord([&] { SetEdtSts(ImplAppId, StsItemId, StsId); }); });
+  Microsoft::WRL::ComPtr<TNibWord> keepAlive(this);  // the template switch pumps messages for a second
+  return Boundary([&] {
+    if (!WatchingForWord([&] { SetEdtSts(ImplAppId, StsItemId, StsId); })) FailWordGone();
+  });
 }
 
 STDMETHODIMP TNibWord::ProcTest(LONG, BSTR, BSTR) { return S_OK; }
@@ -84,14 +87,14 @@ STDMETHODIMP TNibWord::ProcSave(VARIANT_BOOL IsHt, BSTR* Value) {
 STDMETHODIMP TNibWord::InsertFile() {
   return Boundary([&] {
     if (!driver_) Fail("InsertFile: no document is open");
-    WatchingForWord([&] { ThrowIfFailed(driver_->InsertFile(), "InsertFile"); });
+    if (!WatchingForWord([&] { ThrowIfFailed(driver_->InsertFile(), "InsertFile"); })) FailWordGone();
   });
 }
 
 STDMETHODIMP TNibWord::AccpetAllRevision_() {
   return Boundary([&] {
     if (!driver_) Fail("AccpetAllRevision_: no document is open");
-    WatchingForWord([&] { driver_->MakeRevisionCopy(); });
+    if (!WatchingForWord([&] { driver_->MakeRevisionCopy(); })) FailWordGone();
   });
 }
 
@@ -108,8 +111,11 @@ HRESULT TNibWord::CommandBoundary(BSTR* value, Command&& command) {
   });
 }
 
-// False when Word vanished during `step` and the cycle was ended; the HRESULT
-// members turn that into a failure so that the window's command stops.
+// The HRESULT members' answer once Word vanished and the cycle ended: a
+// failure, so that the window's command stops (its window is gone).
+void TNibWord::FailWordGone() { Fail("Word is gone: the edit cycle has ended", RPC_E_DISCONNECTED); }
+
+// False when Word vanished during `step` and the cycle was ended.
 template <class Step>
 bool TNibWord::WatchingForWord(Step&& step) {
   try {
@@ -202,7 +208,9 @@ void TNibWord::ShowSaveFailed(const ComError& error) {
 // the failed save may go on to the server.
 bool TNibWord::SaveInWord() {
   try {
-    return driver_->SaveDoc() != VARIANT_FALSE;
+    bool saved = driver_->SaveDoc() != VARIANT_FALSE;
+    unsentEdit_ = unsentEdit_ || saved;
+    return saved;
   } catch (const ComError& e) {
     if (IsServerGone(e.Code())) throw;
     ShowSaveFailed(e);
@@ -280,6 +288,7 @@ std::string TNibWord::SaveForPage() {
   if (NoUploadMode()) {
     ShowTestModeMessage();
   } else if (UploadWithSaveMode(file)) {
+    unsentEdit_ = false;
     PlainMessage(Gb("保存成功!"), "提示");
   } else {
     ShowUploadFailed();
@@ -352,7 +361,11 @@ void TNibWord::Quit(bool forceQuit) {
     templateApplied = std::wstring(caption) != AnsiToWide("套用模板", CP_UTF8);
   }
   if (!forceQuit) {
-    bool ask = GwUpload() || (!ReadOnly() && driver_ && driver_->getSaved() == VARIANT_FALSE);
+    // A document saved in Word whose upload failed is still the user's
+    // unsent edit: the clean-up would delete it without asking. The
+    // red-header document is the user's to edit as well.
+    bool editable = !ReadOnly() || HtModeIsSet();
+    bool ask = GwUpload() || (editable && driver_ && (driver_->getSaved() == VARIANT_FALSE || unsentEdit_));
     if (ask && !templateApplied) {
       std::wstring text = AnsiToWide("\r\n" + UiText(Gb("您对文档进行了修改,是否要保存?")));
       if (MessageBoxW(nullptr, text.c_str(), AnsiToWide("确认", CP_UTF8).c_str(), MB_YESNO) == IDYES) {
@@ -400,7 +413,7 @@ void TNibWord::ReleaseControlWindowLink() {
   // The window's reference to this object would keep it, its timer thread
   // and the DLL alive after the page let go.
   ProcessValues& p = Process();
-  if (p.InnerFunc.Get() == static_cast<IInnerFunc*>(this)) p.InnerFunc.Reset();
+  if (p.InnerFunc == static_cast<IInnerFunc*>(this)) p.InnerFunc = nullptr;
 }
 
 void TNibWord::EndCycleWithoutWord() {

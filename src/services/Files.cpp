@@ -87,7 +87,7 @@ bool FolderExists(const std::string& path) {
 namespace {
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  return folder.empty() || folder.back() == '\\' ? folder + name : folder + "\\" + name;
+  return folder.empty() || EndsWithChar(folder, '\\') ? folder + name : folder + "\\" + name;
 }
 
 void EmptyFolder(const std::string& folder) {
@@ -118,7 +118,7 @@ bool DeleteTree(const std::string& folder) {
   if (folder.empty() || !FolderExists(folder)) return false;
   EmptyFolder(folder);
   std::string path = folder;
-  if (path.size() > 3 && path.back() == '\\') path.pop_back();
+  if (path.size() > 3 && EndsWithChar(path, '\\')) path.pop_back();
   return RemoveDirectoryA(path.c_str()) != 0;
 }
 
@@ -133,7 +133,7 @@ std::string TempFolderPath() {
   char path[MAX_PATH + 1];
   DWORD length = GetTempPathA(MAX_PATH + 1, path);
   std::string folder(path, length <= MAX_PATH ? length : 0);
-  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  if (!folder.empty() && !EndsWithChar(folder, '\\')) folder += '\\';
   return folder;
 }
 

@@ -1,11 +1,19 @@
 #include "services/Locale.h"
 
+#include "services/TextUtil.h"
+
 namespace nib {
 namespace {
 LCID systemDefaultLocale = 0;
+// The text routines split paths and names by the system's double-byte rules
+// from the first moment, in the DLL and in every program built with it.
+const bool codePageRecorded = (SetAnsiCodePage(GetACP()), true);
 }
 
-void RecordSystemDefaultLocale() { systemDefaultLocale = GetSystemDefaultLCID(); }
+void RecordSystemDefaultLocale() {
+  systemDefaultLocale = GetSystemDefaultLCID();
+  SetAnsiCodePage(GetACP());
+}
 
 LCID SystemDefaultLocale() { return systemDefaultLocale ? systemDefaultLocale : GetSystemDefaultLCID(); }
 

@@ -20,31 +20,80 @@ bool Same(std::string_view a, std::string_view b, bool caseSensitive) {
   return caseSensitive ? a == b : TextEquals(a, b);
 }
 
+unsigned ansiCodePage = 0;
+
+// The byte index after the character that starts at `at`.
+size_t NextChar(std::string_view text, size_t at, unsigned codePage) {
+  return at + (at + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[at]), codePage) ? 2 : 1);
+}
+
 }  // namespace
 
+void SetAnsiCodePage(unsigned codePage) { ansiCodePage = codePage; }
+unsigned AnsiCodePage() { return ansiCodePage; }
+
+bool IsLeadByte(unsigned char byte, unsigned codePage) {
+  switch (codePage) {
+    case 932: return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950: return byte >= 0x81 && byte <= 0xFE;
+    default: return false;
+  }
+}
+
+size_t FindText(std::string_view text, std::string_view pattern, size_t from, bool caseSensitive, unsigned codePage) {
+  if (pattern.empty()) return from <= text.size() ? from : std::string_view::npos;
+  for (size_t at = 0; at < text.size(); at = NextChar(text, at, codePage))
+    if (at >= from && SameAt(text, at, pattern, caseSensitive)) return at;
+  return std::string_view::npos;
+}
+
+size_t FindLastText(std::string_view text, std::string_view pattern, unsigned codePage) {
+  if (pattern.empty()) return text.size();
+  size_t last = std::string_view::npos;
+  for (size_t at = 0; at < text.size(); at = NextChar(text, at, codePage))
+    if (SameAt(text, at, pattern, true)) last = at;
+  return last;
+}
+
+bool EndsWithChar(std::string_view text, char c, unsigned codePage) {
+  size_t last = std::string_view::npos;
+  for (size_t at = 0; at < text.size(); at = NextChar(text, at, codePage)) last = at;
+  return last != std::string_view::npos && last == text.size() - 1 && text[last] == c;
+}
+
+// The last character start whose byte is one of `chars`; npos when none.
+static size_t FindLastOf(std::string_view text, std::string_view chars) {
+  size_t last = std::string_view::npos;
+  for (size_t at = 0; at < text.size(); at = NextChar(text, at, AnsiCodePage()))
+    if (chars.find(text[at]) != std::string_view::npos) last = at;
+  return last;
+}
+
 std::string TextBefore(std::string_view text, std::string_view separator) {
-  size_t at = text.find(separator);
+  size_t at = FindText(text, separator);
   return at == std::string_view::npos ? std::string() : std::string(text.substr(0, at));
 }
 
 std::string TextBeforeLast(std::string_view text, std::string_view separator) {
-  size_t at = text.rfind(separator);
+  size_t at = FindLastText(text, separator);
   return at == std::string_view::npos ? std::string() : std::string(text.substr(0, at));
 }
 
 std::string TextAfter(std::string_view text, std::string_view separator) {
-  size_t at = text.find(separator);
+  size_t at = FindText(text, separator);
   return at == std::string_view::npos ? std::string() : std::string(text.substr(at + separator.size()));
 }
 
 std::string TextBetween(std::string_view text, std::string_view start, std::string_view end, size_t from) {
   if (from < 1) from = 1;
   if (from > text.size()) return {};
-  std::string_view rest = text.substr(from - 1);
-  size_t p = rest.find(start);
+  size_t p = FindText(text, start, from - 1);
   if (p == std::string_view::npos || start.empty()) return {};
+  std::string_view rest = text;
   size_t contentStart = p + start.size();
-  size_t q = rest.find(end, contentStart);
+  size_t q = FindText(rest, end, contentStart);
   if (q == std::string_view::npos || end.empty()) return std::string(rest.substr(contentStart));
   return std::string(rest.substr(contentStart, q - contentStart));
 }
@@ -53,9 +102,9 @@ bool DeleteAllBetween(std::string& text, std::string_view start, std::string_vie
   if (start.empty() || end.empty()) return false;
   bool deleted = false;
   for (;;) {
-    size_t p = text.find(start);
+    size_t p = FindText(text, start);
     if (p == std::string::npos) break;
-    size_t q = text.find(end, p + 1);
+    size_t q = FindText(text, end, p + 1);
     if (q == std::string::npos) break;
     text.erase(p, q + end.size() - p);
     deleted = true;
@@ -71,8 +120,8 @@ void SplitText(std::string_view text, std::string_view separator, T1DimStrArr& i
   }
   size_t partStart = 0;
   bool matched = false;
-  // Every position is tested, so overlapping separators each count.
-  for (size_t i = 0; i < text.size(); ++i) {
+  // Every character start is tested, so overlapping separators each count.
+  for (size_t i = 0; i < text.size(); i = NextChar(text, i, AnsiCodePage())) {
     if (!SameAt(text, i, separator, caseSensitive)) continue;
     items.push_back(i >= partStart ? std::string(text.substr(partStart, i - partStart)) : std::string());
     partStart = i + separator.size();
@@ -85,7 +134,7 @@ void SplitText(std::string_view text, std::string_view separator, T1DimStrArr& i
 size_t PosFrom(std::string_view pattern, std::string_view text, size_t from) {
   if (from < 1) from = 1;
   if (pattern.empty() || from > text.size()) return 0;
-  size_t at = text.find(pattern, from - 1);
+  size_t at = FindText(text, pattern, from - 1);
   return at == std::string_view::npos ? 0 : at + 1;
 }
 
@@ -98,8 +147,8 @@ bool TextEquals(std::string_view a, std::string_view b) {
 
 std::string ReplaceChar(std::string_view text, char what, char replacement) {
   std::string result(text);
-  for (char& c : result)
-    if (c == what) c = replacement;
+  for (size_t at = 0; at < result.size(); at = NextChar(result, at, AnsiCodePage()))
+    if (result[at] == what) result[at] = replacement;
   return result;
 }
 
@@ -172,18 +221,18 @@ void AppendTextRow(T2DimStrArr& rows, T1DimStrArr values) { rows.push_back(std::
 void AppendIntRow(T2DimIntArr& rows, std::vector<int> values) { rows.push_back(std::move(values)); }
 
 std::string FolderOfPath(std::string_view path) {
-  size_t slash = path.find_last_of("\\/:");
+  size_t slash = FindLastOf(path, "\\/:");
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
 }
 
 std::string FileNameOfPath(std::string_view path) {
-  size_t slash = path.find_last_of("\\/:");
+  size_t slash = FindLastOf(path, "\\/:");
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 std::string ExtensionOfPath(std::string_view path) {
   std::string name = FileNameOfPath(path);
-  size_t dot = name.rfind('.');
+  size_t dot = FindLastText(name, ".");
   return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 

@@ -14,6 +14,23 @@ using T1DimStrArr = std::vector<std::string>;
 using T2DimStrArr = std::vector<T1DimStrArr>;
 using T2DimIntArr = std::vector<std::vector<int>>;
 
+// The ANSI code page whose double-byte rules every routine here follows: a
+// search for "\\", "/", "." or any ASCII text never matches the trail byte of
+// a double-byte character (Big5's 許 is A9 5C, GBK's 乗 81 5C). 0, the value
+// until it is set, is single-byte; the Windows build sets the system's code
+// page once, when the library loads.
+void SetAnsiCodePage(unsigned codePage);
+unsigned AnsiCodePage();
+// True when `byte` begins a double-byte character in `codePage` (932, 936, 949, 950).
+bool IsLeadByte(unsigned char byte, unsigned codePage);
+// Byte index of the first (at or after byte `from`) / last occurrence of
+// `pattern` that begins on a character; npos when there is none.
+size_t FindText(std::string_view text, std::string_view pattern, size_t from = 0, bool caseSensitive = true,
+                unsigned codePage = AnsiCodePage());
+size_t FindLastText(std::string_view text, std::string_view pattern, unsigned codePage = AnsiCodePage());
+// True when the text's last character is `c` (not a trail byte equal to it).
+bool EndsWithChar(std::string_view text, char c, unsigned codePage = AnsiCodePage());
+
 // The part before the first / before the last / after the first separator;
 // empty when the text has none.
 std::string TextBefore(std::string_view text, std::string_view separator);

@@ -417,7 +417,7 @@ void TFrmUserCtrlPop::RunCommand(CtrlButton button) {
 }
 
 IInnerFunc& TFrmUserCtrlPop::Inner() const {
-  IInnerFunc* inner = Process().InnerFunc.Get();
+  IInnerFunc* inner = Process().InnerFunc;
   if (!inner) Fail("the control window has no object to work with");
   return *inner;
 }

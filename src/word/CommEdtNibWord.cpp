@@ -238,10 +238,10 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::AppQuit() {
       bAppConnected = false;
     }
   } catch (...) {
-    TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI.Get());
+    TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI);
     throw;
   }
-  TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI.Get());
+  TWordUtil::RestoreNormalDot(NormalDotRec, CommGUI);
   NormalDotRec = TResotreNormalDotRec{};
   return VARIANT_TRUE;
 }

@@ -37,7 +37,9 @@ class TCommEdtBase {
   bool bAppConnected = false;
   std::string DestFN;
   HWND hAppWnd = nullptr;
-  Microsoft::WRL::ComPtr<ICommGUI> CommGUI;
+  // Not owned: the automation object owns the driver, and a reference back
+  // would keep both alive after the page let go of the object.
+  ICommGUI* CommGUI = nullptr;
 };
 
 class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICommEdt>, public TCommEdtBase {

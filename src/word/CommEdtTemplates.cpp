@@ -295,7 +295,7 @@ void TCommEdt_NibWord::ReopenIfClosed() {
 
 bool TCommEdt_NibWord::FillFromXML(DispObject& doc) {
   TUpdXML2Doc filler;
-  filler.SetCommGUI(CommGUI.Get());
+  filler.SetCommGUI(CommGUI);
   filler.AttachDocument(doc);
   const ProcessValues& p = Process();
   if (!p.IniXMLCont.empty()) return filler.Fill(p.IniXMLType, p.IniXMLCont, XMLFillResult);

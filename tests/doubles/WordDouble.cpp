@@ -227,6 +227,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   HWND window_ = nullptr;
   DWORD rotCookie_ = 0;
   bool visible_ = false;
+  bool heldByUser_ = false;  // visible: the user's, not ended by automation letting go
   long windowState_ = 1;
   long displayAlerts_ = -1;
   long left_ = 0, top_ = 0, width_ = 800, height_ = 600;
@@ -916,10 +917,20 @@ WordApplication::WordApplication() : DynObject(L"Application") {
   longProperty(L"Top", &top_, [this] { UpdateWindow(); });
   longProperty(L"Width", &width_, [this] { UpdateWindow(); });
   longProperty(L"Height", &height_, [this] { UpdateWindow(); });
+  // A visible Word belongs to the user as much as to automation: it goes on
+  // running when every automation reference is released, until it is quit
+  // or closed by the user.
   Property(L"Visible", [this](Args&, VARIANT* r) { SetBool(r, visible_); },
            [this](Args&, const VARIANT& v) {
              visible_ = ValueBool(v);
              UpdateWindow();
+             if (visible_ && !heldByUser_) {
+               heldByUser_ = true;
+               AddRef();
+             } else if (!visible_ && heldByUser_) {
+               heldByUser_ = false;
+               Release();
+             }
            });
   Property(L"UserName", [this](Args&, VARIANT* r) { SetString(r, userName_); },
            [this](Args&, const VARIANT& v) { userName_ = ValueString(v); });
@@ -1106,6 +1117,7 @@ void WordApplication::Quit() {
     document->Release();
   }
   active_ = nullptr;
+  heldByUser_ = false;  // the process ends below, whoever still holds the object
   if (rotCookie_) RevokeActiveObject(rotCookie_, nullptr);
   rotCookie_ = 0;
   if (window_) DestroyWindow(window_);

@@ -59,6 +59,11 @@ TEST(GbToBig5, TableEntriesThatMatter) {
   }
   EXPECT_EQ(row7, 94) << "no Cyrillic in Big5";
   EXPECT_EQ(unassigned, 6 * 94) << "rows 10-15 are not assigned in GB2312";
+  // Hanzi whose first traditional form is missing from Big5 take the form
+  // Big5 has (为 爲→為, 启 啓→啟, 众 衆→眾, 伪 僞→偽, 着→著).
+  const std::pair<unsigned, unsigned> variants[] = {
+      {0xCEAA, 0xACB0}, {0xC6F4, 0xB1D2}, {0xD6DA, 0xB2B3}, {0xCEB1, 0xB0B0}, {0xD7C5, 0xB5DB}};
+  for (auto [gb, big5] : variants) EXPECT_EQ(entry(gb), big5) << std::hex << gb;
 }
 
 TEST(GbToBig5, Conversion) {

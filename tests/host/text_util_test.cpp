@@ -136,3 +136,55 @@ TEST(ButtonSet, TextForms) {
 
 }  // namespace
 }  // namespace nib
+
+namespace nib {
+namespace {
+
+// Sets the code page for one test and gives the previous one back.
+struct CodePageFor {
+  explicit CodePageFor(unsigned codePage) : previous(AnsiCodePage()) { SetAnsiCodePage(codePage); }
+  ~CodePageFor() { SetAnsiCodePage(previous); }
+  unsigned previous;
+};
+
+// "許功蓋通知.doc" in Big5: each of the first three characters ends in 0x5C ("\").
+const std::string kBig5Name = "\xB3\x5C\xA5\x5C\xBB\x5C\xB3\x71\xAA\xBE.doc";
+// "乗俓" in GBK, both with the trail byte 0x5C, and "癨" (B0 5C).
+const std::string kGbkName = "\x81\x5C\x81\x5C\xB0\x5C.doc";
+
+TEST(TextUtil, DoubleBytePathsKeepTheirNames) {
+  for (auto [codePage, name] : {std::pair{950u, kBig5Name}, std::pair{936u, kGbkName}}) {
+    CodePageFor cp(codePage);
+    std::string path = "C:\\Temp\\AB12\\" + name;
+    EXPECT_EQ(FileNameOfPath(path), name) << codePage;
+    EXPECT_EQ(FolderOfPath(path), "C:\\Temp\\AB12\\") << codePage;
+    EXPECT_EQ(ExtensionOfPath(path), ".doc") << codePage;
+    EXPECT_EQ(ExtensionOfPath(name.substr(0, name.size() - 4)), "") << "no dot: no extension, " << codePage;
+    EXPECT_EQ(ReplaceChar("AB12\\" + name, '\\', '/'), "AB12/" + name) << "the ZIP entry name, " << codePage;
+    EXPECT_EQ(TextBeforeLast(path, "\\"), "C:\\Temp\\AB12") << codePage;
+    EXPECT_FALSE(EndsWithChar(name.substr(0, 2), '\\', codePage)) << "a trail byte is no separator";
+    EXPECT_TRUE(EndsWithChar(name.substr(0, 2) + "\\", '\\', codePage));
+    T1DimStrArr parts;
+    SplitText(name + "\\x", "\\", parts, true);
+    EXPECT_EQ(parts, (T1DimStrArr{name, "x"})) << codePage;
+  }
+  // Big5 trail bytes 0x40 to 0x7E include "@": "一" (A4 40) before a separator "@@".
+  CodePageFor big5(950);
+  T1DimStrArr segments;
+  SplitText("1**\xA4\x40.doc##a@@2**b.doc##c", "@@", segments, true);
+  EXPECT_EQ(segments, (T1DimStrArr{"1**\xA4\x40.doc##a", "2**b.doc##c"}));
+  EXPECT_EQ(PosFrom("@", "\xA4\x40@", 1), 3u) << "the trail byte is skipped";
+  EXPECT_EQ(TextAfter("\xA4\x40:rest", ":"), "rest");
+}
+
+TEST(TextUtil, SingleByteCodePagesSplitAnywhere) {
+  CodePageFor western(1252);
+  EXPECT_EQ(FileNameOfPath("C:\\a\\\xB3\\b.doc"), "b.doc") << "no double-byte rules in 1252";
+  EXPECT_FALSE(IsLeadByte(0xB3, 1252));
+  EXPECT_TRUE(IsLeadByte(0xB3, 950));
+  EXPECT_TRUE(IsLeadByte(0x81, 936));
+  EXPECT_FALSE(IsLeadByte(0x80, 936));
+}
+
+}  // namespace
+}  // namespace nib

@@ -29,6 +29,30 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
   return TRUE;
 }
 
+// A dialog is visible before its buttons are laid out and its loop runs: a
+// press that early can be lost (seen under Wine), so the robot lets it settle.
+constexpr DWORD kSettleMs = 100;
+
+// The first visible top-level window of the class: hidden ones (Wine keeps
+// some dialogs of its own around) must not hide the one on the screen.
+HWND FindVisible(const wchar_t* windowClass) {
+  for (HWND window = FindWindowExW(nullptr, nullptr, windowClass, nullptr); window;
+       window = FindWindowExW(nullptr, window, windowClass, nullptr))
+    if (IsWindowVisible(window)) return window;
+  return nullptr;
+}
+
+// BM_CLICK is lost when the dialog is not the active window (the control
+// window takes activation back whenever the process is activated): the
+// button's command goes to the dialog directly instead.
+void Press(HWND dialog, HWND button, bool wait) {
+  WPARAM command = MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED);
+  if (wait)
+    SendMessageW(dialog, WM_COMMAND, command, reinterpret_cast<LPARAM>(button));
+  else
+    PostMessageW(dialog, WM_COMMAND, command, reinterpret_cast<LPARAM>(button));
+}
+
 }  // namespace
 
 DialogCatcher::DialogCatcher() : thread_([this] { Run(); }) {}
@@ -50,8 +74,9 @@ std::vector<std::wstring> DialogCatcher::Texts() {
 void DialogCatcher::Run() {
   while (!stop_) {
     for (const wchar_t* windowClass : {L"TMessageForm", L"#32770"}) {
-      HWND dialog = FindWindowW(windowClass, nullptr);
-      if (!dialog || !IsWindowVisible(dialog)) continue;
+      HWND dialog = FindVisible(windowClass);
+      if (!dialog) continue;
+      Sleep(kSettleMs);
       SeenDialog seen;
       seen.shownAt = GetTickCount();
       seen.title = TextOf(dialog);
@@ -61,7 +86,7 @@ void DialogCatcher::Run() {
       for (HWND button : children.buttons) seen.buttons.push_back(TextOf(button));
       seen_.push_back(seen);
       if (!children.buttons.empty())
-        PostMessageW(children.buttons[0], BM_CLICK, 0, 0);
+        Press(dialog, children.buttons[0], false);
       else
         PostMessageW(dialog, WM_CLOSE, 0, 0);
       for (DWORD start = GetTickCount(); IsWindow(dialog) && IsWindowVisible(dialog) && GetTickCount() - start < 5000;)
@@ -91,10 +116,11 @@ const SeenDialog& DialogRobot::Seen() {
 void DialogRobot::Run() {
   HWND dialog = nullptr;
   DWORD start = GetTickCount();
-  while (!(dialog = FindWindowW(windowClass_.c_str(), nullptr)) || !IsWindowVisible(dialog)) {
+  while (!(dialog = FindVisible(windowClass_.c_str()))) {
     if (stop_ || GetTickCount() - start > 20000) return;  // no dialog came
     Sleep(5);
   }
+  Sleep(kSettleMs);
   seen_.shownAt = GetTickCount();
   seen_.title = TextOf(dialog);
   GetWindowRect(dialog, &seen_.bounds);
@@ -125,14 +151,14 @@ void DialogRobot::Run() {
   if (press_.size() > 1 && press_[0] == L'#') {
     size_t index = static_cast<size_t>(_wtoi(press_.c_str() + 1));
     if (index >= 1 && index <= children.buttons.size()) {
-      SendMessageW(children.buttons[index - 1], BM_CLICK, 0, 0);
+      Press(dialog, children.buttons[index - 1], true);
       pressed_ = true;
       return;
     }
   }
   for (HWND button : children.buttons) {
     if (TextOf(button) == press_ || press_.empty()) {
-      SendMessageW(button, BM_CLICK, 0, 0);
+      Press(dialog, button, true);
       pressed_ = true;
       return;
     }

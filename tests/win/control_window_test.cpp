@@ -125,8 +125,8 @@ class ControlWindow : public ComApartment {
   }
   void TearDown() override {
     window.reset();
-    Process().InnerFunc.Reset();
-    EXPECT_EQ(inner.references, 0u) << "the window let go of the object";
+    Process().InnerFunc = nullptr;
+    EXPECT_EQ(inner.references, 0u) << "the window holds no reference to the object";
     ComApartment::TearDown();
   }
   // A window for the open mode `procID`/`procID2`, shown as the object shows it.
@@ -523,7 +523,7 @@ TEST_F(ControlWindow, FailingCallsEndTheCommandAndUnlock) {
 
   // No object: the command fails quietly.
   Open();
-  Process().InnerFunc.Reset();
+  Process().InnerFunc = nullptr;
   Press(kSpbShowTrack);
   EXPECT_TRUE(inner.calls.empty());
 }

@@ -140,12 +140,27 @@ TEST_F(Flow, EditAndSaveAndCloseWithTheButton) {
   EXPECT_EQ(ControlButton(0), nullptr) << "the cycle ended";
 }
 
+// The folders directly inside the Windows temporary folder.
+int TempFolderCount() {
+  int count = 0;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(AnsiToWide(TempFolderPath() + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && found.cFileName[0] != L'.') ++count;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
 TEST_F(Flow, OpenRefusals) {
   Configure("missing.doc");
   {
+    int folders = TempFolderCount();
     DialogRobot robot(L"OK");
     EXPECT_EQ(Open(L"1"), L"");
     EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W((base + "/missing.doc").c_str()));
+    EXPECT_EQ(TempFolderCount(), folders) << "the failed download left no folder behind";
   }
   ASSERT_EQ(page->SetDrafting(VARIANT_TRUE), S_OK);
   {
@@ -371,18 +386,22 @@ TEST_F(Flow, RedHeaderSave) {
 
   // The red-header copy cannot be written over the working copy: the user is
   // told and keeps the controls. A helper locks the working copy the moment
-  // Word has written the copy with revisions.
+  // Word has written the copy with revisions, and lets go once the user was
+  // told (as a virus scanner would), so that the working copy can be restored.
   DeleteFileW(AnsiToWide("C:\\OriRevision.doc").c_str());
-  HANDLE lock = INVALID_HANDLE_VALUE;
+  bool locked = false;
   std::thread locker([&] {
     for (int i = 0; i < 2000 && GetFileAttributesW(L"C:\\OriRevision.doc") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(2);
-    lock = CreateFileW(AnsiToWide(workingCopy).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE lock = CreateFileW(AnsiToWide(workingCopy).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    locked = lock != INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 4000 && !FindWindowW(L"#32770", nullptr); ++i) Sleep(5);
+    if (locked) CloseHandle(lock);
   });
   SeenDialog failed = PressExpectingDialog(kSaveRedHeader, L"", L"#32770");
   locker.join();
-  ASSERT_NE(lock, INVALID_HANDLE_VALUE) << "the working copy could be locked";
-  CloseHandle(lock);
+  ASSERT_TRUE(locked) << "the working copy could be locked";
   EXPECT_EQ(failed.text, W("生成红头文件出错"));
+  EXPECT_NE(ReadAll(workingCopy).find("Signed"), std::string::npos) << "the working copy is as it was";
   EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can still close";
   EXPECT_TRUE(IsWindowEnabled(ControlButton(kSaveRedHeader))) << "and try again";
   ComPtr<IInnerFunc> inner;
