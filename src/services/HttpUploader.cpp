@@ -104,14 +104,27 @@ class Transfer {
   Transfer(std::wstring url, HANDLE file, int timeOutMs) : url_(std::move(url)), file_(file), timeOut_(timeOutMs) {}
 
   void Run() {
-    if (!Send()) {
-      std::lock_guard lock(mutex_);
-      if (!result.error) result.error = GetLastError();
+    // A 307 or 308 keeps the method and the body: followed, a few times at
+    // most, never from https down to http. Every other redirect (301, 302,
+    // 303 turn a POST into a GET, typically towards a login page) ends the
+    // upload undelivered: the page behind it must never pass for a reply.
+    for (int hops = 0;; ++hops) {
+      bool sent = Send();
+      if (!sent) {
+        std::lock_guard lock(mutex_);
+        if (!result.error) result.error = GetLastError();
+      }
+      std::wstring next = sent && hops < kMaxRedirects ? RepeatTarget() : L"";
+      {
+        std::lock_guard lock(mutex_);
+        request_.Reset();
+        connection_.Reset();
+        session_.Reset();
+      }
+      if (next.empty()) return;
+      url_ = next;
+      result = UploadResult{};
     }
-    std::lock_guard lock(mutex_);
-    request_.Reset();
-    connection_.Reset();
-    session_.Reset();
   }
 
   void Cancel() {
@@ -123,6 +136,27 @@ class Transfer {
   UploadResult result;
 
  private:
+  static constexpr int kMaxRedirects = 5;
+
+  // Where a 307/308 answer sends the body again; empty for any other answer.
+  std::wstring RepeatTarget() {
+    if (result.status != 307 && result.status != 308) return L"";
+    std::wstring location = location_;
+    if (!location.empty() && location[0] == L'/') {
+      URL_COMPONENTS parts{};
+      parts.dwStructSize = sizeof parts;
+      parts.dwSchemeLength = parts.dwHostNameLength = static_cast<DWORD>(-1);
+      if (!WinHttpCrackUrl(url_.c_str(), 0, 0, &parts)) return L"";
+      location = std::wstring(parts.lpszScheme, parts.dwSchemeLength) + L"://" +
+                 std::wstring(parts.lpszHostName, parts.dwHostNameLength) + L":" + std::to_wstring(parts.nPort) +
+                 location;
+    }
+    std::string target = WideToAnsi(location);
+    bool secure = _wcsnicmp(url_.c_str(), L"https:", 6) == 0;
+    if (!IsWebAddress(target) || (secure && _strnicmp(target.c_str(), "https:", 6) != 0)) return L"";
+    return location;
+  }
+
   bool Send() {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -156,6 +190,8 @@ class Transfer {
       DWORD responseTimeOut = static_cast<DWORD>(timeOut_);
       WinHttpSetOption(request_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeOut,
                        sizeof responseTimeOut);
+      DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;  // redirects are judged above
+      WinHttpSetOption(request_.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
     }
     HINTERNET request = request_.Get();
     DWORD total = static_cast<DWORD>(size.QuadPart);
@@ -174,6 +210,16 @@ class Transfer {
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                              &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
       return false;
+    location_.clear();
+    DWORD locationSize = 0;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &locationSize, WINHTTP_NO_HEADER_INDEX);
+    if (locationSize > 0) {
+      std::wstring location(locationSize / sizeof(wchar_t) + 1, L'\0');
+      if (WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location.data(),
+                              &locationSize, WINHTTP_NO_HEADER_INDEX))
+        location_ = location.c_str();
+    }
     std::string body;
     for (;;) {
       DWORD read = 0;
@@ -189,6 +235,7 @@ class Transfer {
   }
 
   std::wstring url_;
+  std::wstring location_;  // of the last answer
   HANDLE file_;
   int timeOut_;
   std::mutex mutex_;
@@ -201,6 +248,12 @@ class Transfer {
 std::string UnreachableTargetMessage() { return Gb("Http请求未成功,可能是目标地址不可用,请与管理员联系!"); }
 
 UploadResult THttpUploader::PostFile(const std::string& url, HANDLE file, bool trim) {
+  if (!IsWebAddress(url)) {
+    // Not a server of the page's: a failed transfer, told as one.
+    std::wstring message = AnsiToWide(UiText(UnreachableTargetMessage()));
+    MessageBoxW(nullptr, message.c_str(), L"NibWordLib", MB_OK);
+    return UploadResult{};
+  }
   int timeOut = timeOutMs_ < 0 ? 0 : timeOutMs_;
   Transfer transfer(AnsiToWide(url), file, timeOut);
   UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));

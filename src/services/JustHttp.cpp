@@ -45,6 +45,7 @@ class StatusCallback final : public ComObject<IBindStatusCallback, IHttpNegotiat
 }  // namespace
 
 bool TJustHttp::DownloadToFile(const std::string& url, const std::string& localPath) {
+  if (!IsWebAddress(url)) return false;  // nothing local is read, nothing else is asked
   try {
     // The transfer lands under an ASCII name beside the target and is renamed
     // once complete: some URL-moniker versions mangle non-ASCII target names

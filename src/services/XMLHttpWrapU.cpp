@@ -63,6 +63,7 @@ std::string TXMLHttpWrap::GetText(const std::string& url) {
 }
 
 void TXMLHttpWrap::SendGet(const std::string& url) {
+  if (!IsWebAddress(url)) Fail("XMLHTTP GET " + url + ": only http and https addresses are fetched", E_ACCESSDENIED);
   BStr method(L"GET"), address = BStr::FromAnsi(url);
   Variant async;
   V_VT(async.Get()) = VT_BOOL;

@@ -188,3 +188,17 @@ TEST(TextUtil, SingleByteCodePagesSplitAnywhere) {
 
 }  // namespace
 }  // namespace nib
+
+namespace nib {
+namespace {
+
+TEST(TextUtil, OnlyWebAddressesAreTransferred) {
+  for (const char* web : {"http://oa.example/doc?id=1", "HTTPS://oa.example/x", " http://127.0.0.1:8080/"})
+    EXPECT_TRUE(IsWebAddress(web)) << web;
+  for (const char* other : {"file:///C:/Users/a/secret.doc", "\\\\server\\share\\secret.doc", "C:\\secret.doc",
+                            "ftp://127.0.0.1:9/y", "javascript:alert(1)", "http:", "https:/", "", "mhtml:x"})
+    EXPECT_FALSE(IsWebAddress(other)) << other;
+}
+
+}  // namespace
+}  // namespace nib

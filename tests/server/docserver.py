@@ -11,6 +11,7 @@ tests running side by side never share state:
   drop=1        close the connection without answering
   id=NAME       the record's name (default: a counter)
   type=TYPE     the Content-Type of a served file
+  redirect=URL  answer a POST with a redirect there (status 302 unless status=N says otherwise)
 Binds 127.0.0.1 on a free port and writes the port to --port-file.
 With --tls-cert and --tls-key it speaks https instead.
   docserver.py --root DIR --records DIR --port-file FILE [--pid-file FILE] [--daemon]
@@ -88,6 +89,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             for key, value in self.headers.items():
                 f.write(f"{key}: {value}\n")
         if not self.control():
+            return
+        if "redirect" in opts:
+            self.send_response(int(opts.get("status", "302")))
+            self.send_header("Location", opts["redirect"])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         self.answer(int(opts.get("status", "200")), opts.get("reply", "OK").encode("gb2312"))
 

@@ -195,6 +195,54 @@ TEST_F(Flow, OpenRefusals) {
   EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "nothing was opened";
 }
 
+// The object is safe for untrusted pages: no page may make it read a local
+// file and send it on. Every transfer takes http and https addresses only.
+TEST_F(Flow, LocalAddressesAreRefused) {
+  ASSERT_TRUE(SaveTextFile("<?xml version=\"1.0\"?><nibdoc><text>SECRET</text></nibdoc>", "C:\\secret.doc"));
+  for (const char* local : {"file:///C:/secret.doc", "\\\\127.0.0.1\\c$\\secret.doc", "C:\\secret.doc"}) {
+    Configure("unused.doc", "&reply=OK");
+    Set(&INibWord::SetDownURL, local);
+    DialogRobot robot(L"OK");
+    EXPECT_EQ(Open(L"3"), L"") << local;
+    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W(local));
+    EXPECT_TRUE(Uploaded("meta").empty()) << "nothing was sent for " << local;
+  }
+  // Another scheme is refused at once (an ftp address used to hang the page).
+  Set(&INibWord::SetDownURLHt, "ftp://127.0.0.1:9/y");
+  Set(&INibWord::SetUpURLHt, base + "/upload?id=" + id);
+  {
+    DialogRobot robot(L"OK");
+    DWORD start = GetTickCount();
+    BStr result;
+    ASSERT_EQ(page->OpenHtFile(result.Out()), S_OK);
+    EXPECT_LT(GetTickCount() - start, 15000u) << "refused, not waited for";
+    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\nftp://127.0.0.1:9/y"));
+  }
+  ComPtr<IInnerFunc> inner;
+  BStr ignored;
+  ASSERT_EQ(page.As(&inner), S_OK);
+  if (ControlButton(kClose)) inner->ProcQuit(VARIANT_TRUE, ignored.Out());
+  // The XML data's address.
+  BStr xmlAddress(L"file:///C:/secret.doc");
+  EXPECT_NE(page->SetXMLCont(2, xmlAddress.Get()), S_OK) << "a local XML address is a failed fetch";
+  BStr noXml(L"");
+  ASSERT_EQ(page->SetXMLCont(0, noXml.Get()), S_OK);
+  // The upload address: the document is converted, then refused as unreachable.
+  Serve("local-up.doc", "Body");
+  Configure("local-up.doc");
+  Set(&INibWord::setSucceedPrefix, "");
+  Set(&INibWord::SetUpURL, "file:///C:/uploaded.txt");
+  {
+    DialogRobot transport(L"", false, 0, L"#32770"), failed(L"OK");
+    EXPECT_EQ(Open(L"3"), L"") << "no success, whatever the prefix";
+    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(failed.Seen().text, W("\r\n文件上传未成功,请稍后再试!"));
+  }
+  EXPECT_EQ(GetFileAttributesW(L"C:\\uploaded.txt"), INVALID_FILE_ATTRIBUTES) << "nothing was written locally";
+  if (ControlButton(kClose)) inner->ProcQuit(VARIANT_TRUE, ignored.Out());
+  DeleteFileW(L"C:\\secret.doc");
+}
+
 TEST_F(Flow, FailedUploadKeepsEverythingAndARetrySucceeds) {
   Serve("retry.doc", "Body");
   Configure("retry.doc", "&reply=NO%20refused");

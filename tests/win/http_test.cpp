@@ -113,6 +113,29 @@ TEST_F(Http, UnreachableOrRefusingTargetsAreFailures) {
   EXPECT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "each message shown once";
 }
 
+// A redirect that turns the POST into a GET (to a login page, typically)
+// never passes for a reply; 307 and 308 keep the body and are followed.
+TEST_F(Http, UploadRedirects) {
+  const std::string document = RandomBytes(200 * 1024);
+  std::string path = LocalFile(document);
+  TJustHttp http;
+  for (const char* status : {"301", "302", "303"}) {
+    std::string login = base + "/login.html?id=login" + status;
+    DialogRobot robot(L"", false, 0, L"#32770");
+    EXPECT_EQ(http.UploadFile(base + "/save?id=moved" + status + "&status=" + status + "&redirect=" + login, path), "");
+    EXPECT_FALSE(http.LastUploadDelivered()) << status << ": the login page is no reply";
+    EXPECT_EQ(robot.Seen().text, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+  }
+  for (const char* status : {"307", "308"}) {
+    std::string id = std::string("kept") + status;
+    std::string target = "/save?id=" + id + "%26reply=OK:" + status;  // relative, as servers send it
+    std::string reply = http.UploadFile(base + "/save?id=first" + status + "&status=" + status + "&redirect=" + target, path);
+    EXPECT_TRUE(http.LastUploadDelivered()) << status;
+    EXPECT_EQ(reply, std::string("OK:") + status);
+    EXPECT_TRUE(Record(id, "body") == document) << status << ": the whole body went to the new address";
+  }
+}
+
 TEST_F(Http, TimeOutGivesAnEmptyReplyAndNoMessage) {
   std::string path = LocalFile("document");
   TJustHttp http;

@@ -281,6 +281,16 @@ TEST_F(Services, WaitsAndWindows) {
   DelayWithMessages(0);
   EXPECT_TRUE(PeekMessageW(nullptr, nullptr, 0, 0, PM_NOREMOVE) == FALSE) << "the queue was emptied";
   DestroyWindow(window);
+
+  // The host's thread is told to end in the middle of a wait: the wait ends
+  // and the quit stays for the host's own loop.
+  PostQuitMessage(7);
+  start = GetTickCount();
+  DelayWithMessages(2000);
+  EXPECT_LT(GetTickCount() - start, 1000u) << "nothing is waited for on a thread that ends";
+  MSG quit{};
+  ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit is still there";
+  EXPECT_EQ(quit.wParam, 7u);
 }
 
 TEST(ThreadedTimer, TicksOnItsOwnThreadOnlyWhileEnabled) {
