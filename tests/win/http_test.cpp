@@ -119,6 +119,8 @@ TEST_F(Http, UploadRedirects) {
   const std::string document = RandomBytes(200 * 1024);
   std::string path = LocalFile(document);
   TJustHttp http;
+  // The login page exists: followed as a GET, it would answer 200.
+  ASSERT_TRUE(SaveTextFile("<html><body>Please log in</body></html>", ServerFolder() + "\\files\\login.html"));
   for (const char* status : {"301", "302", "303"}) {
     std::string login = base + "/login.html?id=login" + status;
     DialogRobot robot(L"", false, 0, L"#32770");
