@@ -12,6 +12,7 @@
 
 #include "automation/MsgLog.h"
 #include "com/ErrorInfo.h"
+#include "com/MessageFilter.h"
 #include "server/Module.h"
 #include "services/JustHttp.h"
 #include "services/ThdTimer.h"
@@ -190,6 +191,8 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver_;
   std::unique_ptr<TFrmUserCtrlPop> ctrlWindow_;
   bool reachedDriverOpen_ = false;
+  // Retries Word's rejected calls while a cycle runs.
+  std::unique_ptr<ScopedMessageFilter> messageFilter_;
   // Word saved the working copy since the server last took it.
   bool unsentEdit_ = false;
   TThdTimerEvent dialogTimer_;

@@ -77,8 +77,9 @@ std::string TNibWord::RunOpenFile() {
   WaitCursor cursor;
   reachedDriverOpen_ = false;
   unsentEdit_ = false;
+  messageFilter_ = std::make_unique<ScopedMessageFilter>();
   try {
-    OpenStep(false);
+    if (!OpenStep(false)) messageFilter_.reset();  // no cycle to retry Word's calls for
   } catch (const ComError&) {
     // A half-opened cycle must not leave Word or the control window behind.
     AbandonCycle();
@@ -103,7 +104,8 @@ void TNibWord::RunOpenHtFile() {
                                  {kSpbHT, true}})
     EnableWindow(ctrlWindow_->Button(button), enabled);
   WaitCursor cursor;
-  OpenStep(true);
+  messageFilter_ = std::make_unique<ScopedMessageFilter>();
+  if (!OpenStep(true)) messageFilter_.reset();
 }
 
 bool TNibWord::OpenStep(bool ht) {

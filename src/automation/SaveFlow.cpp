@@ -200,7 +200,8 @@ void TNibWord::InformWithPath(const char* utf8Text, const std::string& path) {
 }
 
 void TNibWord::ShowSaveFailed(const ComError& error) {
-  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("文档保存未成功:")) + "\r\n" + error.what()), okOnly(L"2");
+  std::string reason = IsRejectedCall(error.Code()) ? RejectedCallText() : std::string(error.what());
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("文档保存未成功:")) + "\r\n" + reason), okOnly(L"2");
   MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
 }
 
@@ -402,6 +403,7 @@ void TNibWord::EndCycle() {
     driver->AppQuit();
   }
   HtMode().reset();
+  messageFilter_.reset();
   // Last, because it pumps messages for a second or more: a page that starts
   // its next cycle meanwhile finds this one fully ended. The manager is held
   // here, as the object that owns it may go away during the wait.
@@ -426,6 +428,7 @@ void TNibWord::EndCycleWithoutWord() {
     driver->LetGo();
   }
   HtMode().reset();
+  messageFilter_.reset();
   // The temporary files stay: the working copy holds the last save.
   Fire("quit", "NoSave", "", Arg::Empty(), Arg::Empty());
 }

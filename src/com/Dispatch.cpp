@@ -4,6 +4,8 @@
 
 #include "com/BStr.h"
 #include "com/ComError.h"
+#include "com/MessageFilter.h"
+#include "services/WindowUtil.h"
 #include "com/StrConv.h"
 
 namespace nib {
@@ -118,6 +120,13 @@ Variant DispObject::Invoke(WORD kind, const wchar_t* member, std::vector<const V
   UINT badArgument = 0;
   HRESULT hr = object_->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
                                kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(), &exception, &badArgument);
+  // Refused because a dialog of the server's is open, or it is busy (where the
+  // message filter did not retry it already): again in a moment, for a while.
+  for (DWORD start = GetTickCount(); IsRejectedCall(hr) && GetTickCount() - start < kRejectedCallRetryMs;) {
+    DelayWithMessages(kRejectedCallPauseMs);
+    hr = object_->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
+                         kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(), &exception, &badArgument);
+  }
   if (hr == DISP_E_EXCEPTION) {
     if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
     BStr description = BStr::Attach(exception.bstrDescription);
@@ -127,6 +136,7 @@ Variant DispObject::Invoke(WORD kind, const wchar_t* member, std::vector<const V
     std::string text = description.Get() ? description.Ansi() : HResultText(code);
     Fail(WideToAnsi(member) + ": " + text, code);
   }
+  if (IsRejectedCall(hr)) Fail(WideToAnsi(member) + ": " + RejectedCallText(), hr);
   if (FAILED(hr)) Fail(WideToAnsi(member) + ": call failed (" + HResultText(hr) + ")", hr);
   return result;
 }

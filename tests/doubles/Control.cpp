@@ -28,6 +28,8 @@ DWORD InjectedDelay(const std::wstring& object, const std::wstring& member) {
 
 bool CreationRefused() { return Read(L"create", L"fail") == L"1"; }
 
+bool InjectedBusy() { return Read(L"busy", L"on") == L"1"; }
+
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
              const std::wstring& outcome) {
   CreateDirectoryW(kControlFolder, nullptr);

@@ -4,6 +4,7 @@
 //   C:\doubles\control.ini  [fail] Member=error text  (or Object.Member)
 //                           [slow] Member=milliseconds
 //                           [create] fail=1  (the next instance refuses to start)
+//                           [busy] on=1  (a dialog of Word's is open: calls are refused)
 //   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments, outcome, local time
 //                           (hh:mm:ss.mmm), separated by tabs (UTF-8)
 
@@ -20,6 +21,10 @@ inline constexpr wchar_t kCallLog[] = L"C:\\doubles\\calls.log";
 std::wstring InjectedFailure(const std::wstring& object, const std::wstring& member);
 DWORD InjectedDelay(const std::wstring& object, const std::wstring& member);
 bool CreationRefused();
+// Word with one of its dialogs open, or busy, refuses every automation call
+// from outside with "retry later" (RPC_E_SERVERCALL_RETRYLATER reaches a
+// caller whose COM does not retry it).
+bool InjectedBusy();
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
              const std::wstring& outcome);
 

@@ -160,6 +160,10 @@ STDMETHODIMP DynObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
                                EXCEPINFO* exception, UINT* argError) {
   if (id < 1 || static_cast<size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
   const Member& member = members_[static_cast<size_t>(id - 1)];
+  if (InjectedBusy()) {
+    LogCall(typeName_, member.name, L"", L"SERVERCALL_RETRYLATER");
+    return RPC_E_SERVERCALL_RETRYLATER;
+  }
   VARIANT ignored;
   VariantInit(&ignored);
   if (!result) result = &ignored;

@@ -475,5 +475,54 @@ TEST_F(NeverLose, RedHeaderSaveRestoresRevisions) {
   ForceQuit();
 }
 
+// Word busy, or showing one of its dialogs, answers calls "retry later": the
+// object waits for it (the page's messages flowing) and goes on once Word
+// answers; a Word that stays busy ends the command with a clear message, the
+// edit and the cycle kept.
+TEST_F(NeverLose, BusyWordIsWaitedForThenToldOf) {
+  Serve("busy.doc", "Body");
+  Configure("busy.doc", "&reply=OK");
+  EXPECT_EQ(Open(L"1"), L"");
+  TypeInWord(L"Busy words ");
+  ComPtr<IInnerFunc> inner = Inner();
+  DeleteFileA("c:\\doubles\\calls.log");
+  ASSERT_TRUE(SaveTextFile("[busy]\r\non=1\r\n", WideToAnsi(kDoublesControl)));
+  std::thread dialogClosed([] {
+    Sleep(1500);
+    DeleteFileW(kDoublesControl);
+  });
+  BStr result;
+  std::vector<std::wstring> dialogs;
+  DWORD start = GetTickCount();
+  {
+    DialogCatcher catcher;
+    EXPECT_EQ(inner->ProcSave(VARIANT_FALSE, result.Out()), S_OK);
+    dialogs = catcher.Texts();
+  }
+  dialogClosed.join();
+  EXPECT_EQ(result.Wide(), L"OK") << Joined(dialogs);
+  EXPECT_GE(GetTickCount() - start, 1200u) << "the save waited for Word";
+  EXPECT_TRUE(Contains(dialogs, W("保存成功!"))) << Joined(dialogs);
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK");
+  EXPECT_NE(ReadAll("c:\\doubles\\calls.log").find("SERVERCALL_RETRYLATER"), std::string::npos)
+      << "Word did refuse calls meanwhile";
+
+  // Busy for good: told, nothing lost, the cycle open. (Another size: Wine's
+  // profile cache may take a file of the same size and second for the old one.)
+  ASSERT_TRUE(SaveTextFile("[busy]\r\non=1\r\nfor=good\r\n", WideToAnsi(kDoublesControl)));
+  {
+    DialogCatcher catcher;
+    EXPECT_EQ(inner->ProcSave(VARIANT_FALSE, result.Out()), S_OK);
+    dialogs = catcher.Texts();
+  }
+  DeleteFileW(kDoublesControl);
+  EXPECT_EQ(result.Wide(), L"");
+  EXPECT_TRUE(Contains(dialogs, W("Word正忙或有对话框未关闭"))) << Joined(dialogs);
+  EXPECT_FALSE(Contains(dialogs, W("保存成功!")));
+  ASSERT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word keeps the document";
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can try again or close";
+  ForceQuit();
+}
+
 }  // namespace
 }  // namespace nib::test
