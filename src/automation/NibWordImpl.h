@@ -148,6 +148,8 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   // Saving, uploading and quitting (SaveFlow.cpp).
   std::string SaveAndClose();
   std::string SaveAndCloseTold();
+  template <class SaveSteps>
+  std::string SaveFailureTold(SaveSteps&& steps);
   std::string Save(bool isHt);
   std::string SaveForPage();
   std::string SaveRedHeader();
@@ -172,6 +174,7 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   void ShowSaveFailed(const ComError& error);
   void InformWithPath(const char* utf8Text, const std::string& path);
   void EndCycle();
+  void CloseCycleParts(bool quitWord);
   // Word died under the cycle: the window goes, Word is not asked for
   // anything more and the working copy is kept.
   void EndCycleWithoutWord();

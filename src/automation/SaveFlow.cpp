@@ -260,21 +260,24 @@ std::string TNibWord::Save(bool isHt) {
     TNibWord* self;
     ~GiveBack() { self->SetControlsEnabled(true); }
   } giveBack{this};
-  try {
+  return SaveFailureTold([&] {
     SetEdtSts(0, 0, 1);
-    if (!SaveInWord()) return "";
+    if (!SaveInWord()) return std::string();
     return isHt ? SaveRedHeader() : SaveForPage();
-  } catch (const ComError& e) {
-    if (IsServerGone(e.Code())) throw;
-    ShowSaveFailed(e);
-    return "";
-  }
+  });
 }
 
 // The user's "保存并关闭": a failure is told, never only dropped by the window.
 std::string TNibWord::SaveAndCloseTold() {
+  return SaveFailureTold([&] { return SaveAndClose(); });
+}
+
+// A save that fails (Word refusing, the conversion failing) is told to the
+// user and answers empty; Word gone is left to WatchingForWord.
+template <class SaveSteps>
+std::string TNibWord::SaveFailureTold(SaveSteps&& steps) {
   try {
-    return SaveAndClose();
+    return steps();
   } catch (const ComError& e) {
     if (IsServerGone(e.Code())) throw;
     ShowSaveFailed(e);
@@ -395,15 +398,25 @@ void TNibWord::AbandonCycle() noexcept {
   }
 }
 
-void TNibWord::EndCycle() {
+// The cycle's parts go: the control window (and its link to this object), the
+// driver (Word asked to quit, or only let go of when it is gone), the cycle's
+// flag and message filter.
+void TNibWord::CloseCycleParts(bool quitWord) {
   ctrlWindow_.reset();
   ReleaseControlWindowLink();
   if (driver_) {
     Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver = std::move(driver_);
-    driver->AppQuit();
+    if (quitWord)
+      driver->AppQuit();
+    else
+      driver->LetGo();
   }
   HtMode().reset();
   messageFilter_.reset();
+}
+
+void TNibWord::EndCycle() {
+  CloseCycleParts(true);
   // Last, because it pumps messages for a second or more: a page that starts
   // its next cycle meanwhile finds this one fully ended. The manager is held
   // here, as the object that owns it may go away during the wait.
@@ -421,14 +434,7 @@ void TNibWord::ReleaseControlWindowLink() {
 void TNibWord::EndCycleWithoutWord() {
   std::string kept = Process().LocalDocFN;
   InformWithPath("Word已意外关闭,本次编辑已结束。最近一次保存的文档保留在:", kept);
-  ctrlWindow_.reset();
-  ReleaseControlWindowLink();
-  if (driver_) {
-    Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver = std::move(driver_);
-    driver->LetGo();
-  }
-  HtMode().reset();
-  messageFilter_.reset();
+  CloseCycleParts(false);
   // The temporary files stay: the working copy holds the last save.
   Fire("quit", "NoSave", "", Arg::Empty(), Arg::Empty());
 }

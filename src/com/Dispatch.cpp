@@ -5,8 +5,8 @@
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/MessageFilter.h"
-#include "services/WindowUtil.h"
 #include "com/StrConv.h"
+#include "services/WindowUtil.h"
 
 namespace nib {
 
@@ -118,11 +118,14 @@ Variant DispObject::Invoke(WORD kind, const wchar_t* member, std::vector<const V
   Variant result;
   EXCEPINFO exception{};
   UINT badArgument = 0;
+  // One budget from the first attempt: where the message filter already
+  // retried for it, the call is not retried for as long again.
+  const DWORD start = GetTickCount();
   HRESULT hr = object_->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
                                kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(), &exception, &badArgument);
   // Refused because a dialog of the server's is open, or it is busy (where the
   // message filter did not retry it already): again in a moment, for a while.
-  for (DWORD start = GetTickCount(); IsRejectedCall(hr) && GetTickCount() - start < kRejectedCallRetryMs;) {
+  while (IsRejectedCall(hr) && GetTickCount() - start < kRejectedCallRetryMs) {
     DelayWithMessages(kRejectedCallPauseMs);
     hr = object_->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
                          kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(), &exception, &badArgument);

@@ -2,10 +2,8 @@
 
 #include "com/StrConv.h"
 
-
 namespace nib {
 namespace {
-
 
 class RetryingFilter final : public IMessageFilter {
  public:

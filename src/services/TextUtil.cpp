@@ -27,6 +27,14 @@ size_t NextChar(std::string_view text, size_t at, unsigned codePage) {
   return at + (at + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[at]), codePage) ? 2 : 1);
 }
 
+// The last character start whose byte is one of `chars`; npos when none.
+size_t FindLastOf(std::string_view text, std::string_view chars, unsigned codePage) {
+  size_t last = std::string_view::npos;
+  for (size_t at = 0; at < text.size(); at = NextChar(text, at, codePage))
+    if (chars.find(text[at]) != std::string_view::npos) last = at;
+  return last;
+}
+
 }  // namespace
 
 void SetAnsiCodePage(unsigned codePage) { ansiCodePage = codePage; }
@@ -58,17 +66,7 @@ size_t FindLastText(std::string_view text, std::string_view pattern, unsigned co
 }
 
 bool EndsWithChar(std::string_view text, char c, unsigned codePage) {
-  size_t last = std::string_view::npos;
-  for (size_t at = 0; at < text.size(); at = NextChar(text, at, codePage)) last = at;
-  return last != std::string_view::npos && last == text.size() - 1 && text[last] == c;
-}
-
-// The last character start whose byte is one of `chars`; npos when none.
-static size_t FindLastOf(std::string_view text, std::string_view chars) {
-  size_t last = std::string_view::npos;
-  for (size_t at = 0; at < text.size(); at = NextChar(text, at, AnsiCodePage()))
-    if (chars.find(text[at]) != std::string_view::npos) last = at;
-  return last;
+  return !text.empty() && FindLastOf(text, std::string_view(&c, 1), codePage) == text.size() - 1;
 }
 
 std::string TextBefore(std::string_view text, std::string_view separator) {
@@ -91,11 +89,10 @@ std::string TextBetween(std::string_view text, std::string_view start, std::stri
   if (from > text.size()) return {};
   size_t p = FindText(text, start, from - 1);
   if (p == std::string_view::npos || start.empty()) return {};
-  std::string_view rest = text;
   size_t contentStart = p + start.size();
-  size_t q = FindText(rest, end, contentStart);
-  if (q == std::string_view::npos || end.empty()) return std::string(rest.substr(contentStart));
-  return std::string(rest.substr(contentStart, q - contentStart));
+  size_t q = FindText(text, end, contentStart);
+  if (q == std::string_view::npos || end.empty()) return std::string(text.substr(contentStart));
+  return std::string(text.substr(contentStart, q - contentStart));
 }
 
 bool DeleteAllBetween(std::string& text, std::string_view start, std::string_view end) {
@@ -229,12 +226,12 @@ bool IsWebAddress(std::string_view url) {
 }
 
 std::string FolderOfPath(std::string_view path) {
-  size_t slash = FindLastOf(path, "\\/:");
+  size_t slash = FindLastOf(path, "\\/:", AnsiCodePage());
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
 }
 
 std::string FileNameOfPath(std::string_view path) {
-  size_t slash = FindLastOf(path, "\\/:");
+  size_t slash = FindLastOf(path, "\\/:", AnsiCodePage());
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 

@@ -93,12 +93,18 @@ class FlowFixture : public ComApartment {
   }
   std::string Uploaded(const char* part) { return ReadAll(ServerFolder() + "\\records\\" + id + "." + part); }
   // What the user does in Word; returns the working copy's path.
-  std::string TypeInWord(const wchar_t* text) {
+  // The Word the cycle runs, as the user's desktop finds it; empty when none runs.
+  static DispObject RunningWord() {
     ComPtr<IUnknown> running;
-    EXPECT_EQ(GetActiveObject(kWord, nullptr, &running), S_OK);
     ComPtr<IDispatch> word;
-    if (!running || FAILED(running.As(&word))) return "";
-    DispObject document = DispObject(word).Object(L"ActiveDocument");
+    if (GetActiveObject(kWord, nullptr, &running) != S_OK || FAILED(running.As(&word))) return DispObject();
+    return DispObject(word);
+  }
+  std::string TypeInWord(const wchar_t* text) {
+    DispObject word = RunningWord();
+    EXPECT_TRUE(word) << "Word is running";
+    if (!word) return "";
+    DispObject document = word.Object(L"ActiveDocument");
     document.CallObject(L"Range", {Arg(0), Arg(0)}).Put(L"Text", text);
     return WideToAnsi(document.Text(L"FullName"));
   }

@@ -176,10 +176,8 @@ class Faults : public FlowFixture, public ::testing::WithParamInterface<std::tup
   }
 
   std::wstring WordText() {
-    ComPtr<IUnknown> running;
-    ComPtr<IDispatch> word;
-    if (GetActiveObject(kWord, nullptr, &running) != S_OK || FAILED(running.As(&word))) return L"";
-    return DispObject(word).Object(L"ActiveDocument").CallObject(L"Range").Text(L"Text");
+    DispObject word = RunningWord();
+    return word ? word.Object(L"ActiveDocument").CallObject(L"Range").Text(L"Text") : L"";
   }
 
   bool SavesReported() const {
@@ -297,12 +295,6 @@ class NeverLose : public FlowFixture {
   void ForceQuit() {
     BStr ignored;
     if (ControlButton(kClose)) ASSERT_EQ(Inner()->ProcQuit(VARIANT_TRUE, ignored.Out()), S_OK);
-  }
-  static DispObject RunningWord() {
-    ComPtr<IUnknown> running;
-    ComPtr<IDispatch> word;
-    if (GetActiveObject(kWord, nullptr, &running) != S_OK || FAILED(running.As(&word))) return DispObject();
-    return DispObject(word);
   }
 };
 

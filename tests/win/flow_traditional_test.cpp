@@ -59,13 +59,11 @@ TEST_F(Traditional, WholeCycleKeepsBig5NamesAndShowsTraditionalText) {
   EXPECT_EQ(Caption(ControlButton(kClose)), W("關閉"));
   std::string workingCopy = TypeInWord(L"Edited ");
   EXPECT_EQ(FromBig5(FileNameOfPath(workingCopy)), W("許功蓋通知.doc")) << "the working copy keeps the name";
-  ComPtr<IUnknown> running;
-  ASSERT_EQ(GetActiveObject(kWord, nullptr, &running), S_OK);
-  ComPtr<IDispatch> word;
-  ASSERT_EQ(running.As(&word), S_OK);
-  EXPECT_EQ(DispObject(word).Text(L"UserName"), W("張三"));
-  word.Reset();
-  running.Reset();
+  {
+    DispObject word = RunningWord();
+    ASSERT_TRUE(word);
+    EXPECT_EQ(word.Text(L"UserName"), W("張三"));
+  }
 
   // Refused first: the message reads in traditional characters.
   SeenDialog refused = PressExpectingDialog(kSaveAndClose);
