@@ -1,6 +1,7 @@
 #include "services/HttpUploader.h"
 
-#include <winhttp.h>
+#include <urlmon.h>
+#include <wininet.h>
 
 #include <mutex>
 #include <thread>
@@ -16,17 +17,20 @@ namespace nib {
 namespace {
 
 constexpr DWORD kChunk = 64 * 1024;
+// Connection-based logons (Negotiate, NTLM) take a round or two; a server
+// that keeps asking after that is refusing.
+constexpr int kMaxLogonRounds = 3;
 
-class WinHttpHandle {
+class InternetHandle {
  public:
-  explicit WinHttpHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-  ~WinHttpHandle() { Reset(); }
-  WinHttpHandle(const WinHttpHandle&) = delete;
-  WinHttpHandle& operator=(const WinHttpHandle&) = delete;
+  explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
+  ~InternetHandle() { Reset(); }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
   HINTERNET Get() const { return handle_; }
   explicit operator bool() const { return handle_ != nullptr; }
   void Reset(HINTERNET handle = nullptr) {
-    if (handle_) WinHttpCloseHandle(handle_);
+    if (handle_) InternetCloseHandle(handle_);
     handle_ = handle;
   }
 
@@ -34,71 +38,42 @@ class WinHttpHandle {
   HINTERNET handle_;
 };
 
-// The proxy the user's Internet settings name for `url`, as the page's own
-// requests take it: automatic configuration where it is set, else the named
-// proxy with its bypass list; none means a direct connection.
-class UserProxy {
- public:
-  explicit UserProxy(const std::wstring& url) {
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG settings{};
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&settings)) return;
-    // The automatic configuration is asked through a session of its own.
-    WinHttpHandle session(settings.fAutoDetect || settings.lpszAutoConfigUrl
-                              ? WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                            WINHTTP_NO_PROXY_BYPASS, 0)
-                              : nullptr);
-    if (session) {
-      WINHTTP_AUTOPROXY_OPTIONS options{};
-      if (settings.lpszAutoConfigUrl) {
-        options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = settings.lpszAutoConfigUrl;
-      }
-      if (settings.fAutoDetect) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-      }
-      options.fAutoLogonIfChallenged = TRUE;
-      WINHTTP_PROXY_INFO found{};
-      if (WinHttpGetProxyForUrl(session.Get(), url.c_str(), &options, &found)) {
-        Keep(found.dwAccessType, found.lpszProxy, found.lpszProxyBypass);
-        Free(found.lpszProxy);
-        Free(found.lpszProxyBypass);
-      }
-    }
-    // No automatic answer: the named proxy, when there is one.
-    if (!found_ && settings.lpszProxy) Keep(WINHTTP_ACCESS_TYPE_NAMED_PROXY, settings.lpszProxy, settings.lpszProxyBypass);
-    Free(settings.lpszAutoConfigUrl);
-    Free(settings.lpszProxy);
-    Free(settings.lpszProxyBypass);
-  }
+// The user-agent string of the host's browser, as the page's own requests send it.
+std::wstring HostUserAgent() {
+  char agent[512];
+  DWORD size = sizeof agent;
+  if (ObtainUserAgentString(0, agent, &size) == S_OK && agent[0]) return AnsiToWide(std::string(agent), CP_ACP);
+  return L"NibWordLib";
+}
 
-  // A session that takes this way: through the proxy, or direct.
-  HINTERNET OpenSession() const {
-    if (!found_ || accessType_ != WINHTTP_ACCESS_TYPE_NAMED_PROXY)
-      return WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    return WinHttpOpen(L"NibWordLib", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy_.c_str(),
-                       bypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass_.c_str(), 0);
-  }
-
- private:
-  void Keep(DWORD accessType, const wchar_t* proxy, const wchar_t* bypass) {
-    if (!proxy || !*proxy) return;
-    found_ = true;
-    accessType_ = accessType;
-    proxy_ = proxy;
-    bypass_ = bypass ? bypass : L"";
-  }
-  static void Free(wchar_t* text) {
-    if (text) GlobalFree(text);
-  }
-
-  bool found_ = false;
-  DWORD accessType_ = WINHTTP_ACCESS_TYPE_NO_PROXY;
-  std::wstring proxy_, bypass_;
+struct UrlParts {
+  std::wstring scheme, host, path;
+  INTERNET_PORT port = 0;
+  bool secure = false;
 };
 
-// One request, run by the worker thread. Cancel() may be called from the
-// page's thread: closing the request handle ends a blocked WinHTTP call.
+bool CrackUrl(const std::wstring& url, UrlParts& out) {
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength =
+      static_cast<DWORD>(-1);
+  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) return false;
+  out.scheme.assign(parts.lpszScheme, parts.dwSchemeLength);
+  out.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  out.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  out.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (out.path.empty()) out.path = L"/";
+  out.port = parts.nPort;
+  out.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return true;
+}
+
+// One request, run by the worker thread. It goes through WinINet, the stack
+// the browser and the page's own downloads use: the process's cookies (the
+// session the download opened, and those the browser stored), the Windows
+// logon for intranet servers, the user's proxy settings and certificate
+// trust all come with it. Cancel() may be called from the page's thread:
+// closing the handles ends a blocked call.
 class Transfer {
  public:
   Transfer(std::wstring url, HANDLE file, int timeOutMs) : url_(std::move(url)), file_(file), timeOut_(timeOutMs) {}
@@ -131,6 +106,8 @@ class Transfer {
     std::lock_guard lock(mutex_);
     cancelled_ = true;
     request_.Reset();
+    connection_.Reset();
+    session_.Reset();
   }
 
   UploadResult result;
@@ -142,14 +119,10 @@ class Transfer {
   std::wstring RepeatTarget() {
     if (result.status != 307 && result.status != 308) return L"";
     std::wstring location = location_;
+    UrlParts current;
     if (!location.empty() && location[0] == L'/') {
-      URL_COMPONENTS parts{};
-      parts.dwStructSize = sizeof parts;
-      parts.dwSchemeLength = parts.dwHostNameLength = static_cast<DWORD>(-1);
-      if (!WinHttpCrackUrl(url_.c_str(), 0, 0, &parts)) return L"";
-      location = std::wstring(parts.lpszScheme, parts.dwSchemeLength) + L"://" +
-                 std::wstring(parts.lpszHostName, parts.dwHostNameLength) + L":" + std::to_wstring(parts.nPort) +
-                 location;
+      if (!CrackUrl(url_, current)) return L"";
+      location = current.scheme + L"://" + current.host + L":" + std::to_wstring(current.port) + location;
     }
     std::string target = WideToAnsi(location);
     bool secure = _wcsnicmp(url_.c_str(), L"https:", 6) == 0;
@@ -157,73 +130,81 @@ class Transfer {
     return location;
   }
 
-  bool Send() {
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url_.c_str(), 0, 0, &parts)) return false;
-    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-    path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (path.empty()) path = L"/";
-    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  // Opens the session, connection and request; under the lock, so that a
+  // cancel in between closes what exists and stops what would follow.
+  bool Open(const UrlParts& parts) {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return false;
+    // The user's Internet settings decide the way (automatic configuration,
+    // named proxy, bypass list), as for the browser.
+    session_.Reset(InternetOpenW(HostUserAgent().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session_) return false;
+    SetTimeOuts(session_.Get());
+    connection_.Reset(InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
+                                       INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection_) return false;
+    SetTimeOuts(connection_.Get());
+    // Certificates are checked (no SECURITY_FLAG_IGNORE_*), redirects are
+    // judged in Run(), nothing is cached and no dialog is shown from here.
+    DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD |
+                  INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI |
+                  (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    request_.Reset(HttpOpenRequestW(connection_.Get(), L"POST", parts.path.c_str(), nullptr, nullptr, nullptr, flags, 0));
+    if (!request_) return false;
+    SetTimeOuts(request_.Get());
+    return HttpAddRequestHeadersW(request_.Get(), L"Content-Type: text/html\r\n", static_cast<DWORD>(-1),
+                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  }
 
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file_, &size) || size.QuadPart > 0xFFFFFFFFLL) return false;
+  // Every level gets them: some WinINet versions do not pass a session's
+  // time-outs down to its requests.
+  void SetTimeOuts(HINTERNET handle) const {
+    DWORD timeOut = static_cast<DWORD>(timeOut_);
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+      InternetSetOptionW(handle, option, &timeOut, sizeof timeOut);
+  }
+
+  // Sends the whole file as the body, from its start.
+  bool SendBody(HINTERNET request, DWORD total, std::vector<char>& chunk) {
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(file_, start, nullptr, FILE_BEGIN)) return false;
-    {
-      std::lock_guard lock(mutex_);
-      if (cancelled_) return false;
-      // The way the user's Internet settings name. Certificates are validated
-      // (WinHTTP's default) and redirects never go from https to http.
-      session_.Reset(UserProxy(url_).OpenSession());
-      if (!session_) return false;
-      WinHttpSetTimeouts(session_.Get(), timeOut_, timeOut_, timeOut_, timeOut_);
-      connection_.Reset(WinHttpConnect(session_.Get(), host.c_str(), parts.nPort, 0));
-      if (!connection_) return false;
-      request_.Reset(WinHttpOpenRequest(connection_.Get(), L"POST", path.c_str(), nullptr,
-                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                  secure ? WINHTTP_FLAG_SECURE : 0));
-      if (!request_) return false;
-      // The wait for the answer has a time-out of its own, infinite unless set.
-      DWORD responseTimeOut = static_cast<DWORD>(timeOut_);
-      WinHttpSetOption(request_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeOut,
-                       sizeof responseTimeOut);
-      DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;  // redirects are judged above
-      WinHttpSetOption(request_.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-    }
-    HINTERNET request = request_.Get();
-    DWORD total = static_cast<DWORD>(size.QuadPart);
-    if (!WinHttpSendRequest(request, L"Content-Type: text/html", static_cast<DWORD>(-1), WINHTTP_NO_REQUEST_DATA, 0,
-                            total, 0))
-      return false;
-    std::vector<char> chunk(kChunk);
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = total;
+    if (!HttpSendRequestExW(request, &buffers, nullptr, 0, 0)) return false;
     for (DWORD sent = 0; sent < total;) {
       DWORD read = 0, written = 0;
       if (!ReadFile(file_, chunk.data(), kChunk, &read, nullptr) || read == 0) return false;
-      if (!WinHttpWriteData(request, chunk.data(), read, &written) || written != read) return false;
+      if (!InternetWriteFile(request, chunk.data(), read, &written) || written != read) return false;
       sent += read;
     }
-    if (!WinHttpReceiveResponse(request, nullptr)) return false;
-    DWORD status = 0, statusSize = sizeof status;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                             &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
-      return false;
-    location_.clear();
-    DWORD locationSize = 0;
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                        &locationSize, WINHTTP_NO_HEADER_INDEX);
-    if (locationSize > 0) {
-      std::wstring location(locationSize / sizeof(wchar_t) + 1, L'\0');
-      if (WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location.data(),
-                              &locationSize, WINHTTP_NO_HEADER_INDEX))
-        location_ = location.c_str();
+    return true;
+  }
+
+  bool Send() {
+    UrlParts parts;
+    if (!CrackUrl(url_, parts)) return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file_, &size) || size.QuadPart > 0xFFFFFFFFLL) return false;
+    if (!Open(parts)) return false;
+    HINTERNET request = request_.Get();
+    DWORD total = static_cast<DWORD>(size.QuadPart);
+    std::vector<char> chunk(kChunk);
+    // A server asking for the Windows logon makes the end of the request
+    // answer "retry": WinINet has added the logon, the body goes again.
+    for (int round = 0;; ++round) {
+      if (!SendBody(request, total, chunk)) return false;
+      if (HttpEndRequestW(request, nullptr, 0, 0)) break;
+      if (GetLastError() != ERROR_INTERNET_FORCE_RETRY || round + 1 >= kMaxLogonRounds) return false;
     }
+    DWORD status = 0, statusSize = sizeof status;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
+      return false;
+    location_ = Header(request, HTTP_QUERY_LOCATION);
     std::string body;
     for (;;) {
       DWORD read = 0;
-      if (!WinHttpReadData(request, chunk.data(), kChunk, &read)) return false;
+      if (!InternetReadFile(request, chunk.data(), kChunk, &read)) return false;
       if (read == 0) break;
       body.append(chunk.data(), read);
     }
@@ -234,13 +215,22 @@ class Transfer {
     return true;
   }
 
+  static std::wstring Header(HINTERNET request, DWORD which) {
+    DWORD size = 0;
+    HttpQueryInfoW(request, which, nullptr, &size, nullptr);
+    if (size == 0) return L"";
+    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+    if (!HttpQueryInfoW(request, which, value.data(), &size, nullptr)) return L"";
+    return value.c_str();
+  }
+
   std::wstring url_;
   std::wstring location_;  // of the last answer
   HANDLE file_;
   int timeOut_;
   std::mutex mutex_;
   bool cancelled_ = false;
-  WinHttpHandle session_, connection_, request_;
+  InternetHandle session_, connection_, request_;
 };
 
 }  // namespace
@@ -267,7 +257,7 @@ UploadResult THttpUploader::PostFile(const std::string& url, HANDLE file, bool t
   worker.join();
 
   UploadResult result = std::move(transfer.result);
-  if (!finished || result.error == ERROR_WINHTTP_TIMEOUT) {
+  if (!finished || result.error == ERROR_INTERNET_TIMEOUT) {
     // Past the time-out: an empty reply and nothing to tell the user here.
     return UploadResult{};
   }

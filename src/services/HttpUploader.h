@@ -15,7 +15,7 @@ struct UploadResult {
   std::string reply;       // the reply body (raw bytes), trimmed when asked
   bool delivered = false;  // the server took the body and answered 2xx
   DWORD status = 0;        // HTTP status, 0 when there was no answer
-  DWORD error = 0;         // WinHTTP error when the transfer failed
+  DWORD error = 0;         // WinINet error when the transfer failed
 };
 
 class THttpUploader {

@@ -7,6 +7,7 @@
 #include "services/TextUtil.h"
 
 #include <cctype>
+#include <string>
 
 namespace nib {
 namespace {
@@ -72,6 +73,10 @@ void TXMLHttpWrap::SendGet(const std::string& url) {
   ThrowIfFailed(request_->open(method.Get(), address.Get(), *async.Get(), *user.Get(), *password.Get()),
                 ("XMLHTTP open " + url).c_str());
   ThrowIfFailed(request_->send(*Missing().Get()), ("XMLHTTP GET " + url).c_str());
+  // A server's error page (a refused session, a missing file) is not the data.
+  LONG status = 0;
+  ThrowIfFailed(request_->get_status(&status), "XMLHTTP status");
+  if (status < 200 || status >= 300) Fail("XMLHTTP GET " + url + ": the server answered " + std::to_string(status), E_FAIL);
 }
 
 std::string TXMLHttpWrap::ReadResponseText() {

@@ -12,6 +12,11 @@ tests running side by side never share state:
   id=NAME       the record's name (default: a counter)
   type=TYPE     the Content-Type of a served file
   redirect=URL  answer a POST with a redirect there (status 302 unless status=N says otherwise)
+  session=NAME  the answer sets a session cookie "nib_NAME" with a fresh value, as a login does
+  guard=NAME    the request must carry that session's cookie; without it a GET is answered 403 and
+                a POST is sent to /login.html with a 302 (as a server whose session ran out does),
+                its body not recorded (<id>.refused holds its headers)
+  need=K=V      the request must carry the cookie K=V (one the browser stored), else as guard
 Binds 127.0.0.1 on a free port and writes the port to --port-file.
 With --tls-cert and --tls-key it speaks https instead.
   docserver.py --root DIR --records DIR --port-file FILE [--pid-file FILE] [--daemon]
@@ -21,6 +26,7 @@ import argparse
 import http.server
 import itertools
 import os
+import secrets
 import ssl
 import threading
 import time
@@ -52,8 +58,42 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return False
         return True
 
+    def cookies(self):
+        found = {}
+        for part in self.headers.get("Cookie", "").split(";"):
+            key, _, value = part.strip().partition("=")
+            if key:
+                found[key] = value
+        return found
+
+    def allowed(self):
+        """False when the request lacks the cookie its guard or need asks for."""
+        opts, cookies = self.options(), self.cookies()
+        if "guard" in opts:
+            name = "nib_" + opts["guard"]
+            token = self.server.sessions.get(name)
+            if token is None or cookies.get(name) != token:
+                return False
+        if "need" in opts:
+            key, _, value = opts["need"].partition("=")
+            if cookies.get(key) != value:
+                return False
+        return True
+
+    def session_cookie(self):
+        """The Set-Cookie header a session=NAME request earns, or None."""
+        name = self.options().get("session")
+        if not name:
+            return None
+        token = secrets.token_hex(8)
+        self.server.sessions["nib_" + name] = token
+        return f"nib_{name}={token}; Path=/"
+
     def answer(self, status, body, content_type="text/html; charset=gb2312"):
         self.send_response(status)
+        cookie = self.session_cookie()
+        if cookie:
+            self.send_header("Set-Cookie", cookie)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
@@ -66,7 +106,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path).lstrip("/")
         file = os.path.realpath(os.path.join(self.server.root, path))
         status = int(opts.get("status", "200"))
-        if status != 200:
+        if not self.allowed():
+            self.answer(403, b"<html><body>log in first</body></html>")
+        elif status != 200:
             self.answer(status, f"<html><body>error {status}</body></html>".encode())
         elif file.startswith(self.server.root + os.sep) and os.path.isfile(file):
             kind = "text/xml; charset=gb2312" if file.endswith(".xml") else "application/octet-stream"
@@ -82,13 +124,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = self.rfile.read(length)
         name = opts.get("id") or str(next(counter))
         parts = urllib.parse.urlsplit(self.path)
-        with open(os.path.join(self.server.records, name + ".body"), "wb") as f:
-            f.write(body)
-        with open(os.path.join(self.server.records, name + ".meta"), "w", encoding="utf-8") as f:
+        allowed = self.allowed()
+        if allowed:
+            with open(os.path.join(self.server.records, name + ".body"), "wb") as f:
+                f.write(body)
+        meta = name + (".meta" if allowed else ".refused")
+        with open(os.path.join(self.server.records, meta), "w", encoding="utf-8") as f:
             f.write(f"method: POST\npath: {parts.path}\nquery: {parts.query}\n")
             for key, value in self.headers.items():
                 f.write(f"{key}: {value}\n")
         if not self.control():
+            return
+        if not allowed:
+            self.send_response(302)
+            self.send_header("Location", "/login.html")
+            self.send_header("Content-Length", "0")
+            self.end_headers()
             return
         if "redirect" in opts:
             self.send_response(int(opts.get("status", "302")))
@@ -112,6 +163,7 @@ def main():
     server.daemon_threads = True
     server.root = os.path.realpath(args.root)
     server.records = os.path.realpath(args.records)
+    server.sessions = {}
     if args.tls_cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.tls_cert, args.tls_key)

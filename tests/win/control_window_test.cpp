@@ -156,7 +156,9 @@ class ControlWindow : public ComApartment {
   }
   void Press(CtrlButton button) {
     SendMessageW(Button(button), BM_CLICK, 0, 0);
-    if (window) EXPECT_TRUE(IsWindowEnabled(window->Toolbar())) << "the toolbar is usable after the command";
+    if (window) {
+      EXPECT_TRUE(IsWindowEnabled(window->Toolbar())) << "the toolbar is usable after the command";
+    }
   }
   // The next save or quit command ends the cycle, as the object does after a successful upload.
   void EndCycleOnCommand() {

@@ -17,6 +17,7 @@
 namespace nib::test {
 namespace {
 
+constexpr wchar_t kSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 
 std::string RandomBytes(size_t size) {
@@ -78,21 +79,52 @@ class UserProxySetting {
     RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr);
     if (key_)
       RegSetValueExW(key_, L"DefaultConnectionSettings", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
+    // The settings dialog also writes the older single values beside it.
+    RegCreateKeyExW(HKEY_CURRENT_USER, kSettings, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &settings_, nullptr);
+    if (settings_) {
+      DWORD enable = 1;
+      std::wstring server = AnsiToWide(proxy);
+      RegSetValueExW(settings_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
+      RegSetValueExW(settings_, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                     static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+    }
   }
   ~UserProxySetting() {
-    if (!key_) return;
-    RegDeleteValueW(key_, L"DefaultConnectionSettings");
-    RegCloseKey(key_);
+    if (key_) {
+      RegDeleteValueW(key_, L"DefaultConnectionSettings");
+      RegCloseKey(key_);
+    }
+    if (settings_) {
+      RegDeleteValueW(settings_, L"ProxyEnable");
+      RegDeleteValueW(settings_, L"ProxyServer");
+      RegCloseKey(settings_);
+    }
   }
   UserProxySetting(const UserProxySetting&) = delete;
   UserProxySetting& operator=(const UserProxySetting&) = delete;
 
  private:
   HKEY key_ = nullptr;
+  HKEY settings_ = nullptr;
 };
 
-// Wine's chain engine trusts only the host's own root bundle, so a test CA
-// cannot be made trusted here; the refusal is what can be shown.
+// The run's own CA is trusted only where the test is started with it added to
+// the machine's roots (tools/with-test-ca): elsewhere the certificate is refused.
+TEST_F(Secure, HttpsUploadWithATrustedCertificateArrives) {
+  std::string server = Folder(L"tlsserver"), port = PortOf(server);
+  ASSERT_FALSE(port.empty()) << "the https server fixture is running";
+  auto [reply, message] = Upload("https://localhost:" + port + "/upload?reply=OK&id=trusted");
+  EXPECT_EQ(reply, "OK") << WideToAnsi(message);
+  EXPECT_TRUE(http.LastUploadDelivered());
+  EXPECT_TRUE(ReadAll(server + "\\records\\trusted.body") == content) << "the body arrived whole";
+  auto [local, localMessage] = Upload("https://127.0.0.1:" + port + "/upload?reply=OK&id=wrong-name");
+  EXPECT_FALSE(http.LastUploadDelivered()) << "the certificate names localhost only";
+  EXPECT_EQ(localMessage, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+  EXPECT_EQ(ReadAll(server + "\\records\\wrong-name.body"), "");
+}
+
+// Without the run's CA among the roots (Wine takes them from the host's
+// bundle), the same server is refused.
 TEST_F(Secure, HttpsUploadWithAnUntrustedCertificateIsRefused) {
   std::string server = Folder(L"tlsserver"), port = PortOf(server);
   ASSERT_FALSE(port.empty()) << "the https server fixture is running";
