@@ -165,6 +165,7 @@ bool TNibWord::UploadHt(const std::string& file) {
 std::string TNibWord::ConvertForUpload(const std::string& file) {
   SetEdtSts(0, 0, 1);
   TMSDocConvter converter;
+  converter.UseWord(Process().WordApplication.Get());
   converter.OnHtmlConvtOK = [this](const std::string& html) {
     BStr name = BStr::FromAnsi(html);
     std::string reply = BstrToAnsi(BStr::Attach(driver_->procQozerOnHtmlConvtOK(name.Get())).Get());

@@ -10,6 +10,7 @@ std::string TMSDocConvter::Convert(const std::string& source, bool showMessage, 
   qozer_->OnHtmlFileName = [this](std::string& html) {
     if (OnHtmlFileName) OnHtmlFileName(html);
   };
+  qozer_->UseWord(cycleWord_.Get());
   return qozer_->Convert(source, showMessage, wordFolder);
 }
 

@@ -17,8 +17,11 @@ class TMSDocConvter {
 
   // The archive's path, or empty when nothing was converted.
   std::string Convert(const std::string& source, bool showMessage, bool wordFolder);
+  // The edit cycle's Word, used for Word documents (see TQozer::UseWord).
+  void UseWord(IDispatch* cycleWord) { cycleWord_ = cycleWord; }
 
  private:
+  Microsoft::WRL::ComPtr<IDispatch> cycleWord_;
   std::unique_ptr<TQozer> qozer_;
 };
 

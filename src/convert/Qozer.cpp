@@ -108,7 +108,7 @@ std::string TQozer::NamedHtmlFile(const std::string& archive, bool inArchiveFold
 
 bool TQozer::ConvertWord(const std::string& file, const std::string& archive, bool wordFolder) {
   int how = 0;
-  if (!TWordUtil::AttachOrStartWord(word_, how, true)) return false;
+  if (!TWordUtil::AttachOrStartWord(word_, cycleWord_.Get(), how, true)) return false;
   struct Release {
     WordServer& word;
     bool quit;

@@ -30,6 +30,9 @@ class TQozer {
   // The archive's path, or empty when nothing was converted. Failing Office
   // calls throw ComError; the Office application is released first.
   std::string Convert(const std::string& source, bool showMessage, bool wordFolder);
+  // The Word of the running edit cycle, which converts Word documents; with
+  // none, a Word of the conversion's own is started and quit.
+  void UseWord(IDispatch* cycleWord) { cycleWord_ = cycleWord; }
 
  private:
   bool ConvertWord(const std::string& file, const std::string& archive, bool wordFolder);
@@ -41,6 +44,7 @@ class TQozer {
   std::string docExtFiles_;
   std::vector<DocType> types_;
   WordServer word_;
+  Microsoft::WRL::ComPtr<IDispatch> cycleWord_;
 };
 
 // Every file under the HTML file's folder, with relative paths, into `archive`.

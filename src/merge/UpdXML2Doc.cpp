@@ -1,5 +1,8 @@
 #include "merge/UpdXML2Doc.h"
 
+#include <algorithm>
+#include <cwctype>
+
 #include "automation/ProcessValues.h"
 #include "automation/Switches.h"
 #include "com/BStr.h"
@@ -140,14 +143,47 @@ void TUpdXML2Doc::FillEntry(const std::wstring& name, const std::wstring& text) 
     // No form field of that name: a document variable, perhaps.
   }
   if (formField) {
-    formField.Put(L"Result", text);
-    formField.Object(L"TextInput").Put(L"Default", text);
+    FillFormField(formField, text);
     return;
   }
   DispObject field = DocVariableFieldOf(name);
   if (!field) return;
   SetVariable(name, text);
   field.Call(L"Update");
+}
+
+// A text input takes the text. A check box is ticked by "1", "true", "yes",
+// "是" or "√", cleared by "0", "false", "no", "否" or "×", and left as it is by
+// anything else (a blank value among them). A drop-down takes the entry that
+// reads as the text and stays as it is when none does. Asking any of them for
+// the wrong kind's object raises in Word, and would abort the whole fill.
+void TUpdXML2Doc::FillFormField(DispObject& field, const std::wstring& text) {
+  constexpr long kCheckBox = 71, kDropDown = 83;  // wdFieldFormCheckBox, wdFieldFormDropDown
+  long type = field.Long(L"Type");
+  if (type == kCheckBox) {
+    std::wstring value = Trimmed(text);
+    for (wchar_t& c : value) c = towlower(c);
+    static const std::wstring ticked[] = {L"1", L"true", L"yes", L"\x662F", L"\x221A"};
+    static const std::wstring cleared[] = {L"0", L"false", L"no", L"\x5426", L"\x00D7"};
+    if (std::find(std::begin(ticked), std::end(ticked), value) != std::end(ticked))
+      field.Object(L"CheckBox").Put(L"Value", true);
+    else if (std::find(std::begin(cleared), std::end(cleared), value) != std::end(cleared))
+      field.Object(L"CheckBox").Put(L"Value", false);
+    return;
+  }
+  if (type == kDropDown) {
+    DispObject list = field.Object(L"DropDown");
+    DispObject entries = list.Object(L"ListEntries");
+    long count = entries.Long(L"Count");
+    for (long i = 1; i <= count; ++i) {
+      if (entries.CallObject(L"Item", {Arg(i)}).Text(L"Name") != text) continue;
+      list.Put(L"Value", i);
+      return;
+    }
+    return;
+  }
+  field.Put(L"Result", text);
+  field.Object(L"TextInput").Put(L"Default", text);
 }
 
 // The field showing the variable `name`; failing that, the first whose

@@ -34,6 +34,7 @@ class TUpdXML2Doc {
  private:
   Microsoft::WRL::ComPtr<IXMLDOMElement> Load(int kind, const std::string& content);
   void ReportLoadError();
+  void FillFormField(DispObject& field, const std::wstring& text);
   void FillEntry(const std::wstring& name, const std::wstring& text);
   DispObject DocVariableFieldOf(const std::wstring& name);
   void SetVariable(const std::wstring& name, const std::wstring& value);

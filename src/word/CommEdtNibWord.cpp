@@ -57,12 +57,54 @@ void TCommEdt_NibWord::Notify(long item, long sts) {
 
 // --- starting Word ------------------------------------------------------------------
 
-HWND TCommEdt_NibWord::FindWordWindow(const std::string& caption) {
-  std::wstring title = AnsiToWide(caption);
-  HWND window = FindWindowW(L"OpusApp", title.c_str());
-  if (!window) window = FindWindowW(L"OpusApp", nullptr);
-  if (!window) window = FindWindowW(nullptr, title.c_str());
-  return window;
+namespace {
+
+struct CaptionSearch {
+  std::wstring exact, suffix;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchWordCaption(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<CaptionSearch*>(data);
+  wchar_t windowClass[16] = L"";
+  GetClassNameW(window, windowClass, 16);
+  if (wcscmp(windowClass, L"OpusApp") != 0) return TRUE;
+  int length = GetWindowTextLengthW(window);
+  std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
+  caption.resize(static_cast<size_t>(GetWindowTextW(window, caption.data(), length + 1)));
+  const std::wstring& suffix = search->suffix;
+  bool suffixed = !suffix.empty() && caption.size() > suffix.size() &&
+                  caption.compare(caption.size() - suffix.size(), suffix.size(), suffix) == 0;
+  if (caption != search->exact && !suffixed) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The Word main window whose caption is `title`, "<any document> - <title>",
+// or, when `document` is named, "<document> - <title>".
+HWND FindWordCaption(const std::wstring& title, const std::wstring& document) {
+  CaptionSearch search{document.empty() ? title : document + L" - " + title, document.empty() ? L" - " + title : L""};
+  EnumWindows(MatchWordCaption, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+// Our own Word's window (of `document`, when named), never the window of a
+// Word the user runs beside it. Captions differ between versions (" - Microsoft
+// Word", " - Word") and languages, so Word is given a caption of ours for the
+// moment of the search.
+HWND TCommEdt_NibWord::FindWordWindow(const std::wstring& document) {
+  try {
+    std::wstring own = WordApp.app.Text(L"Caption");
+    std::wstring marker = L"NibWordLib " + AnsiToWide(NewUniqueName());
+    WordApp.app.Put(L"Caption", marker);
+    HWND window = FindWordCaption(marker, document);
+    WordApp.app.Put(L"Caption", own);
+    return window;
+  } catch (const ComError&) {
+    return nullptr;  // no window to bring forward: the commands work without one
+  }
 }
 
 bool TCommEdt_NibWord::ConnectWordApp() {
@@ -77,7 +119,7 @@ bool TCommEdt_NibWord::ConnectWordApp() {
     WordApp.app.Put(L"Visible", true);
     if (ProcID == "3") WordApp.app.Put(L"WindowState", kMinimised);
     DelayWithMessages(100);
-    hAppWnd = FindWordWindow("Microsoft Word");
+    hAppWnd = FindWordWindow();
     WordApp.app.Put(L"DisplayAlerts", 0L);
     if (!UserName.empty()) {
       OldUserName = WideToAnsi(WordApp.app.Text(L"UserName"));
@@ -123,7 +165,7 @@ bool TCommEdt_NibWord::OpenWordDoc() {
                                         {{L"FileName", Arg::Ansi(DestFN)}, {L"AddToRecentFiles", Arg(false)}});
     } else {
       WordDocNew = documents.CallObject(L"Add", {}, {{L"Visible", Arg(true)}});
-      WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(DestFN)}});
+      TWordUtil::SaveDocumentAs(WordDocNew, DestFN);
     }
     WordDocNew.Put(L"PrintRevisions", false);
     WordDocNew.Object(L"ActiveWindow").Object(L"View").Put(L"FieldShading", kShadeFieldsWhenSelected);
@@ -209,7 +251,9 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::SaveDoc() {
   bool shown = WordDocNew.Bool(L"ShowRevisions");
   if (shown) _SetShowTrack(false, false);
   try {
-    if (bSaveTrack) WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
+    // Word raises for Unprotect on a document that is not protected.
+    if (bSaveTrack && WordDocNew.Long(L"ProtectionType") != kUnprotected)
+      WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
     WordDocNew.Put(L"ShowRevisions", false);
     WithPrintModeLifted([this] { Save(); });
     if (bSaveTrack) WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
@@ -284,7 +328,7 @@ void TCommEdt_NibWord::SetAppWindowState(long state, bool force) {
   WordApp.app.Call(L"Activate");
   if (!force || !hAppWnd || state == kMinimised) return;
   DelayWithMessages(300);
-  hAppWnd = FindWordWindow("Microsoft Word");
+  hAppWnd = FindWordWindow();
   if (!hAppWnd) return;
   DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
   DWORD ownThread = GetCurrentThreadId();
@@ -295,7 +339,7 @@ void TCommEdt_NibWord::SetAppWindowState(long state, bool force) {
 }
 
 HWND TCommEdt_NibWord::FindDocWnd() {
-  hAppWnd = FindWordWindow(WideToAnsi(WordDocNew.Text(L"Name")) + " - Microsoft Word");
+  hAppWnd = FindWordWindow(WordDocNew.Text(L"Name"));
   return hAppWnd;
 }
 
@@ -367,9 +411,9 @@ void TCommEdt_NibWord::MakeRevisionCopy() {
     Notify(1, 1);
   }
   Save();
-  WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(kOriRevisionFN)}, {L"AddToRecentFiles", Arg(false)}});
+  TWordUtil::SaveDocumentAs(WordDocNew, kOriRevisionFN);
   DelayWithMessages(300);
-  WordDocNew.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(RevisionFN)}, {L"AddToRecentFiles", Arg(false)}});
+  TWordUtil::SaveDocumentAs(WordDocNew, RevisionFN);
   DelayWithMessages(300);
   DispObject accepted = WordApp.app.Object(L"Documents")
                             .CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(RevisionFN)},

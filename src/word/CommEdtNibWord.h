@@ -121,7 +121,7 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   void RestoreWordViewState(const WordViewState& state);
   bool ApplyTemplate();
   bool RemoveTemplate();
-  void RecordTemplateBookmarks(DispObject& tmpl, DispObject& body);
+  void RecordTemplateBookmarks(DispObject& tmpl, DispObject body);
   void ReopenIfClosed();
   bool FillFromXML(DispObject& doc);
   void FormatBottomLine(DispObject shapes);
@@ -145,7 +145,7 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   void Notify(long item, long sts);
   LONG Message(const char* utf8Text, LONG dlgType);
   void Log(const std::string& text);
-  HWND FindWordWindow(const std::string& caption);
+  HWND FindWordWindow(const std::wstring& document = L"");
   void Save();
 
   bool bClosingByProg = false;

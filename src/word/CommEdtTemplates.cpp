@@ -155,6 +155,9 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
         bUseTmpl = true;
         DelayWithMessages(300);
         FillFromXML(WordDocNew);
+        // Recorded once the fields show their data: a field's result is part of
+        // the text, so filling one moves the template's bookmarks after it.
+        RecordTemplateBookmarks(WordDocNew, FindBodyRange(WordDocNew));
         DispObject selection = WordApp.app.Object(L"Selection");
         selection.Call(L"GoTo", {}, {{L"What", Arg(kGoToBookmark)}, {L"Name", Arg(BodyBookmark("B"))}});
         selection.Call(L"MoveRight", {}, {{L"Unit", Arg(kCharacterUnit)}, {L"Count", Arg(1)}});
@@ -176,6 +179,7 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
 }
 
 bool TCommEdt_NibWord::ApplyTemplate() {
+  BakValidBMS = TBakValidBMSRec();  // recorded anew once the template is filled
   const std::string& templateFile = Process().LocalTmplFN;
   if (TrimBlanks(templateFile).empty() || !FileExists(templateFile)) return false;
   DispObject documents = WordApp.app.Object(L"Documents");
@@ -205,12 +209,11 @@ bool TCommEdt_NibWord::ApplyTemplate() {
     ReopenIfClosed();
     return false;
   }
-  RecordTemplateBookmarks(tmpl, body);
   try {
     body.Call(L"InsertFile", {}, {{L"FileName", Arg::Ansi(copy)}});
     DelayWithMessages(500);
     WorkingCopyGuard guard(DestFN);
-    tmpl.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(DestFN)}, {L"AddToRecentFiles", Arg(false)}});
+    TWordUtil::SaveDocumentAs(tmpl, DestFN);
     guard.Commit();
     tmpl.Call(L"Close", {}, {{L"SaveChanges", Arg(true)}});
   } catch (const ComError&) {
@@ -226,10 +229,11 @@ bool TCommEdt_NibWord::ApplyTemplate() {
   return true;
 }
 
-// The template's own bookmarks and where they sit, so that ChkDocValid can
-// tell an edit of a template part from an edit of the body.
-void TCommEdt_NibWord::RecordTemplateBookmarks(DispObject& tmpl, DispObject& body) {
+// The template's own bookmarks and where they sit in the rebuilt document, so
+// that ChkDocValid can tell an edit of a template part from an edit of the body.
+void TCommEdt_NibWord::RecordTemplateBookmarks(DispObject& tmpl, DispObject body) {
   BakValidBMS = TBakValidBMSRec();
+  if (!body) return;
   long bodyStart = body.Long(L"Start");
   // Measured as the check measures it: from the end of one body bookmark to the end of the other.
   DispObject begin = TWordUtil::GetBookmarkByName(tmpl, BodyBookmark("B"), false);
@@ -266,7 +270,7 @@ bool TCommEdt_NibWord::RemoveTemplate() {
   DelayWithMessages(1000);
   try {
     WorkingCopyGuard guard(DestFN);
-    plain.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(DestFN)}, {L"AddToRecentFiles", Arg(false)}});
+    TWordUtil::SaveDocumentAs(plain, DestFN);
     guard.Commit();
   } catch (const ComError&) {
     plain.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});

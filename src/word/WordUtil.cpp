@@ -32,19 +32,14 @@ void WordServer::Disconnect() {
   connected = false;
 }
 
-bool TWordUtil::AttachOrStartWord(WordServer& server, int& how, bool showMsg) {
+bool TWordUtil::AttachOrStartWord(WordServer& server, IDispatch* cycleWord, int& how, bool showMsg) {
   try {
-    Microsoft::WRL::ComPtr<IUnknown> running;
-    HRESULT hr = GetActiveObject(kWordClass, nullptr, &running);
-    if (hr == MK_E_UNAVAILABLE) {
+    if (cycleWord) {
+      how = 2;
+      server.ConnectTo(DispObject(Microsoft::WRL::ComPtr<IDispatch>(cycleWord)));
+    } else {
       how = 1;
       server.ConnectNew();
-    } else {
-      how = 2;
-      ThrowIfFailed(hr, "finding the running Word");
-      Microsoft::WRL::ComPtr<IDispatch> application;
-      ThrowIfFailed(running.As(&application), "reaching the running Word");
-      server.ConnectTo(DispObject(application));
     }
     return true;
   } catch (const ComError&) {
@@ -114,6 +109,16 @@ void TWordUtil::RestoreNormalDot(const TResotreNormalDotRec& rec, ICommGUI* gui)
     return;
   }
   if (!rec.BakFN.empty()) DeleteFileW(AnsiToWide(rec.BakFN).c_str());
+}
+
+void TWordUtil::SaveDocumentAs(DispObject& document, const std::string& path) {
+  constexpr long kFormatDocument = 0;  // wdFormatDocument: Word 97-2003
+  bool oldFormat = path.size() >= 4 && _stricmp(path.c_str() + path.size() - 4, ".doc") == 0;
+  if (oldFormat)
+    document.Call(L"SaveAs", {},
+                  {{L"FileName", Arg::Ansi(path)}, {L"FileFormat", Arg(kFormatDocument)}, {L"AddToRecentFiles", Arg(false)}});
+  else
+    document.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(path)}, {L"AddToRecentFiles", Arg(false)}});
 }
 
 DispObject TWordUtil::GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix) {

@@ -53,9 +53,15 @@ struct TBakValidBMSRec {
 
 class TWordUtil {
  public:
-  // how: 1 started, 2 attached to the running Word. False (and the message
-  // when `showMsg`) on any error.
-  static bool AttachOrStartWord(WordServer& server, int& how, bool showMsg);
+  // Document.SaveAs to `path`, not added to the recent files. A ".doc" name is
+  // written as Word 97-2003 explicitly: without a format, Word 2007 and later
+  // write a new document in their own default (.docx) whatever the name says.
+  static void SaveDocumentAs(DispObject& document, const std::string& path);
+  // how: 1 started, 2 attached to `cycleWord`, the Word of the running edit
+  // cycle (when there is one). Never the Word the running-object table names:
+  // that may be the user's own, with documents of their own. False (and the
+  // message when `showMsg`) on any error.
+  static bool AttachOrStartWord(WordServer& server, IDispatch* cycleWord, int& how, bool showMsg);
   static bool ReleaseWord(WordServer& server, bool quit);
   // With no application, a Word of its own is started and quit; empty on errors.
   static std::string GetNormalTmplFN(DispObject* app);

@@ -30,6 +30,11 @@ bool CreationRefused() { return Read(L"create", L"fail") == L"1"; }
 
 bool InjectedBusy() { return Read(L"busy", L"on") == L"1"; }
 
+std::wstring WordCaptionStyle() {
+  std::wstring style = Read(L"word", L"caption");
+  return style.empty() ? L"Microsoft Word" : style;
+}
+
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
              const std::wstring& outcome) {
   CreateDirectoryW(kControlFolder, nullptr);

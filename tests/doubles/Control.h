@@ -5,6 +5,8 @@
 //                           [slow] Member=milliseconds
 //                           [create] fail=1  (the next instance refuses to start)
 //                           [busy] on=1  (a dialog of Word's is open: calls are refused)
+//                           [word] caption=Word  (the window captions of Word 2013 and later;
+//                                  "Microsoft Word", the earlier style, when missing)
 //   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments, outcome, local time
 //                           (hh:mm:ss.mmm), separated by tabs (UTF-8)
 
@@ -25,6 +27,8 @@ bool CreationRefused();
 // from outside with "retry later" (RPC_E_SERVERCALL_RETRYLATER reaches a
 // caller whose COM does not retry it).
 bool InjectedBusy();
+// The application's own part of Word's window captions: "Microsoft Word" or "Word".
+std::wstring WordCaptionStyle();
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
              const std::wstring& outcome);
 

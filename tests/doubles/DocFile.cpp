@@ -134,10 +134,21 @@ DocContent ReadDocFile(const std::wstring& path) {
     content.bookmarks.push_back(Bookmark{Attribute(tag, L"name", L""), std::stol(Attribute(tag, L"start", L"0")),
                                          std::stol(Attribute(tag, L"end", L"0"))});
   for (const std::wstring& tag : EmptyElements(xml, L"field"))
-    content.fields.push_back(Field{Attribute(tag, L"code", L""), Attribute(tag, L"result", L"")});
-  for (const std::wstring& tag : EmptyElements(xml, L"formfield"))
-    content.formFields.push_back(
-        FormField{Attribute(tag, L"name", L""), Attribute(tag, L"result", L""), Attribute(tag, L"default", L"")});
+    content.fields.push_back(
+        Field{Attribute(tag, L"code", L""), Attribute(tag, L"result", L""), std::stol(Attribute(tag, L"start", L"-1"))});
+  for (const std::wstring& tag : EmptyElements(xml, L"formfield")) {
+    FormField field{Attribute(tag, L"name", L""), Attribute(tag, L"result", L""), Attribute(tag, L"default", L""),
+                    Attribute(tag, L"type", L"text"), {}};
+    std::wstring list = Attribute(tag, L"entries", L"");
+    for (size_t from = 0; !list.empty() && from <= list.size();) {
+      size_t end = list.find(L'|', from);
+      field.entries.push_back(list.substr(from, end == std::wstring::npos ? std::wstring::npos : end - from));
+      if (end == std::wstring::npos) break;
+      from = end + 1;
+    }
+    content.formFields.push_back(std::move(field));
+  }
+  for (const std::wstring& tag : EmptyElements(xml, L"format")) content.format = Attribute(tag, L"name", L"doc");
   for (const std::wstring& tag : EmptyElements(xml, L"shape")) {
     Shape shape{Attribute(tag, L"name", L""), Attribute(tag, L"type", L""), {}};
     std::wstring list = Attribute(tag, L"properties", L"");
@@ -170,10 +181,17 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
     xml += L"<bookmark name=\"" + Escape(b.name) + L"\" start=\"" + std::to_wstring(b.start) + L"\" end=\"" +
            std::to_wstring(b.end) + L"\"/>\n";
   for (const Field& f : content.fields)
-    xml += L"<field code=\"" + Escape(f.code) + L"\" result=\"" + Escape(f.result) + L"\"/>\n";
-  for (const FormField& f : content.formFields)
+    xml += L"<field code=\"" + Escape(f.code) + L"\" result=\"" + Escape(f.result) + L"\"" +
+           (f.start >= 0 ? L" start=\"" + std::to_wstring(f.start) + L"\"" : L"") + L"/>\n";
+  for (const FormField& f : content.formFields) {
+    std::wstring entries;
+    for (const std::wstring& entry : f.entries) entries += (entries.empty() ? L"" : L"|") + entry;
     xml += L"<formfield name=\"" + Escape(f.name) + L"\" result=\"" + Escape(f.result) + L"\" default=\"" +
-           Escape(f.defaultText) + L"\"/>\n";
+           Escape(f.defaultText) + L"\"";
+    if (f.type != L"text") xml += L" type=\"" + Escape(f.type) + L"\" entries=\"" + Escape(entries) + L"\"";
+    xml += L"/>\n";
+  }
+  xml += L"<format name=\"" + Escape(content.format) + L"\"/>\n";
   for (const Shape& shape : content.shapes) {
     std::wstring list;
     for (const auto& [key, value] : shape.properties) list += (list.empty() ? L"" : L";") + key + L"=" + value;

@@ -7,7 +7,11 @@
 //     <variable name="Title">Notice</variable>
 //     <bookmark name="Body" start="10" end="16"/>
 //     <field code=" DOCVARIABLE Title " result=""/>
+//     <field code=" DOCVARIABLE No " result="" start="4"/>  (its result is the text at 4)
 //     <formfield name="Number" result="" default=""/>
+//     <formfield name="Urgent" type="checkbox" result="0"/>
+//     <formfield name="Kind" type="dropdown" entries="Notice|Report" result="Notice"/>
+//     <format name="doc"/>  (how the file was written: "doc", Word 97-2003, or "docx")
 //     <shape name="Line 1" type="line" properties="Left=10;Line.Weight=1.5"/>
 //     <font start="0" end="5" attribute="Size" value="16"/></nibdoc>
 // Paragraphs are separated by a carriage return, as in Word's text.
@@ -31,10 +35,17 @@ struct Bookmark {
 struct Field {
   std::wstring code;    // " DOCVARIABLE Title " and the like
   std::wstring result;  // what the field shows
+  // Where the result sits in the document's text, as in Word, where updating
+  // a field moves everything after it; -1 for a field kept outside the text.
+  long start = -1;
 };
 
+// Word's three kinds of form field: a text input (its result is its text),
+// a check box (result "1" or "0") and a drop-down (result: the chosen entry).
 struct FormField {
   std::wstring name, result, defaultText;
+  std::wstring type = L"text";  // "text", "checkbox", "dropdown"
+  std::vector<std::wstring> entries;  // a drop-down's list
 };
 
 struct Shape {
@@ -60,6 +71,7 @@ struct DocContent {
   std::vector<FormField> formFields;
   std::vector<Shape> shapes;
   std::vector<FontRun> fonts;  // in the order they were applied
+  std::wstring format = L"doc";  // the format the file was written in: "doc" or "docx"
 };
 
 // Throws DispatchError with Word's texts for a missing or unreadable file.

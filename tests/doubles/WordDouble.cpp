@@ -18,6 +18,8 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"OpusApp";
 constexpr long kFormatHtml = 8;
+constexpr long kFormatDocument = 0;          // wdFormatDocument: Word 97-2003
+constexpr long kFormatDocumentDefault = 16;  // wdFormatDocumentDefault: .docx
 
 class WordApplication;
 
@@ -73,6 +75,8 @@ class WordDocument : public DynObject {
   HANDLE file_ = INVALID_HANDLE_VALUE;
   void RequireOpen() const;
   void ReplaceText(long start, long end, const std::wstring& text);
+  // The text replaced, positions after it moved; no revision, no edit.
+  void Splice(long start, long end, const std::wstring& text);
   void Paste(std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks);
   Part* NewFont(long start, long end);
   long ColorOf(long start, long end) const;
@@ -86,6 +90,7 @@ class WordDocument : public DynObject {
   Part* NewBookmarks();
   Part* NewFields();
   Part* NewFormFields();
+  static long FormFieldType(const FormField& field);
   Part* NewShapes();
   Part* NewShapeRange(std::vector<size_t> indices);
   long ShapeAnchor(size_t index) const;
@@ -233,6 +238,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   long left_ = 0, top_ = 0, width_ = 800, height_ = 600;
   std::wstring userName_ = L"Word User";
   std::wstring normalTemplate_;
+  std::wstring caption_;  // set by automation; empty: Word's own name
   int untitled_ = 0;
 };
 
@@ -264,10 +270,12 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
              content_.text = ValueString(v);
              saved_ = false;
            });
-  Method(L"Save", {}, [this](Args&, VARIANT*) { SaveTo(path_, 0); });
+  Method(L"Save", {}, [this](Args&, VARIANT*) { SaveTo(path_, content_.format == L"docx" ? kFormatDocumentDefault : kFormatDocument); });
   Method(L"SaveAs", {L"FileName", L"FileFormat", L"LockComments", L"Password", L"AddToRecentFiles"}, [this](Args& args, VARIANT*) {
     std::wstring target = args.String(0, path_);
-    long format = args.Long(1, 0);
+    // Without FileFormat Word writes the document's own format, whatever the
+    // name says: a new document's is Word's default (.docx content since 2007).
+    long format = args.Has(1) ? args.Long(1) : content_.format == L"docx" ? kFormatDocumentDefault : kFormatDocument;
     SaveTo(target, format);
     path_ = target;
     name_ = FileNameOf(target);
@@ -276,7 +284,7 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   });
   Method(L"Close", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args& args, VARIANT*) {
     if (!open_) Raise(L"This object model command is not available while the document is closed.");
-    if (args.Long(0, 0) == -1) SaveTo(path_, 0);
+    if (args.Long(0, 0) == -1) SaveTo(path_, content_.format == L"docx" ? kFormatDocumentDefault : kFormatDocument);
     app_->CloseDocument(this);
   });
   Method(L"Activate", {}, [this](Args&, VARIANT*) {
@@ -292,7 +300,9 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   });
   Method(L"Unprotect", {L"Password"}, [this](Args& args, VARIANT*) {
     RequireOpen();
-    if (content_.protection == -1) return;
+    // Word raises rather than doing nothing (run-time error 4605).
+    if (content_.protection == -1)
+      Raise(L"This method or property is not available because the document is not protected.");
     if (args.String(0, L"") != content_.password) Raise(L"The password is incorrect. Word cannot open the document.");
     content_.protection = -1;
   });
@@ -370,14 +380,29 @@ Part* WordDocument::NewCollection(const wchar_t* type, std::function<long()> cou
   return collection;
 }
 
+// The document's collection is in alphabetical order of the names: "the index
+// number represents the position of the bookmark in the alphabetical list"
+// (a range's own collection, by contrast, is in the order of position).
 Part* WordDocument::NewBookmarks() {
   auto& list = content_.bookmarks;
+  auto alphabetical = [&list] {
+    std::vector<std::wstring> names;
+    for (const Bookmark& b : list) names.push_back(b.name);
+    std::sort(names.begin(), names.end(),
+              [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+    return names;
+  };
   return NewCollection(
       L"Bookmarks", [&list] { return static_cast<long>(list.size()); },
-      [&list](const std::wstring& name) { return PositionByName(list, name); },
-      [this](long index) {
+      [alphabetical](const std::wstring& name) {
+        std::vector<std::wstring> names = alphabetical();
+        for (size_t i = 0; i < names.size(); ++i)
+          if (_wcsicmp(names[i].c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
+        return 0L;
+      },
+      [this, alphabetical](long index) {
         auto* bookmark = NewPart(L"Bookmark");
-        std::wstring name = content_.bookmarks[static_cast<size_t>(index - 1)].name;
+        std::wstring name = alphabetical()[static_cast<size_t>(index - 1)];
         auto current = [this, name]() -> Bookmark& {
           for (Bookmark& b : content_.bookmarks)
             if (b.name == name) return b;
@@ -423,9 +448,16 @@ Part* WordDocument::NewFields() {
             std::wstring name = code.substr(at + 11);
             name.erase(0, name.find_first_not_of(L" \""));
             name.erase(name.find_last_not_of(L" \"") + 1);
-            f.result.clear();
+            std::wstring shown;
             for (const auto& [variable, value] : content_.variables)
-              if (_wcsicmp(variable.c_str(), name.c_str()) == 0) f.result = value;
+              if (_wcsicmp(variable.c_str(), name.c_str()) == 0) shown = value;
+            // A result in the text takes its place there: what follows moves.
+            if (f.start >= 0) {
+              long at = f.start;
+              Splice(at, at + static_cast<long>(f.result.size()), shown);
+              content_.fields[i].start = at;
+            }
+            content_.fields[i].result = shown;
             saved_ = false;
           }
           SetBool(r, true);
@@ -610,38 +642,109 @@ Part* WordDocument::NewFormFields() {
         auto* formField = NewPart(L"FormField");
         size_t i = static_cast<size_t>(index - 1);
         formField->Property(L"Name", [this, i](Args&, VARIANT* r) { SetString(r, content_.formFields[i].name); });
+        formField->Property(L"Type", [this, i](Args&, VARIANT* r) { SetLong(r, FormFieldType(content_.formFields[i])); });
+        // Only a text input takes its result as text; a check box's is "1" or
+        // "0" and a drop-down's one of its entries, each set through its own object.
         formField->Property(L"Result", [this, i](Args&, VARIANT* r) { SetString(r, content_.formFields[i].result); },
                             [this, i](Args&, const VARIANT& v) {
-                              content_.formFields[i].result = ValueString(v);
+                              FormField& f = content_.formFields[i];
+                              if (f.type != L"text") Raise(L"This command is not available for this type of form field.");
+                              f.result = ValueString(v);
                               saved_ = false;
                             });
-        formField->Property(L"TextInput", [this, i](Args&, VARIANT* r) {
-          auto* input = NewPart(L"TextInput");
-          input->Property(L"Default", [this, i](Args&, VARIANT* r2) { SetString(r2, content_.formFields[i].defaultText); },
-                          [this, i](Args&, const VARIANT& v) {
-                            content_.formFields[i].defaultText = ValueString(v);
+        // Asking a form field of another kind for TextInput, CheckBox or
+        // DropDown does not fail: the object answers Valid = False, and using it raises.
+        auto kindPart = [this, i](const wchar_t* type, const wchar_t* kind) {
+          auto* part = NewPart(type);
+          std::wstring wanted = kind;
+          part->Property(L"Valid", [this, i, wanted](Args&, VARIANT* r) { SetBool(r, content_.formFields[i].type == wanted); });
+          return std::make_pair(part, [this, i, wanted] {
+            if (content_.formFields[i].type != wanted) Raise(L"The object is not valid for this type of form field.");
+            return &content_.formFields[i];
+          });
+        };
+        formField->Property(L"TextInput", [kindPart, this](Args&, VARIANT* r) {
+          auto [input, field] = kindPart(L"TextInput", L"text");
+          input->Property(L"Default", [field](Args&, VARIANT* r2) { SetString(r2, field()->defaultText); },
+                          [this, field](Args&, const VARIANT& v) {
+                            field()->defaultText = ValueString(v);
                             saved_ = false;
                           });
           Hand(r, input);
         });
+        formField->Property(L"CheckBox", [kindPart, this](Args&, VARIANT* r) {
+          auto [box, field] = kindPart(L"CheckBox", L"checkbox");
+          box->Property(L"Value", [field](Args&, VARIANT* r2) { SetBool(r2, field()->result == L"1"); },
+                        [this, field](Args&, const VARIANT& v) {
+                          field()->result = ValueBool(v) ? L"1" : L"0";
+                          saved_ = false;
+                        });
+          Hand(r, box);
+        });
+        formField->Property(L"DropDown", [kindPart, this](Args&, VARIANT* r) {
+          auto [list, field] = kindPart(L"DropDown", L"dropdown");
+          // Value: the 1-based position of the chosen entry.
+          list->Property(L"Value", [field](Args&, VARIANT* r2) {
+                           const FormField& f = *field();
+                           auto at = std::find(f.entries.begin(), f.entries.end(), f.result);
+                           SetLong(r2, at == f.entries.end() ? 0 : static_cast<long>(at - f.entries.begin()) + 1);
+                         },
+                         [this, field](Args&, const VARIANT& v) {
+                           FormField& f = *field();
+                           long position = ValueLong(v);
+                           if (position < 1 || position > static_cast<long>(f.entries.size()))
+                             Raise(L"The requested member of the collection does not exist.");
+                           f.result = f.entries[static_cast<size_t>(position - 1)];
+                           saved_ = false;
+                         });
+          list->Property(L"ListEntries", [this, field](Args&, VARIANT* r2) {
+            const FormField* f = field();
+            auto* entries = NewPart(L"ListEntries");
+            std::vector<std::wstring> names = f->entries;
+            entries->Property(L"Count", [names](Args&, VARIANT* r3) { SetLong(r3, static_cast<long>(names.size())); });
+            entries->Method(L"Item", {L"Index"}, [names](Args& args, VARIANT* r3) {
+              long position = args.Long(0);
+              if (position < 1 || position > static_cast<long>(names.size()))
+                Raise(L"The requested member of the collection does not exist.");
+              auto* entry = new Part(L"ListEntry");
+              std::wstring name = names[static_cast<size_t>(position - 1)];
+              entry->Property(L"Name", [name](Args&, VARIANT* r4) { SetString(r4, name); });
+              Hand(r3, entry);
+            });
+            Hand(r2, entries);
+          });
+          Hand(r, list);
+        });
         return formField;
       });
+}
+
+long WordDocument::FormFieldType(const FormField& field) {
+  if (field.type == L"checkbox") return 71;  // wdFieldFormCheckBox
+  if (field.type == L"dropdown") return 83;  // wdFieldFormDropDown
+  return 70;                                 // wdFieldFormTextInput
 }
 
 void WordDocument::RequireOpen() const {
   if (!open_) Raise(L"This object model command is not available while the document is closed.");
 }
 
-void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
-  RequireOpen();
+void WordDocument::Splice(long start, long end, const std::wstring& text) {
   content_.text.replace(static_cast<size_t>(start), static_cast<size_t>(end - start), text);
-  // Bookmarks move with the text around them.
+  // Bookmarks and field results move with the text around them.
   long delta = static_cast<long>(text.size()) - (end - start);
   auto moved = [&](long position) { return position >= end ? position + delta : position > start ? start : position; };
   for (Bookmark& bookmark : content_.bookmarks) {
     bookmark.start = moved(bookmark.start);
     bookmark.end = std::max(bookmark.start, bookmark.end >= end ? bookmark.end + delta : bookmark.end);
   }
+  for (Field& field : content_.fields)
+    if (field.start >= 0) field.start = moved(field.start);
+}
+
+void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
+  RequireOpen();
+  Splice(start, end, text);
   // Under protection for revisions every edit becomes a revision by the user.
   if (content_.protection == 0) content_.revisions.push_back(Revision{app_->UserName(), text});
   saved_ = false;
@@ -675,8 +778,12 @@ Part* WordDocument::NewRange(long start, long end) {
   range->Method(L"InsertFile", {L"FileName", L"Range", L"ConfirmConversions", L"Link", L"Attachment"},
                 [this, bounds](Args& args, VARIANT*) {
                   DocContent inserted = ReadDocFile(args.String(0));
+                  long at = bounds->first;
                   Paste(*bounds, inserted.text, inserted.bookmarks);
-                  for (const Field& field : inserted.fields) content_.fields.push_back(field);
+                  for (Field field : inserted.fields) {
+                    if (field.start >= 0) field.start += at;
+                    content_.fields.push_back(field);
+                  }
                   for (const FormField& field : inserted.formFields) content_.formFields.push_back(field);
                   for (const FontRun& run : inserted.fonts)
                     content_.fonts.push_back(FontRun{run.start + bounds->first, run.end + bounds->first, run.attribute,
@@ -887,10 +994,12 @@ void WordDocument::SaveTo(const std::wstring& path, long format) {
   RequireOpen();
   bool ownFile = _wcsicmp(path.c_str(), path_.c_str()) == 0;
   if (ownFile) ReleaseFile();  // Word itself may write its file
-  if (format == kFormatHtml)
+  if (format == kFormatHtml) {
     WriteHtmlPage(path, content_);
-  else
+  } else {
+    content_.format = format == kFormatDocument ? L"doc" : L"docx";
     WriteDocFile(path, content_);
+  }
   if (ownFile) HoldFile();
   if (format != kFormatHtml) saved_ = true;
 }
@@ -943,6 +1052,12 @@ WordApplication::WordApplication() : DynObject(L"Application") {
     Hand(r, normal);
   });
   Property(L"Selection", [this](Args&, VARIANT* r) { Hand(r, NewSelection()); });
+  // The application's part of the window captions ("<document> - <Caption>").
+  Property(L"Caption", [this](Args&, VARIANT* r) { SetString(r, caption_.empty() ? WordCaptionStyle() : caption_); },
+           [this](Args&, const VARIANT& v) {
+             caption_ = ValueString(v);
+             UpdateWindow();
+           });
   Method(L"CentimetersToPoints", {L"Centimeters"},
          [](Args& args, VARIANT* r) { SetDouble(r, args.Double(0) * 72.0 / 2.54); });
   Method(L"Activate", {}, [this](Args&, VARIANT*) {
@@ -1005,7 +1120,9 @@ WordDocument* WordApplication::OpenDocument(const std::wstring& path) {
 }
 
 WordDocument* WordApplication::AddDocument() {
-  auto* document = new WordDocument(this, L"Document" + std::to_wstring(++untitled_), DocContent{}, false);
+  DocContent blank;
+  blank.format = L"docx";  // Word's default format for new documents since 2007
+  auto* document = new WordDocument(this, L"Document" + std::to_wstring(++untitled_), blank, false);
   documents_.push_back(document);
   DocumentActivated(document);
   return document;
@@ -1103,7 +1220,8 @@ void WordApplication::DocumentActivated(WordDocument* document) {
 
 void WordApplication::UpdateWindow() {
   if (!window_) return;
-  std::wstring caption = active_ ? active_->Name() + L" - Microsoft Word" : L"Microsoft Word";
+  std::wstring own = caption_.empty() ? WordCaptionStyle() : caption_;
+  std::wstring caption = active_ ? active_->Name() + L" - " + own : own;
   SetWindowTextW(window_, caption.c_str());
   if (windowState_ == 0) MoveWindow(window_, left_, top_, width_, height_, TRUE);
   ShowWindow(window_, !visible_ ? SW_HIDE : windowState_ == 2 ? SW_SHOWMINNOACTIVE : windowState_ == 1 ? SW_SHOWMAXIMIZED : SW_SHOWNOACTIVATE);

@@ -475,7 +475,8 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
   Variant body = Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Text(bodyName.Get())});
   Variant bodyStart = Call(ObjectOf(body).Get(), L"Start", DISPATCH_PROPERTYGET);
   EXPECT_EQ(LongOf(bodyStart), 5);
-  Variant tail = Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Long(2)});
+  // Word's document collection is alphabetical: "Tail" before "正文内容B" whatever their places.
+  Variant tail = Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Long(1)});
   Variant tailRange = Call(ObjectOf(tail).Get(), L"Range", DISPATCH_PROPERTYGET);
   Variant tailText = Call(ObjectOf(tailRange).Get(), L"Text", DISPATCH_PROPERTYGET);
   EXPECT_EQ(StringOf(tailText), L"Tail");
@@ -529,6 +530,96 @@ TEST_F(WordDouble, BookmarksFieldsAndFormFields) {
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
 }
 
+
+// Where Word is stricter than a forgiving double would be.
+TEST_F(WordDouble, StrictAsWord) {
+  std::string path = work + "\\strict.doc";
+  std::ofstream(path, std::ios::binary)
+      << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>zeta alpha mid</text>\n"
+         "<bookmark name=\"zeta\" start=\"0\" end=\"4\"/>\n<bookmark name=\"Alpha\" start=\"5\" end=\"10\"/>\n"
+         "<bookmark name=\"mid\" start=\"11\" end=\"14\"/>\n"
+         "<formfield name=\"Text\" result=\"\" default=\"\"/>\n"
+         "<formfield name=\"Urgent\" type=\"checkbox\" result=\"0\"/>\n"
+         "<formfield name=\"Kind\" type=\"dropdown\" entries=\"Notice|Report\" result=\"Notice\"/>\n</nibdoc>\n";
+  std::ofstream("c:\\doubles\\control.ini") << "[word]\ncaption=Word\n";
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  ComPtr<IDispatch> document = Open(word.Get(), path);
+  ASSERT_TRUE(document);
+
+  // Bookmarks(i) of the document: alphabetical, case ignored.
+  Variant bookmarksValue = Call(document.Get(), L"Bookmarks", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> bookmarks = ObjectOf(bookmarksValue);
+  std::vector<std::wstring> names;
+  for (long i = 1; i <= 3; ++i) {
+    Variant item = Call(bookmarks.Get(), L"Item", DISPATCH_METHOD, {Long(i)});
+    Variant name = Call(ObjectOf(item).Get(), L"Name", DISPATCH_PROPERTYGET);
+    names.push_back(StringOf(name));
+  }
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"mid", L"zeta"}));
+
+  // Unprotect of a document that is not protected raises.
+  EXPECT_THROW(Call(document.Get(), L"Unprotect", DISPATCH_METHOD, {Missing()}), CallError);
+
+  // Form fields have kinds; the wrong kind's object is not valid and raises when used.
+  Variant formFieldsValue = Call(document.Get(), L"FormFields", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> formFields = ObjectOf(formFieldsValue);
+  auto field = [&](const wchar_t* name) {
+    BStr key(name);
+    Variant item = Call(formFields.Get(), L"Item", DISPATCH_METHOD, {Text(key.Get())});
+    return ObjectOf(item);
+  };
+  ComPtr<IDispatch> urgent = field(L"Urgent"), kind = field(L"Kind"), text = field(L"Text");
+  Variant urgentType = Call(urgent.Get(), L"Type", DISPATCH_PROPERTYGET);
+  Variant kindType = Call(kind.Get(), L"Type", DISPATCH_PROPERTYGET);
+  Variant textType = Call(text.Get(), L"Type", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(LongOf(urgentType), 71);
+  EXPECT_EQ(LongOf(kindType), 83);
+  EXPECT_EQ(LongOf(textType), 70);
+  Variant input = Call(urgent.Get(), L"TextInput", DISPATCH_PROPERTYGET);
+  Variant valid = Call(ObjectOf(input).Get(), L"Valid", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(V_BOOL(valid.Get()), VARIANT_FALSE) << "asking does not fail";
+  BStr something(L"x");
+  EXPECT_THROW(Call(ObjectOf(input).Get(), L"Default", DISPATCH_PROPERTYPUT, {Text(something.Get())}), CallError);
+  EXPECT_THROW(Call(urgent.Get(), L"Result", DISPATCH_PROPERTYPUT, {Text(something.Get())}), CallError);
+  Variant box = Call(urgent.Get(), L"CheckBox", DISPATCH_PROPERTYGET);
+  VARIANT ticked;
+  V_VT(&ticked) = VT_BOOL;
+  V_BOOL(&ticked) = VARIANT_TRUE;
+  Call(ObjectOf(box).Get(), L"Value", DISPATCH_PROPERTYPUT, {ticked});
+  Variant list = Call(kind.Get(), L"DropDown", DISPATCH_PROPERTYGET);
+  Call(ObjectOf(list).Get(), L"Value", DISPATCH_PROPERTYPUT, {Long(2)});
+  EXPECT_THROW(Call(ObjectOf(list).Get(), L"Value", DISPATCH_PROPERTYPUT, {Long(3)}), CallError);
+  Call(document.Get(), L"Save", DISPATCH_METHOD);
+  std::string saved;
+  LoadTextFile(saved, path);
+  EXPECT_NE(saved.find("<formfield name=\"Urgent\" result=\"1\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<formfield name=\"Kind\" result=\"Report\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<format name=\"doc\"/>"), std::string::npos) << "an opened .doc keeps its format";
+
+  // Captions of Word 2013 and later, and the application's caption as automation sets it.
+  HWND window = FindWindowW(L"OpusApp", L"strict.doc - Word");
+  EXPECT_NE(window, nullptr) << "the caption style the test chose";
+  Variant caption = Call(word.Get(), L"Caption", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(caption), L"Word");
+  BStr marked(L"Marked");
+  Call(word.Get(), L"Caption", DISPATCH_PROPERTYPUT, {Text(marked.Get())});
+  EXPECT_EQ(FindWindowW(L"OpusApp", L"strict.doc - Marked"), window);
+
+  // A new document saved without a format is written in Word's default, whatever the name says.
+  Variant documents = Call(word.Get(), L"Documents", DISPATCH_PROPERTYGET);
+  Variant added = Call(ObjectOf(documents).Get(), L"Add", DISPATCH_METHOD);
+  std::string fresh = work + "\\new.doc", old = work + "\\old.doc";
+  BStr freshName(AnsiToWide(fresh)), oldName(AnsiToWide(old));
+  Call(ObjectOf(added).Get(), L"SaveAs", DISPATCH_METHOD, {Text(freshName.Get())});
+  std::string written;
+  LoadTextFile(written, fresh);
+  EXPECT_NE(written.find("<format name=\"docx\"/>"), std::string::npos) << written;
+  Call(ObjectOf(added).Get(), L"SaveAs", DISPATCH_METHOD, {Text(oldName.Get()), Long(0)}, {L"FileName", L"FileFormat"});
+  LoadTextFile(written, old);
+  EXPECT_NE(written.find("<format name=\"doc\"/>"), std::string::npos) << "wdFormatDocument: Word 97-2003";
+  Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
 
 TEST_F(WordDouble, ShapesKeepTheirLineFormat) {
   std::string fixture = Fixture("lines.doc", "page one");

@@ -14,6 +14,7 @@
 #include "FlowFixture.h"
 #include "TestSupport.h"
 #include "automation/Switches.h"
+#include "com/ComError.h"
 #include "services/Files.h"
 #include "services/WindowUtil.h"
 #include "services/TextUtil.h"
@@ -514,6 +515,79 @@ TEST_F(NeverLose, BusyWordIsWaitedForThenToldOf) {
   ASSERT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word keeps the document";
   EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can try again or close";
   ForceQuit();
+}
+
+// The Word the user runs beside the cycle, with a document, a user name and a
+// Normal template of its own, captioned as Word 2013 and later caption their
+// windows: a whole cycle (open, save and close with its conversion) asks
+// nothing of it and brings the cycle's own Word forward.
+TEST_F(NeverLose, TheUsersOwnWordIsLeftAlone) {
+  ASSERT_TRUE(SaveTextFile("[word]\r\ncaption=Word\r\n", WideToAnsi(kDoublesControl)));
+  ComPtr<IDispatch> usersApp;
+  ASSERT_EQ(CoCreateInstance(kWord, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                             reinterpret_cast<void**>(usersApp.GetAddressOf())),
+            S_OK);
+  DispObject users(usersApp);
+  struct QuitAtEnd {
+    DispObject& word;
+    ~QuitAtEnd() {
+      try {
+        word.Call(L"Quit");
+      } catch (const ComError&) {
+      }
+      DeleteFileW(kDoublesControl);
+    }
+  } quitAtEnd{users};
+  users.Put(L"Visible", true);
+  users.Put(L"UserName", W("王五"));
+  std::string mine = TempFolderPath() + "mine-" + id + ".doc";
+  ASSERT_TRUE(SaveTextFile("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>My own letter</text></nibdoc>\n", mine));
+  users.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(mine)});
+  std::string normal = WideToAnsi(users.Object(L"NormalTemplate").Text(L"FullName"));
+  const std::string normalBefore = ReadAll(normal), mineBefore = ReadAll(mine);
+  const std::wstring usersCaption = AnsiToWide(FileNameOfPath(mine)) + L" - Word";
+  HWND usersWindow = FindWindowW(L"OpusApp", usersCaption.c_str());
+  ASSERT_NE(usersWindow, nullptr);
+  DWORD usersPid = 0;
+  GetWindowThreadProcessId(usersWindow, &usersPid);
+  DeleteFileA("c:\\doubles\\calls.log");
+
+  Serve("beside.doc", "Body");
+  Configure("beside.doc", "&reply=OK");
+  EXPECT_EQ(Open(L"1"), L"");
+  HWND front = GetForegroundWindow();
+  DWORD frontPid = 0;
+  GetWindowThreadProcessId(front, &frontPid);
+  wchar_t caption[260] = L"";
+  GetWindowTextW(front, caption, 260);
+  EXPECT_NE(frontPid, usersPid) << "the cycle's Word is brought forward, not the user's";
+  EXPECT_EQ(std::wstring(caption), W("通知1.doc - Word"));
+  sink.calls.clear();
+  SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK") << "converted and uploaded";
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[1], L"Save");
+
+  // Read before this test asks the user's Word anything itself.
+  std::string log = ReadAll("c:\\doubles\\calls.log"), asked;
+  for (size_t at = 0; at < log.size();) {
+    size_t end = log.find('\n', at);
+    std::string line = log.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (line.rfind(std::to_string(usersPid) + "\t", 0) == 0) asked += line + "\n";
+    at = end == std::string::npos ? log.size() : end + 1;
+  }
+  EXPECT_EQ(asked, "") << "the user's Word was asked nothing";
+  EXPECT_NE(log.find("Documents.Open"), std::string::npos) << "the log recorded the cycle's own Word";
+  EXPECT_TRUE(IsWindow(usersWindow));
+  wchar_t usersNow[260] = L"";
+  GetWindowTextW(usersWindow, usersNow, 260);
+  EXPECT_EQ(std::wstring(usersNow), usersCaption);
+  EXPECT_EQ(users.Object(L"Documents").Long(L"Count"), 1);
+  EXPECT_EQ(users.Object(L"ActiveDocument").Text(L"Name"), AnsiToWide(FileNameOfPath(mine)));
+  EXPECT_EQ(users.Text(L"UserName"), W("王五"));
+  EXPECT_EQ(ReadAll(normal), normalBefore) << "the Normal template as it was";
+  EXPECT_EQ(ReadAll(mine), mineBefore);
+  DeleteFileA(mine.c_str());
 }
 
 }  // namespace

@@ -100,6 +100,32 @@ TEST_F(XmlFill, InitialXmlWinsAndBadXmlTouchesNothing) {
   EXPECT_EQ(gui.messages.size(), 2u);
 }
 
+// Data for form fields of every kind: a check box and a drop-down in the
+// middle of the data must not stop the entries after them.
+TEST_F(XmlFill, CheckBoxesAndDropDownsTakeTheirValues) {
+  std::string doc = Fixture("kinds.doc",
+                            "<text>Form</text>"
+                            "<formfield name=\"急件\" result=\"0\" default=\"\" type=\"checkbox\" entries=\"\"/>"
+                            "<formfield name=\"密件\" result=\"1\" default=\"\" type=\"checkbox\" entries=\"\"/>"
+                            "<formfield name=\"留空\" result=\"1\" default=\"\" type=\"checkbox\" entries=\"\"/>"
+                            "<formfield name=\"文种\" result=\"通知\" default=\"\" type=\"dropdown\" entries=\"通知|报告\"/>"
+                            "<formfield name=\"类别\" result=\"通知\" default=\"\" type=\"dropdown\" entries=\"通知|报告\"/>"
+                            "<formfield name=\"主送\" result=\"\" default=\"\"/>");
+  OpenWithInitialXml(doc, 1,
+                     "<r><BookMark Name=\"急件\" Text=\"是\"/><BookMark Name=\"密件\" Text=\"0\"/>"
+                     "<BookMark Name=\"留空\" Text=\"\"/><BookMark Name=\"文种\" Text=\"报告\"/>"
+                     "<BookMark Name=\"类别\" Text=\"函\"/><BookMark Name=\"主送\" Text=\"各部门\"/></r>");
+  std::string saved = ReadAll(doc);
+  EXPECT_NE(saved.find(U8("<formfield name=\"急件\" result=\"1\"")), std::string::npos) << saved;
+  EXPECT_NE(saved.find(U8("<formfield name=\"密件\" result=\"0\"")), std::string::npos) << "cleared";
+  EXPECT_NE(saved.find(U8("<formfield name=\"留空\" result=\"1\"")), std::string::npos) << "a blank value changes nothing";
+  EXPECT_NE(saved.find(U8("<formfield name=\"文种\" result=\"报告\"")), std::string::npos) << "the entry chosen";
+  EXPECT_NE(saved.find(U8("<formfield name=\"类别\" result=\"通知\"")), std::string::npos) << "no such entry: as it was";
+  EXPECT_NE(saved.find(U8("<formfield name=\"主送\" result=\"各部门\" default=\"各部门\"/>")), std::string::npos)
+      << "the entries after them were filled";
+  EXPECT_TRUE(gui.messages.empty());
+}
+
 // A red-header template: "RED HEADER\r[\r\r]\rFOOTER" with the body between
 // the bookmarks around "[" and "]", a template part before and after it and
 // a field the XML fills.
@@ -161,6 +187,8 @@ TEST_F(Templates, ApplyAroundTheBodyAndRemoveAgain) {
   EXPECT_EQ(notes.back(), "0,2,1");
   EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc);
   EXPECT_FALSE(FileExists(doc + ".keep")) << "nothing set aside is left";
+  EXPECT_NE(ReadAll(doc).find("<format name=\"doc\"/>"), std::string::npos)
+      << "the body's new document is written as the .doc its name says, not in Word's default format";
 }
 
 TEST_F(Templates, TemplatePartsMustStayAsTheyWere) {
@@ -175,6 +203,37 @@ TEST_F(Templates, TemplatePartsMustStayAsTheyWere) {
   DialogRobot robot(L"");
   EXPECT_EQ(driver->ChkDocValid(), VARIANT_FALSE);
   EXPECT_EQ(robot.Seen().text, Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 发文机关 已丢失或位置发生了变化!"));
+}
+
+// In Word a field's result is part of the text: the number the XML puts into
+// the header moves the body and every template bookmark after it. That is no
+// edit of a template part, and must never keep the user from saving.
+TEST_F(Templates, FieldResultsInTheHeaderAreNoEditOfTheTemplate) {
+  std::string tmpl = Fixture("numbered.doc",
+                             "<text>RED No.\r[\r\r]\rFOOTER</text>"
+                             "<bookmark name=\"正文内容B\" start=\"8\" end=\"9\"/>"
+                             "<bookmark name=\"正文内容E\" start=\"11\" end=\"12\"/>"
+                             "<bookmark name=\"落款\" start=\"13\" end=\"19\"/>"
+                             "<field code=\" DOCVARIABLE 发文号 \" result=\"\" start=\"7\"/>");
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl), xml = BStr::FromAnsi(Gb("<r><BookMark Name=\"发文号\" Text=\"第7号\"/></r>"));
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  ASSERT_EQ(driver->SetXMLCont(1, xml.Get()), S_OK);
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(Text(), Utf8ToWide("RED No.第7号\r[\rBody text]\rFOOTER")) << "the number inside the header's text";
+  std::string saved = ReadAll(doc);
+  EXPECT_NE(saved.find(U8("<bookmark name=\"落款\" start=\"24\" end=\"30\"/>")), std::string::npos)
+      << "the footer moved by the number and the body: " << saved;
+  {
+    DialogRobot robot(L"");
+    EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE) << "filling a field is no edit of the template";
+    robot.Stop();
+    EXPECT_EQ(robot.Seen().text, L"") << "nothing told";
+  }
+  driver->Document().CallObject(L"Range", {Arg(24), Arg(24)}).Put(L"Text", L"X");
+  DialogRobot robot(L"");
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_FALSE) << "an edit of the footer is still found";
+  EXPECT_EQ(robot.Seen().text, Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 落款 已丢失或位置发生了变化!"));
 }
 
 TEST_F(Templates, MissingOrBodilessTemplate) {

@@ -101,6 +101,14 @@ TEST_F(WordDriver, WholeCycleUnderProtection) {
   EXPECT_EQ(passwords[0].size(), 12u) << "a generated password";
   EXPECT_EQ(passwords[1], passwords[0]);
   EXPECT_EQ(passwords[2], passwords[0]);
+
+  // Protection lifted behind the driver's back (Word raises for Unprotect on
+  // an unprotected document): the save still goes through and protects again.
+  driver->Document().Call(L"Unprotect", {Arg::Ansi(passwords[0])});
+  Type(L"Unguarded ");
+  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  EXPECT_NE(ReadAll(doc).find("Unguarded"), std::string::npos);
+  EXPECT_EQ(driver->Document().Long(L"ProtectionType"), 0) << "protected again";
   EXPECT_NE(driver->getFileAge(), -1);
 
   word = DispObject();
@@ -328,10 +336,10 @@ TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
                              "<shape name=\"Line 2\" type=\"line\" properties=\"Anchor=15;Line.ForeColor.RGB=65280\"/>");
   WordServer started, attached;
   int how = 0;
-  ASSERT_TRUE(TWordUtil::AttachOrStartWord(started, how, true));
-  EXPECT_EQ(how, 1) << "no Word was running";
-  ASSERT_TRUE(TWordUtil::AttachOrStartWord(attached, how, true));
-  EXPECT_EQ(how, 2) << "the running Word is found";
+  ASSERT_TRUE(TWordUtil::AttachOrStartWord(started, nullptr, how, true));
+  EXPECT_EQ(how, 1) << "no cycle's Word: one of its own";
+  ASSERT_TRUE(TWordUtil::AttachOrStartWord(attached, started.app.Get(), how, true));
+  EXPECT_EQ(how, 2) << "the cycle's Word is used";
   EXPECT_TRUE(attached.app.SameObject(started.app.Get()));
   EXPECT_TRUE(TWordUtil::ReleaseWord(attached, false));
   EXPECT_FALSE(attached.connected);

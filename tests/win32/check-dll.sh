@@ -31,7 +31,7 @@ check "TYPELIB resource present" grep -Eq 'Entry: name: .*TYPELIB' <<<"$private"
 
 imports=$(grep 'DLL Name:' <<<"$private" | awk '{print tolower($3)}' | sort -u)
 echo "imports: $(tr '\n' ' ' <<<"$imports")"
-allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|shlwapi|shell32|urlmon|winhttp|comctl32|msvcrt|version)\.dll$'
+allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|shlwapi|shell32|urlmon|wininet|comctl32|msvcrt|version)\.dll$'
 for name in $imports; do
   check "import $name is a Windows DLL" grep -Eq "$allowed" <<<"$name"
 done
