@@ -17,6 +17,8 @@ tests running side by side never share state:
                 a POST is sent to /login.html with a 302 (as a server whose session ran out does),
                 its body not recorded (<id>.refused holds its headers)
   need=K=V      the request must carry the cookie K=V (one the browser stored), else as guard
+  append=1      a POST's body is added to <id>.body, one line each, instead of replacing it
+  A GET with id=NAME leaves <id>.get (its path and query), so tests can tell a fetch happened.
 Binds 127.0.0.1 on a free port and writes the port to --port-file.
 With --tls-cert and --tls-key it speaks https instead.
   docserver.py --root DIR --records DIR --port-file FILE [--pid-file FILE] [--daemon]
@@ -101,6 +103,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         opts = self.options()
+        if opts.get("id"):
+            with open(os.path.join(self.server.records, opts["id"] + ".get"), "w", encoding="utf-8") as f:
+                f.write(self.path + "\n")
         if not self.control():
             return
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path).lstrip("/")
@@ -126,8 +131,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         parts = urllib.parse.urlsplit(self.path)
         allowed = self.allowed()
         if allowed:
-            with open(os.path.join(self.server.records, name + ".body"), "wb") as f:
-                f.write(body)
+            appending = opts.get("append") == "1"
+            with open(os.path.join(self.server.records, name + ".body"), "ab" if appending else "wb") as f:
+                f.write(body + (b"\n" if appending else b""))
         meta = name + (".meta" if allowed else ".refused")
         with open(os.path.join(self.server.records, meta), "w", encoding="utf-8") as f:
             f.write(f"method: POST\npath: {parts.path}\nquery: {parts.query}\n")

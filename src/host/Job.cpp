@@ -1,0 +1,141 @@
+#include "host/Job.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace nib::host {
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
+}
+
+// The members whose arguments are addresses (by position; -1: every string).
+struct AddressMember {
+  const char* name;
+  int argument;
+};
+constexpr AddressMember kAddressMembers[] = {
+    {"SetDownURL", 0}, {"SetUpURL", 0}, {"SetDocTmplDLURL", 0}, {"SetUpURLHt", 0},
+    {"SetDownURLHt", 0}, {"SetDownTempletNameURL", 0}, {"XmlUrl", 0},
+};
+
+// Text that reads as an address of some kind: "scheme://...", "file:...",
+// "\\server\...", "//host/..." or a drive path "C:\..." (any such text is
+// held to the allowed origins, whatever member it is given to).
+bool LooksLikeAddress(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  if (text.substr(0, 2) == "\\\\" || text.substr(0, 2) == "//" || StartsWithNoCase(text, "file:")) return true;
+  if (text.size() >= 3 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+      (text[2] == '\\' || text[2] == '/'))
+    return true;
+  size_t scheme = text.find("://");
+  return scheme != std::string_view::npos && scheme > 0 &&
+         std::all_of(text.begin(), text.begin() + static_cast<long>(scheme), [](char c) {
+           return std::isalpha(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+         });
+}
+
+bool IsAddressArgument(const Setting& setting, size_t index) {
+  for (const AddressMember& member : kAddressMembers)
+    if (setting.member == member.name) return static_cast<int>(index) == member.argument;
+  // SetXMLCont(2, address) and SetIniXMLCont(2, address) fetch their XML.
+  if ((setting.member == "SetXMLCont" || setting.member == "SetIniXMLCont") && index == 1)
+    return !setting.args.empty() && setting.args[0].kind() == JsonValue::Kind::kNumber && setting.args[0].AsNumber() == 2;
+  return false;
+}
+
+}  // namespace
+
+std::string JobAddressOf(std::string_view link) {
+  if (!StartsWithNoCase(link, "nibword:")) throw JobError("the link does not begin with \"nibword:\"");
+  std::string address(link.substr(8));
+  if (OriginOf(address).empty()) throw JobError("the job address is not an http or https address: " + address);
+  return address;
+}
+
+std::string OriginOf(std::string_view url) {
+  std::string scheme;
+  if (StartsWithNoCase(url, "http://")) scheme = "http";
+  else if (StartsWithNoCase(url, "https://")) scheme = "https";
+  else return "";
+  std::string_view rest = url.substr(scheme.size() + 3);
+  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  if (authority.empty() || authority.find('@') != std::string_view::npos) return "";
+  std::string host = Lower(authority), port;
+  size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+    port = host.substr(colon + 1);
+    host.erase(colon);
+    if (port.empty() || !std::all_of(port.begin(), port.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+      return "";
+    if ((scheme == "http" && port == "80") || (scheme == "https" && port == "443")) port.clear();
+  }
+  if (host.empty()) return "";
+  return scheme + "://" + host + (port.empty() ? "" : ":" + port);
+}
+
+bool IsAllowed(std::string_view url, const std::vector<std::string>& allowedOrigins) {
+  std::string origin = OriginOf(url);
+  if (origin.empty()) return false;
+  return std::any_of(allowedOrigins.begin(), allowedOrigins.end(),
+                     [&](const std::string& allowed) { return OriginOf(allowed) == origin; });
+}
+
+std::vector<Setting> ParseSettings(const JsonValue& settings) {
+  if (settings.kind() != JsonValue::Kind::kArray) throw JobError("\"settings\" is not a list");
+  std::vector<Setting> out;
+  for (const JsonValue& item : settings.Items()) {
+    if (item.kind() != JsonValue::Kind::kArray || item.Items().empty() || !item.Items()[0].IsString())
+      throw JobError("each setting is a list: the member's name, then its arguments");
+    Setting setting{item.Items()[0].AsString(), {item.Items().begin() + 1, item.Items().end()}};
+    out.push_back(std::move(setting));
+  }
+  return out;
+}
+
+Job ParseJob(const JsonValue& job) {
+  if (job.kind() != JsonValue::Kind::kObject) throw JobError("the job is not a JSON object");
+  Job out;
+  if (const JsonValue* settings = job.Find("settings")) out.settings = ParseSettings(*settings);
+  const JsonValue* events = job.Find("events");
+  if (!events || !events->IsString()) throw JobError("the job names no \"events\" address");
+  out.events = events->AsString();
+  const JsonValue* openHt = job.Find("openHt");
+  const JsonValue* open = job.Find("open");
+  if (openHt && openHt->kind() == JsonValue::Kind::kBool && openHt->AsBool()) {
+    out.openHt = true;
+  } else if (open && open->kind() == JsonValue::Kind::kArray && open->Items().size() == 2 &&
+             open->Items()[0].IsString() && open->Items()[1].IsString()) {
+    out.procID = open->Items()[0].AsString();
+    out.procID2 = open->Items()[1].AsString();
+  } else {
+    throw JobError("the job has no \"open\": [ProcID, ProcID2] (nor \"openHt\": true)");
+  }
+  return out;
+}
+
+void CheckAddresses(const std::vector<Setting>& settings, const std::string& events,
+                    const std::vector<std::string>& allowedOrigins) {
+  auto check = [&](const std::string& address) {
+    if (!IsAllowed(address, allowedOrigins)) throw JobError("an address outside the allowed origins: " + address);
+  };
+  if (!events.empty()) check(events);
+  for (const Setting& setting : settings) {
+    for (size_t i = 0; i < setting.args.size(); ++i) {
+      const JsonValue& arg = setting.args[i];
+      if (!arg.IsString()) continue;
+      if (IsAddressArgument(setting, i) || LooksLikeAddress(arg.AsString())) {
+        if (!arg.AsString().empty()) check(arg.AsString());
+      }
+    }
+  }
+}
+
+}  // namespace nib::host

@@ -1,0 +1,50 @@
+#pragma once
+// A launcher job: what the page asks of the object, fetched from the job
+// address the "nibword:" link names, and the rules that keep a link from
+// another site from driving it.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/Json.h"
+
+namespace nib::host {
+
+struct JobError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// One setter call: the member's name and its arguments, in order.
+struct Setting {
+  std::string member;
+  std::vector<JsonValue> args;
+};
+
+struct Job {
+  std::vector<Setting> settings;
+  bool openHt = false;           // OpenHtFile() instead of OpenFile
+  std::string procID, procID2;   // OpenFile's arguments
+  std::string events;            // where every event, the result or the error is posted
+};
+
+// The job address inside a "nibword:<address>" link. Throws JobError.
+std::string JobAddressOf(std::string_view link);
+
+// "scheme://host[:port]" of an http or https address, lower-cased, the
+// default port left out; empty for anything else (other schemes, user
+// information in the address, no host).
+std::string OriginOf(std::string_view url);
+
+// Throws JobError for a job that is not the expected shape.
+Job ParseJob(const JsonValue& job);
+std::vector<Setting> ParseSettings(const JsonValue& settings);
+
+// Every address the settings (and `events`, when given) name must be on an
+// allowed origin. Throws JobError naming the first that is not.
+void CheckAddresses(const std::vector<Setting>& settings, const std::string& events,
+                    const std::vector<std::string>& allowedOrigins);
+bool IsAllowed(std::string_view url, const std::vector<std::string>& allowedOrigins);
+
+}  // namespace nib::host

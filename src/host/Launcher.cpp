@@ -1,0 +1,86 @@
+// NibWordHost.exe "nibword:<job address>": the handler of the "nibword:"
+// protocol. A page in any browser opens a document through it: the job is
+// fetched from an allowed origin only, and runs the object as a page would.
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "com/ComError.h"
+#include "com/StrConv.h"
+#include "host/JobRunner.h"
+#include "services/Files.h"
+#include "services/JustHttp.h"
+#include "services/UniqueName.h"
+
+namespace nib::host {
+namespace {
+
+constexpr wchar_t kSettingsKey[] = L"Software\\NibWordLib";
+
+// The administrator's list (REG_MULTI_SZ), from the machine's own registry
+// view whatever this program's bitness. No list: nothing is allowed.
+std::vector<std::string> AllowedOrigins() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    return {};
+  DWORD type = 0, bytes = 0;
+  std::wstring list;
+  if (RegQueryValueExW(key, L"AllowedOrigins", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
+    list.assign(bytes / sizeof(wchar_t) + 2, L'\0');
+    if (RegQueryValueExW(key, L"AllowedOrigins", nullptr, &type, reinterpret_cast<BYTE*>(list.data()), &bytes) !=
+        ERROR_SUCCESS)
+      list.clear();
+  }
+  RegCloseKey(key);
+  std::vector<std::string> origins;
+  for (const wchar_t* item = list.c_str(); *item; item += wcslen(item) + 1) origins.push_back(WideToAnsi(item, CP_UTF8));
+  return origins;
+}
+
+std::string FetchJob(const std::string& address) {
+  std::string file = TempFolderPath() + "nibhost-" + NewUniqueName() + ".job";
+  bool fetched = TJustHttp::DownloadToFile(address, file);
+  std::string text;
+  if (fetched) LoadTextFile(text, file);
+  DeleteFileA(file.c_str());
+  if (!fetched) throw JobError("the job could not be fetched from " + address);
+  return text;
+}
+
+int RunLink(const std::wstring& link) {
+  std::string address = JobAddressOf(WideToAnsi(link, CP_UTF8));
+  std::vector<std::string> allowed = AllowedOrigins();
+  if (!IsAllowed(address, allowed)) throw JobError("the job's site is not among the allowed origins: " + OriginOf(address));
+  Job job = ParseJob(ParseJson(FetchJob(address)));
+  return JobRunner(allowed).Run(job);
+}
+
+}  // namespace
+}  // namespace nib::host
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  using namespace nib::host;
+  int count = 0;
+  LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::wstring link = args && count == 2 ? args[1] : L"";
+  LocalFree(args);
+  if (link.empty()) {
+    Tell(L"\u7528\u6cd5: NibWordHost.exe \"nibword:<\u4efb\u52a1\u5730\u5740>\"");  // 用法: ... <任务地址>
+    return 2;
+  }
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 5;
+  int code;
+  try {
+    code = RunLink(link);
+  } catch (const std::exception& e) {
+    // 不能运行该任务 (the job cannot run)
+    Tell(L"\u4e0d\u80fd\u8fd0\u884c\u8be5\u4efb\u52a1:\r\n" + nib::AnsiToWide(e.what(), CP_UTF8));
+    code = 2;
+  }
+  CoUninitialize();
+  return code;
+}

@@ -1,0 +1,179 @@
+// NibWordHost.exe, the "nibword:" handler, as a browser starts it: jobs from
+// allowed origins run the object end to end and report to the events
+// address; anything else is refused with a message and a non-zero exit.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "DialogRobot.h"
+#include "TestSupport.h"
+#include "com/Handle.h"
+#include "com/StrConv.h"
+#include "services/Files.h"
+#include "services/UniqueName.h"
+
+namespace nib::test {
+namespace {
+
+constexpr wchar_t kSettingsKey[] = L"Software\\NibWordLib";
+
+// The administrator's allowed origins while the test runs.
+class AllowedOrigins {
+ public:
+  explicit AllowedOrigins(const std::vector<std::string>& origins) {
+    std::wstring list;
+    for (const std::string& origin : origins) list += AnsiToWide(origin) + L'\0';
+    list += L'\0';
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key_,
+                    nullptr);
+    if (key_)
+      RegSetValueExW(key_, L"AllowedOrigins", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                     static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+  }
+  ~AllowedOrigins() {
+    if (!key_) return;
+    RegDeleteValueW(key_, L"AllowedOrigins");
+    RegCloseKey(key_);
+  }
+  AllowedOrigins(const AllowedOrigins&) = delete;
+  AllowedOrigins& operator=(const AllowedOrigins&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// `text` percent-encoded for a query value.
+std::string QueryText(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      char code[4];
+      wsprintfA(code, "%%%02X", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
+class Launcher : public ComApartment {
+ protected:
+  void SetUp() override {
+    ComApartment::SetUp();
+    base = ServerBase();
+    ASSERT_FALSE(base.empty()) << "the document server fixture is running";
+    id = "host-" + NewUniqueName().substr(0, 8);
+    ASSERT_TRUE(SaveTextFile("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>Body</text></nibdoc>\n",
+                             ServerFolder() + "\\files\\" + id + ".doc"));
+  }
+  // Serves `json` as this test's job; returns the link a page would open.
+  std::string Job(const std::string& json, const std::string& name = "job") {
+    EXPECT_TRUE(SaveTextFile(json, ServerFolder() + "\\files\\" + id + "-" + name + ".json"));
+    return "nibword:" + base + "/" + id + "-" + name + ".json?id=" + id + "-" + name;
+  }
+  std::string Settings(const std::string& more = "") {
+    return "[[\"SetDownURL\", \"" + base + "/" + id + ".doc\"], [\"SetUpURL\", \"" + base + "/upload?id=" + id +
+           "&reply=OK\"], [\"setSucceedPrefix\", \"OK\"], [\"SetDestBaseFN\", \"notice.doc\"], "
+           "[\"SetUserName\", \"\\u5f20\\u4e09\"], [\"SetFileSizeLmt\", 5000]" + more + "]";
+  }
+  std::string Events() { return base + "/events?id=" + id + "-events&append=1"; }
+  // Runs the launcher as the browser does and returns its exit code.
+  DWORD RunHost(const std::string& link) {
+    std::wstring line = L"\"" + BuildPath(L"NibWordHost.exe") + L"\" \"" + AnsiToWide(link, CP_UTF8) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+      return 0xFFFFFFFF;
+    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, 90000) != WAIT_OBJECT_0) {
+      TerminateProcess(process.hProcess, 99);
+      return 0xFFFFFFFE;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    return code;
+  }
+  std::string Record(const std::string& name, const char* part) {
+    return ReadAll(ServerFolder() + "\\records\\" + name + "." + part);
+  }
+  std::string base, id;
+};
+
+TEST_F(Launcher, AJobFromAnAllowedOriginRunsEndToEnd) {
+  AllowedOrigins allowed({base + "/"});
+  // The page answers the open's first event with one more setting: applied at once.
+  std::string answer = "{\"settings\": [[\"SetUpURL\", \"" + base + "/upload?id=" + id + "-answered&reply=OK\"]]}";
+  std::string events = Events() + "&reply=" + QueryText(answer);
+  std::string link = Job("{\"settings\": " + Settings() + ", \"open\": [\"3\", \"\"], \"events\": \"" + events + "\"}");
+  EXPECT_EQ(RunHost(link), 0u);
+  EXPECT_FALSE(Record(id + "-job", "get").empty()) << "the job was fetched";
+  EXPECT_EQ(Record(id + "-answered", "body").substr(0, 2), "PK") << "converted and uploaded where the answer said";
+  std::string posted = Record(id + "-events", "body");
+  EXPECT_NE(posted.find("{\"event\":[\"TempletFN\""), std::string::npos) << posted;
+  EXPECT_NE(posted.find("{\"result\":\"OK:"), std::string::npos) << posted;
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no Word left running";
+}
+
+// Each refusal: a message, a non-zero exit, nothing run.
+TEST_F(Launcher, RefusalsAreToldAndNothingRuns) {
+  std::string port = base.substr(base.rfind(':') + 1);
+  AllowedOrigins allowed({"http://localhost:" + port, "http://127.0.0.1:1"});
+  auto refused = [&](const std::string& link, const char* why) {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    DWORD code = RunHost(link);
+    EXPECT_NE(code, 0u) << why;
+    EXPECT_LT(code, 10u) << why << ": an exit of its own, not a crash";
+    EXPECT_NE(robot.Seen().text.find(Utf8ToWide("不能运行该任务")), std::wstring::npos) << why;
+  };
+  // 127.0.0.1 is not the allowed "localhost": the job is never fetched.
+  refused("nibword:" + base + "/" + id + ".json?id=" + id + "-foreign", "another origin");
+  EXPECT_EQ(Record(id + "-foreign", "get"), "") << "nothing fetched from it";
+  refused("nibword:file:///C:/windows/win.ini", "a local file");
+  refused("https://oa.example/job", "not a nibword: link");
+  {
+    AllowedOrigins none({});
+    refused(Job("{}", "unlisted"), "no list allows nothing");
+    EXPECT_EQ(Record(id + "-unlisted", "get"), "");
+  }
+
+  AllowedOrigins ours({base});
+  std::string local = "http://localhost:" + port;
+  auto job = [&](const std::string& settings) {
+    return "{\"settings\": " + settings + ", \"open\": [\"3\", \"\"], \"events\": \"" + Events() + "\"}";
+  };
+  refused(Job("{\"settings\": [", "malformed"), "malformed JSON");
+  refused(Job(job("[[\"SetUpURL\", \"" + local + "/upload?id=" + id + "-elsewhere\"]]"), "outside"),
+          "an upload address outside the allowed origins");
+  refused(Job(job("[[\"SetDownURL\", \"file:///C:/windows/win.ini\"]]"), "localfile"), "a local file as the document");
+  refused(Job(job("[[\"NoSuchMember\", 1]]"), "unknown"), "an unknown member");
+  refused(Job(job("[[\"OpenFile\", \"1\", \"\"]]"), "action"), "a member that is not a setter");
+  refused(Job(job("[[\"SetFileSizeLmt\", \"big\"]]"), "types"), "a wrong value type");
+  refused(Job(job("[[\"SetShowTrack\", 1]]"), "bool"), "a number for true/false");
+  refused(Job("{\"settings\": [], \"events\": \"" + Events() + "\"}", "noopen"), "nothing to open");
+  EXPECT_EQ(Record(id + "-elsewhere", "body"), "") << "nothing uploaded";
+  EXPECT_EQ(Record(id + "-events", "body"), "") << "no job ran far enough to report";
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+}
+
+// An events address that does not answer: the cycle still runs (the work is
+// not thrown away), the user is told, and the exit says it failed.
+TEST_F(Launcher, AnEventsAddressThatDoesNotAnswer) {
+  AllowedOrigins allowed({base, "http://127.0.0.1:1"});
+  std::string link = Job("{\"settings\": " + Settings() +
+                         ", \"open\": [\"3\", \"\"], \"events\": \"http://127.0.0.1:1/events\"}");
+  DialogCatcher catcher;
+  DWORD code = RunHost(link);
+  std::vector<std::wstring> shown = catcher.Texts();
+  EXPECT_EQ(code, 3u);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown[0], Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+  EXPECT_EQ(Record(id, "body").substr(0, 2), "PK") << "the document itself went up";
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+}
+
+}  // namespace
+}  // namespace nib::test
