@@ -1,11 +1,12 @@
 # NibWordLib: `make demo` shows an edit cycle against the local document
-# server, `make test` runs every suite. Both install missing packages first.
+# server, `make test` runs every suite, `make package` builds the MSI. All
+# install missing packages first.
 
 BUILD := build
 JOBS ?= 2
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all bootstrap build test demo bench clean
+.PHONY: all bootstrap build package test demo bench clean
 
 all: build
 
@@ -26,7 +27,11 @@ build: bootstrap $(BUILD)/host/CMakeCache.txt $(BUILD)/win64/CMakeCache.txt $(BU
 	cmake --build $(BUILD)/win64 -j$(JOBS)
 	cmake --build $(BUILD)/win32 -j$(JOBS)
 
-test: build
+# The MSI: both DLLs, the launcher and the "nibword:" protocol (build/package/NibWordLib.msi).
+package: build
+	packaging/make-package.py $(BUILD)
+
+test: build package
 	tools/run-tests $(BUILD)
 
 demo: build
