@@ -5,7 +5,8 @@ the package's own registry table with the keys DllRegisterServer writes (class,
 ProgID, type library, interfaces), NibWordHost.exe with the "nibword:" URL
 protocol, an Add/Remove Programs entry, and upgrades by version.
 The identifiers come from the type library's source, so they cannot drift.
-Usage: packaging/make-package.py BUILD_DIR"""
+Usage: packaging/make-package.py BUILD_DIR [--version X.Y.Z] [--output FOLDER]"""
+import argparse
 import os
 import re
 import subprocess
@@ -82,7 +83,7 @@ def server_registration(dll, typelib_platform, library, klass, interfaces):
     return rows
 
 
-def wxs(build):
+def wxs(build, out, version):
     library, klass, interfaces = idl_identifiers()
     dll32 = os.path.join(build, "win32", "NibWordLib.dll")
     dll64 = os.path.join(build, "win64", "NibWordLib.dll")
@@ -91,7 +92,7 @@ def wxs(build):
         if not os.path.isfile(path):
             sys.exit(f"make-package: {path} is missing (run make build)")
     # wixl takes sources relative to the folder it runs in: the package folder.
-    dll32, dll64, host = (os.path.relpath(p, os.path.join(build, "package")) for p in (dll32, dll64, host))
+    dll32, dll64, host = (os.path.relpath(p, out) for p in (dll32, dll64, host))
     reg32 = "\n          ".join(server_registration("[#Dll32File]", "win32", library, klass, interfaces))
     reg64 = "\n          ".join(server_registration("[#Dll64File]", "win64", library, klass, interfaces))
     protocol = "\n          ".join([
@@ -102,7 +103,7 @@ def wxs(build):
     ])
     return f"""<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="*" Name="NibWordLib" Language="1033" Version="{VERSION}" Manufacturer="NibWordLib"
+  <Product Id="*" Name="NibWordLib" Language="1033" Version="{version}" Manufacturer="NibWordLib"
            UpgradeCode="{UPGRADE_CODE}">
     <Package InstallerVersion="500" Compressed="yes" InstallScope="perMachine"
              Description="NibWordLib automation server and nibword: launcher" />
@@ -142,12 +143,17 @@ def wxs(build):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-    out = os.path.join(build, "package")
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build", nargs="?", default="build")
+    parser.add_argument("--version", default=VERSION)
+    parser.add_argument("--output", help="the folder of the MSI (default BUILD/package)")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    out = os.path.abspath(args.output or os.path.join(build, "package"))
     os.makedirs(out, exist_ok=True)
     source = os.path.join(out, "NibWordLib.wxs")
     with open(source, "w", encoding="utf-8") as f:
-        f.write(wxs(build))
+        f.write(wxs(build, out, args.version))
     msi = os.path.join(out, "NibWordLib.msi")
     subprocess.run(["wixl", "-a", "x64", "-o", msi, source], check=True, cwd=out)
     print(msi)

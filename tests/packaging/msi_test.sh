@@ -32,7 +32,13 @@ page=$(run cscript.exe //nologo "$(winpath "$top/tests/scripts/installed_page.js
 echo "$page"
 grep -q '^ok: ' <<<"$page" || fail "page script"
 
+step "an upgrade by version replaces the installed package"
+upgrade=$build/package/upgrade
+"$top/packaging/make-package.py" "$build" --version 1.0.1 --output "$upgrade" >/dev/null || fail "building the upgrade"
+run msiexec /i "$(winpath "$upgrade/NibWordLib.msi")" /qn || fail "msiexec /i (upgrade) exited $?"
+run "$build/win64/tests/win/package_tests.exe" --gtest_filter='Upgraded.*' || fail "upgrade checks"
+
 step "silent removal"
-run msiexec /x "$(winpath "$msi")" /qn || fail "msiexec /x exited $?"
+run msiexec /x "$(winpath "$upgrade/NibWordLib.msi")" /qn || fail "msiexec /x exited $?"
 run "$build/win64/tests/win/package_tests.exe" --gtest_filter='Uninstalled.*' || fail "something was left"
 exit $status

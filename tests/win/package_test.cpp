@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "DialogRobot.h"
 #include "TestSupport.h"
@@ -42,24 +43,29 @@ bool ClassesKeyExists(const std::wstring& key, REGSAM view) {
   return true;
 }
 
-// Add/Remove Programs lists a product called NibWordLib.
-bool ListedInAddRemovePrograms() {
+// The versions of the Add/Remove Programs entries called NibWordLib.
+std::vector<std::wstring> ListedVersions() {
   HKEY uninstall = nullptr;
+  std::vector<std::wstring> versions;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ | KEY_WOW64_64KEY, &uninstall) != ERROR_SUCCESS)
-    return false;
-  bool found = false;
+    return versions;
   wchar_t name[256];
-  for (DWORD i = 0; !found; ++i) {
+  for (DWORD i = 0;; ++i) {
     DWORD length = 256;
     if (RegEnumKeyExW(uninstall, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    wchar_t display[256] = L"";
-    DWORD bytes = sizeof display - sizeof(wchar_t);
-    if (RegGetValueW(uninstall, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &bytes) == ERROR_SUCCESS)
-      found = std::wstring(display) == L"NibWordLib";
+    wchar_t display[256] = L"", version[64] = L"";
+    DWORD bytes = sizeof display - sizeof(wchar_t), versionBytes = sizeof version - sizeof(wchar_t);
+    if (RegGetValueW(uninstall, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &bytes) != ERROR_SUCCESS ||
+        std::wstring(display) != L"NibWordLib")
+      continue;
+    RegGetValueW(uninstall, name, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, version, &versionBytes);
+    versions.push_back(version);
   }
   RegCloseKey(uninstall);
-  return found;
+  return versions;
 }
+
+bool ListedInAddRemovePrograms() { return !ListedVersions().empty(); }
 
 std::wstring ProgramFiles() {
   wchar_t folder[MAX_PATH] = L"";
@@ -102,7 +108,10 @@ TEST_F(Installed, RegisteredFromProgramFilesForBothBitnesses) {
   EXPECT_TRUE(ClassesKeyExists(L"nibword", KEY_WOW64_64KEY));
   EXPECT_EQ(ClassesValue(L"nibword\\shell\\open\\command", KEY_WOW64_64KEY),
             L"\"" + folder + L"\\NibWordHost.exe\" \"%1\"");
-  EXPECT_TRUE(ListedInAddRemovePrograms());
+  EXPECT_EQ(ListedVersions(), std::vector<std::wstring>{L"1.0.0"});
+  // The 32-bit DLL installed is the shipping build (it cannot run here).
+  EXPECT_TRUE(ReadAll(WideToAnsi(folder + L"\\x86\\NibWordLib.dll")) ==
+              ReadAll(WideToAnsi(BuildPath(L"../win32/NibWordLib.dll"))));
 
   // The type library the keys name loads, and the object comes from the installed DLL.
   ITypeLib* library = nullptr;
@@ -149,6 +158,14 @@ TEST_F(Installed, NibwordLinksRunJobsFromAllowedOriginsOnly) {
   RegCloseKey(key);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"Software\\NibWordLib", KEY_WOW64_64KEY, 0);
   EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no Word left running";
+}
+
+class Upgraded : public ComApartment {};
+
+TEST_F(Upgraded, OneEntryOfTheNewVersion) {
+  EXPECT_EQ(ListedVersions(), std::vector<std::wstring>{L"1.0.1"}) << "the older package was removed by the newer";
+  EXPECT_NE(ClassesValue(std::wstring(kClass) + L"\\InprocServer32", KEY_WOW64_64KEY), L"");
+  EXPECT_TRUE(ClassesKeyExists(L"nibword", KEY_WOW64_64KEY));
 }
 
 class Uninstalled : public ComApartment {};
