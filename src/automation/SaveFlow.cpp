@@ -45,7 +45,15 @@ STDMETHODIMP TNibWord::ProcQuit(VARIANT_BOOL bForceQuit, BSTR* Value) {
   if (!Value) return E_POINTER;
   *Value = nullptr;
   return CommandBoundary(Value, [&] {
-    Quit(bForceQuit != VARIANT_FALSE);
+    try {
+      Quit(bForceQuit != VARIANT_FALSE);
+    } catch (const ComError& e) {
+      // Word busy, or one of its dialogs open, past the wait: the user is
+      // told and the cycle stays, to be closed once Word answers.
+      if (!IsRejectedCall(e.Code())) throw;
+      BStr text = BStr::FromAnsi("\r\n" + UiText(RejectedCallText())), okOnly(L"2");
+      MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
+    }
     return std::string();
   });
 }
@@ -313,13 +321,16 @@ std::string TNibWord::SaveForPage() {
 // open in Word again.
 std::string TNibWord::SaveRedHeader() {
   const std::string& local = Process().LocalDocFN;
-  driver_->MakeRevisionCopy();
   bool uploaded = false;
   try {
+    driver_->MakeRevisionCopy();
     uploaded = UploadRedHeaderCopy(local);
   } catch (const ComError& e) {
     if (IsServerGone(e.Code())) throw;
-    RestoreRevisions(local);
+    // Failing before the untouched copy exists, Word still has the working
+    // copy itself; after it, Word's document is a copy under another name
+    // (perhaps with its revisions accepted) and the working copy is given back.
+    if (driver_->RevisionCopyMade()) RestoreRevisions(local);
     throw;
   }
   RestoreRevisions(local);
@@ -354,7 +365,14 @@ void TNibWord::RestoreRevisions(const std::string& local) {
     copied = CopyFileW(AnsiToWide(kOriRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE) != FALSE;
     if (!copied) DelayWithMessages(200);
   }
-  driver_->ReopenDoc();
+  try {
+    driver_->ReopenDoc();
+  } catch (const ComError& e) {
+    if (IsServerGone(e.Code())) throw;
+    // Word cannot open it again: the user learns where it is, and 关闭 still
+    // ends the cycle (nothing in Word is left unsaved).
+    InformWithPath("工作文档未能在Word中重新打开,文档保存在:", local);
+  }
   if (!copied) InformWithPath("工作文档未能恢复修订痕迹,带修订痕迹的文档保存在:", kOriRevisionFN);
 }
 

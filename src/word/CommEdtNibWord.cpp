@@ -306,6 +306,9 @@ void TCommEdt_NibWord::LetGo() noexcept {
 }
 
 VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::getSaved() {
+  // No document open (one that could not be opened again): nothing in Word is
+  // unsaved; the working copy on disk is the latest.
+  if (!WordDocNew) return VARIANT_TRUE;
   return WordDocNew.Bool(L"Saved") ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
@@ -400,6 +403,7 @@ STDMETHODIMP TCommEdt_NibWord::SetRvePassWord(BSTR password) {
 }
 
 void TCommEdt_NibWord::MakeRevisionCopy() {
+  revisionCopyMade_ = false;
   RevisionFN = kRevisionFN;
   if (bPrintMode) {
     // The copies are closed and reopened: print mode ends here, as the user sees it.
@@ -412,6 +416,7 @@ void TCommEdt_NibWord::MakeRevisionCopy() {
   }
   Save();
   TWordUtil::SaveDocumentAs(WordDocNew, kOriRevisionFN);
+  revisionCopyMade_ = true;
   DelayWithMessages(300);
   TWordUtil::SaveDocumentAs(WordDocNew, RevisionFN);
   DelayWithMessages(300);

@@ -81,6 +81,10 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
 
   // Called by the automation object directly for its save workflow.
   void MakeRevisionCopy();
+  // The untouched copy of the working copy (with its revisions) was written by
+  // the last MakeRevisionCopy: from then on Word's document is no longer the
+  // working copy, and only that copy can give it back.
+  bool RevisionCopyMade() const { return revisionCopyMade_; }
   void ReopenDoc();
   void CloseDocNoSave();
   // Leaves Word running with the document as the user has it, no longer
@@ -178,6 +182,7 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
     DispObject shapes;         // the shapes inside the regions
   } ToPrtBak;
   T2DimStrArr LineArr;  // ("Line 50", decimal colour)
+  bool revisionCopyMade_ = false;
 };
 
 }  // namespace nib

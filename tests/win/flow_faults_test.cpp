@@ -514,7 +514,73 @@ TEST_F(NeverLose, BusyWordIsWaitedForThenToldOf) {
   EXPECT_FALSE(Contains(dialogs, W("保存成功!")));
   ASSERT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word keeps the document";
   EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can try again or close";
+
+  // 关闭 while Word stays busy: told the same, the cycle open; once Word
+  // answers, 关闭 ends it. (Another size again, for the profile cache.)
+  ASSERT_TRUE(SaveTextFile("[busy]\r\non=1\r\nfor=ever and ever\r\n", WideToAnsi(kDoublesControl)));
+  {
+    DialogCatcher catcher;
+    EXPECT_EQ(inner->ProcQuit(VARIANT_FALSE, result.Out()), S_OK);  // the button's quit
+    dialogs = catcher.Texts();
+  }
+  DeleteFileW(kDoublesControl);
+  EXPECT_TRUE(Contains(dialogs, W("Word正忙或有对话框未关闭"))) << "not a silent failure: " << Joined(dialogs);
+  EXPECT_NE(ControlButton(kClose), nullptr) << "the cycle is still open";
+  EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr);
   ForceQuit();
+  EXPECT_EQ(ControlButton(kClose), nullptr);
+}
+
+// The red-header save failing inside Word: before the accepted copy is made,
+// Word keeps the working copy; while it is being made, the working copy is
+// given back with its revisions. Word unable to open it again: the user is
+// told where it is, and 关闭 still ends the cycle.
+TEST_F(NeverLose, RedHeaderFailuresInWordGiveTheWorkingCopyBack) {
+  ServeDocument("accept.doc", "<text>Signed body</text><revision author=\"张三\">Signed </revision>");
+  Set(&INibWord::SetDownURLHt, base + "/accept.doc");
+  Set(&INibWord::SetUpURLHt, base + "/upload?id=" + id + "&reply=OK");
+  Set(&INibWord::setSucceedPrefix, "OK");
+  BStr result;
+  ASSERT_EQ(page->OpenHtFile(result.Out()), S_OK);
+  std::string workingCopy = WideToAnsi(RunningWord().Object(L"ActiveDocument").Text(L"FullName"));
+
+  ASSERT_TRUE(SaveTextFile("[fail]\r\nDocument.AcceptAllRevisions=Command failed.\r\n", WideToAnsi(kDoublesControl)));
+  std::vector<std::wstring> dialogs;
+  {
+    DialogCatcher catcher;
+    SendMessageW(ControlButton(kSaveRedHeader), BM_CLICK, 0, 0);
+    dialogs = catcher.Texts();
+  }
+  DeleteFileW(kDoublesControl);
+  EXPECT_TRUE(Contains(dialogs, W("文档保存未成功"))) << Joined(dialogs);
+  EXPECT_FALSE(Contains(dialogs, W("保存成功!"))) << Joined(dialogs);
+  EXPECT_EQ(Uploaded("body"), "") << "nothing went up";
+  {
+    DispObject document = RunningWord().Object(L"ActiveDocument");
+    EXPECT_EQ(WideToAnsi(document.Text(L"FullName")), workingCopy) << "Word edits the working copy, not a copy of it";
+    EXPECT_EQ(document.Object(L"Revisions").Long(L"Count"), 1) << "with its revisions";
+  }
+  EXPECT_TRUE(IsWindowEnabled(ControlButton(kSaveRedHeader)));
+
+  // Word cannot open documents any more.
+  ASSERT_TRUE(SaveTextFile("[fail]\r\nDocuments.Open=This file could not be found or opened.\r\n",
+                           WideToAnsi(kDoublesControl)));
+  {
+    DialogCatcher catcher;
+    SendMessageW(ControlButton(kSaveRedHeader), BM_CLICK, 0, 0);
+    dialogs = catcher.Texts();
+  }
+  DeleteFileW(kDoublesControl);
+  EXPECT_TRUE(Contains(dialogs, W("工作文档未能在Word中重新打开,文档保存在:"))) << Joined(dialogs);
+  EXPECT_TRUE(Contains(dialogs, AnsiToWide(workingCopy))) << Joined(dialogs);
+  EXPECT_NE(ReadAll(workingCopy).find("<revision"), std::string::npos) << "the working copy on disk has its revisions";
+  {
+    DialogRobot question(L"#2", false, 0, L"#32770");  // 否: the copy on disk is kept, nothing more to send
+    SendMessageW(ControlButton(kClose), BM_CLICK, 0, 0);
+    EXPECT_EQ(question.Seen().text, W("\r\n您对文档进行了修改,是否要保存?"));
+  }
+  EXPECT_EQ(ControlButton(kClose), nullptr) << "关闭 ended the cycle";
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "and Word with it";
 }
 
 // The Word the user runs beside the cycle, with a document, a user name and a
