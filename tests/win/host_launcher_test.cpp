@@ -80,23 +80,29 @@ class Launcher : public ComApartment {
            "[\"SetUserName\", \"\\u5f20\\u4e09\"], [\"SetFileSizeLmt\", 5000]" + more + "]";
   }
   std::string Events() { return base + "/events?id=" + id + "-events&append=1"; }
-  // Runs the launcher as the browser does and returns its exit code.
-  DWORD RunHost(const std::string& link) {
+  // Starts the launcher as the browser does; an empty handle when it did not start.
+  UniqueHandle StartHost(const std::string& link) {
     std::wstring line = L"\"" + BuildPath(L"NibWordHost.exe") + L"\" \"" + AnsiToWide(link, CP_UTF8) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-      return 0xFFFFFFFF;
-    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, 90000) != WAIT_OBJECT_0) {
-      TerminateProcess(process.hProcess, 99);
+      return UniqueHandle();
+    CloseHandle(process.hThread);
+    return UniqueHandle(process.hProcess);
+  }
+  // The launcher's exit code once it ended (a code of ours when it did not).
+  static DWORD ExitOf(const UniqueHandle& process) {
+    if (!process) return 0xFFFFFFFF;
+    if (WaitForSingleObject(process.Get(), 90000) != WAIT_OBJECT_0) {
+      TerminateProcess(process.Get(), 99);
       return 0xFFFFFFFE;
     }
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    GetExitCodeProcess(process.Get(), &code);
     return code;
   }
+  DWORD RunHost(const std::string& link) { return ExitOf(StartHost(link)); }
   std::string Record(const std::string& name, const char* part) {
     return ReadAll(ServerFolder() + "\\records\\" + name + "." + part);
   }
@@ -116,6 +122,35 @@ TEST_F(Launcher, AJobFromAnAllowedOriginRunsEndToEnd) {
   EXPECT_NE(posted.find("{\"event\":[\"TempletFN\""), std::string::npos) << posted;
   EXPECT_NE(posted.find("{\"result\":\"OK:"), std::string::npos) << posted;
   EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no Word left running";
+}
+
+// The user's own cycle: the launcher shows the control window, the user
+// presses 保存并关闭, and the launcher ends once the page was told.
+TEST_F(Launcher, AnInteractiveCycleEndsWithTheUsersSave) {
+  AllowedOrigins allowed({base});
+  UniqueHandle host = StartHost(Job("{\"settings\": " + Settings() + ", \"open\": [\"1\", \"\"], \"events\": \"" +
+                                    Events() + "\"}"));
+  ASSERT_TRUE(host);
+  HWND button = nullptr;
+  for (int i = 0; i < 300 && !button; ++i) {
+    HWND window = FindWindowW(L"TFrmUserCtrlPop", nullptr);
+    HWND toolbar = window ? FindWindowExW(window, nullptr, L"TToolBar", nullptr) : nullptr;
+    button = toolbar ? GetDlgItem(toolbar, 100) : nullptr;  // 保存并关闭
+    if (!button) Sleep(100);
+  }
+  ASSERT_NE(button, nullptr) << "the control window came up";
+  EXPECT_EQ(WaitForSingleObject(host.Get(), 500), static_cast<DWORD>(WAIT_TIMEOUT)) << "the launcher waits for the user";
+  for (int i = 0; i < 300 && !IsWindowEnabled(button); ++i) Sleep(100);  // the user waits for the open to finish
+  ASSERT_TRUE(IsWindowEnabled(button));
+  SendMessageW(button, BM_CLICK, 0, 0);
+  DWORD code = ExitOf(host);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(Record(id, "body").substr(0, 2), "PK") << "the user's save went up";
+  std::string posted = Record(id + "-events", "body");
+  EXPECT_NE(posted.find("{\"result\":\"\"}"), std::string::npos) << posted;
+  EXPECT_NE(posted.find("{\"event\":[\"quit\",\"Save\""), std::string::npos) << posted;
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no Word left running";
+  EXPECT_EQ(FindWindowW(L"TFrmUserCtrlPop", nullptr), nullptr);
 }
 
 // Each refusal: a message, a non-zero exit, nothing run.
