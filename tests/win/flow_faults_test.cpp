@@ -251,13 +251,16 @@ TEST_P(Faults, NothingIsLostAndARetryDelivers) {
   ASSERT_NE(ControlButton(kClose), nullptr) << "the control window stays";
   EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose))) << "the user can close";
   int saveButton = RedHeader(command) ? kSaveRedHeader : kSaveAndClose;
-  if (command != Command::kSave) EXPECT_TRUE(IsWindowEnabled(ControlButton(saveButton))) << "and try again";
+  if (command != Command::kSave) {
+    EXPECT_TRUE(IsWindowEnabled(ControlButton(saveButton))) << "and try again";
+  }
 
   // The fault is gone: the same command delivers the edit.
   dialogs = Perform(command);
   EXPECT_EQ(Uploaded("body").empty(), false) << "the retry arrived: " << Joined(dialogs);
-  if (command == Command::kOverprint)
+  if (command == Command::kOverprint) {
     EXPECT_NE(Uploaded("body").find("Typed by the user"), std::string::npos) << "the document with the edit";
+  }
   if (Closing(command)) {
     EXPECT_EQ(ControlButton(kClose), nullptr) << "the cycle ended after the successful upload";
     EXPECT_FALSE(FileExists(workingCopy)) << "and its files are gone";
@@ -295,7 +298,9 @@ class NeverLose : public FlowFixture {
   }
   void ForceQuit() {
     BStr ignored;
-    if (ControlButton(kClose)) ASSERT_EQ(Inner()->ProcQuit(VARIANT_TRUE, ignored.Out()), S_OK);
+    if (ControlButton(kClose)) {
+      ASSERT_EQ(Inner()->ProcQuit(VARIANT_TRUE, ignored.Out()), S_OK);
+    }
   }
 };
 
@@ -405,7 +410,7 @@ TEST_F(NeverLose, ThePagesEndLeavesWordWithTheEdit) {
   EXPECT_EQ(word.Long(L"DisplayAlerts"), -1) << "Word's own save question applies again";
   EXPECT_TRUE(FileExists(workingCopy)) << "the working copy is kept";
   auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      GetProcAddress(GetModuleHandleW(L"NibWordLib.dll"), "DllCanUnloadNow"));
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"NibWordLib.dll"), "DllCanUnloadNow")));
   ASSERT_NE(canUnload, nullptr);
   EXPECT_EQ(canUnload(), S_OK) << "nothing of ours is alive";
   {
@@ -431,7 +436,7 @@ TEST_F(NeverLose, TheDllCanUnloadAfterACycle) {
   point.Reset();
   page.Reset();
   auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-      GetProcAddress(GetModuleHandleW(L"NibWordLib.dll"), "DllCanUnloadNow"));
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"NibWordLib.dll"), "DllCanUnloadNow")));
   ASSERT_NE(canUnload, nullptr);
   EXPECT_EQ(canUnload(), S_OK) << "the control window let go of the object";
 }
