@@ -307,7 +307,7 @@ bool TCommEdt_NibWord::FillFromXML(DispObject& doc) {
 }
 
 VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::ChkDocValid() {
-  return TWordUtil::ChkBodyBookmarks(WordDocNew, BakValidBMS, Gb("正文内容")) ? VARIANT_TRUE : VARIANT_FALSE;
+  return TWordUtil::ChkBodyBookmarks(WordDocNew, BakValidBMS, Gb("正文内容"), CommGUI) ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 // --- the body's look, the bottom line, inserting a file ----------------------------------------

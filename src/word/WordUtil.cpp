@@ -223,7 +223,7 @@ namespace {
 
 }  // namespace
 
-bool TWordUtil::ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, const std::string& stem) {
+bool TWordUtil::ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, const std::string& stem, ICommGUI* gui) {
   try {
     DispObject begin = GetBookmarkByName(doc, AnsiToWide(stem + "B"), false);
     DispObject end = GetBookmarkByName(doc, AnsiToWide(stem + "E"), false);
@@ -240,7 +240,13 @@ bool TWordUtil::ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, co
     }
     return true;
   } catch (const ComError& e) {
-    ShowMessageDialog(UiText("\r\n" + std::string(e.what())), kDlgInformation, 1u << kOk, 0);
+    std::string text = UiText("\r\n" + std::string(e.what()));
+    if (!gui) {
+      ShowMessageDialog(text, kDlgInformation, 1u << kOk, 0);
+      return false;
+    }
+    BStr message = BStr::FromAnsi(text), okOnly(L"2");
+    gui->MyMessageDlg(message.Get(), kDlgInformation, okOnly.Get(), 0);
     return false;
   }
 }

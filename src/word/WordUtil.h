@@ -86,7 +86,9 @@ class TWordUtil {
   static void RestoreShapeLineColors(DispObject& range, const T2DimStrArr& colors);
   // The body bookmarks stem+"B" and stem+"E" and the recorded template
   // bookmarks are where they belong; otherwise the fault is shown and false.
-  static bool ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, const std::string& stem);
+  // A failure is told through `gui` (the object's ICommGUI) when there is one.
+  static bool ChkBodyBookmarks(DispObject& doc, const TBakValidBMSRec& rec, const std::string& stem,
+                               ICommGUI* gui = nullptr);
 };
 
 // Where Word's Normal template path is kept between runs (scrambled).

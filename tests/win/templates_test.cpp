@@ -200,9 +200,12 @@ TEST_F(Templates, TemplatePartsMustStayAsTheyWere) {
   driver->Document().CallObject(L"Range", {Arg(15), Arg(15)}).Put(L"Text", L"more body ");
   EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE) << "the body may grow";
   driver->Document().CallObject(L"Range", {Arg(0), Arg(0)}).Put(L"Text", L"X");
-  DialogRobot robot(L"");
+  gui.messages.clear();
   EXPECT_EQ(driver->ChkDocValid(), VARIANT_FALSE);
-  EXPECT_EQ(robot.Seen().text, Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 发文机关 已丢失或位置发生了变化!"));
+  ASSERT_EQ(gui.messages.size(), 1u) << "told through the object's ICommGUI";
+  EXPECT_EQ(gui.messages[0], Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 发文机关 已丢失或位置发生了变化!"));
+  EXPECT_EQ(gui.types[0], 2) << "an information message";
+  EXPECT_EQ(gui.buttonSets[0], L"2") << "OK only";
 }
 
 // In Word a field's result is part of the text: the number the XML puts into
@@ -224,16 +227,13 @@ TEST_F(Templates, FieldResultsInTheHeaderAreNoEditOfTheTemplate) {
   std::string saved = ReadAll(doc);
   EXPECT_NE(saved.find(U8("<bookmark name=\"落款\" start=\"24\" end=\"30\"/>")), std::string::npos)
       << "the footer moved by the number and the body: " << saved;
-  {
-    DialogRobot robot(L"");
-    EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE) << "filling a field is no edit of the template";
-    robot.Stop();
-    EXPECT_EQ(robot.Seen().text, L"") << "nothing told";
-  }
+  gui.messages.clear();
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE) << "filling a field is no edit of the template";
+  EXPECT_TRUE(gui.messages.empty()) << "nothing told";
   driver->Document().CallObject(L"Range", {Arg(24), Arg(24)}).Put(L"Text", L"X");
-  DialogRobot robot(L"");
   EXPECT_EQ(driver->ChkDocValid(), VARIANT_FALSE) << "an edit of the footer is still found";
-  EXPECT_EQ(robot.Seen().text, Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 落款 已丢失或位置发生了变化!"));
+  ASSERT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(gui.messages[0], Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 落款 已丢失或位置发生了变化!"));
 }
 
 TEST_F(Templates, MissingOrBodilessTemplate) {
