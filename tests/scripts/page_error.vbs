@@ -15,4 +15,5 @@ ElseIf Err.Source <> "NibWordLib.NibWord" Then
 Else
   WScript.Echo "ok: error from " & Err.Source & ": " & Err.Description
 End If
+WScript.Echo "done: " & failures & " failures"
 WScript.Quit failures

@@ -25,4 +25,5 @@ ElseIf Err.Source <> "NibWordLib.NibWord" Then
 Else
   WScript.Echo "ok: dead address raised from " & Err.Source & ": " & Err.Description
 End If
+WScript.Echo "done: " & failures & " failures"
 WScript.Quit failures
