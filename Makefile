@@ -41,5 +41,6 @@ bench: build
 	tools/run-bench $(BUILD)
 
 clean:
-	@if [ -d $(BUILD)/win64/wineprefix ]; then WINEPREFIX=$(CURDIR)/$(BUILD)/win64/wineprefix tools/wine-stop; fi
+	@for prefix in $(BUILD)/win64/wineprefix $(BUILD)/package/wineprefix; do \
+	  if [ -d $$prefix ]; then WINEPREFIX=$(CURDIR)/$$prefix tools/wine-stop; fi; done
 	rm -rf $(BUILD)
