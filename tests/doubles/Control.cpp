@@ -28,7 +28,13 @@ DWORD InjectedDelay(const std::wstring& object, const std::wstring& member) {
 
 bool CreationRefused() { return Read(L"create", L"fail") == L"1"; }
 
-bool InjectedBusy() { return Read(L"busy", L"on") == L"1"; }
+namespace {
+bool modalDialogOpen = false;  // the double's one apartment thread is its only user
+}  // namespace
+
+void SetModalDialogOpen(bool open) { modalDialogOpen = open; }
+
+bool InjectedBusy() { return modalDialogOpen || Read(L"busy", L"on") == L"1"; }
 
 std::wstring WordCaptionStyle() {
   std::wstring style = Read(L"word", L"caption");

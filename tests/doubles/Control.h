@@ -27,6 +27,9 @@ bool CreationRefused();
 // from outside with "retry later" (RPC_E_SERVERCALL_RETRYLATER reaches a
 // caller whose COM does not retry it).
 bool InjectedBusy();
+// A modal dialog of Word's own is open (the insert-file dialog): calls from
+// outside are refused as while Word is busy. Set by the dialog's owner.
+void SetModalDialogOpen(bool open);
 // The application's own part of Word's window captions: "Microsoft Word" or "Word".
 std::wstring WordCaptionStyle();
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,

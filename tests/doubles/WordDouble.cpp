@@ -1066,8 +1066,14 @@ WordApplication::WordApplication() : DynObject(L"Application") {
   Method(L"Quit", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args&, VARIANT*) { Quit(); });
   // Runs a macro: the double knows none but Word's built-in InsertFile, and fails as Word would.
   Method(L"Run", {L"MacroName"}, [](Args& args, VARIANT*) {
-    // Word's own insert-file command shows a dialog; the double has nothing to show.
-    if (_wcsicmp(args.String(0).c_str(), L"InsertFile") == 0) return;
+    if (_wcsicmp(args.String(0).c_str(), L"InsertFile") == 0) {
+      // Word's own insert-file command: a modal dialog, and the call returns
+      // when the user closes it. Meanwhile every call from outside is refused.
+      SetModalDialogOpen(true);
+      MessageBoxW(nullptr, L"Insert File", L"Insert File", MB_OKCANCEL);
+      SetModalDialogOpen(false);
+      return;
+    }
     Raise(L"Unable to run the specified macro (" + args.String(0) + L").");
   });
 

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "DialogRobot.h"
 #include "DriverFixture.h"
@@ -324,8 +325,42 @@ TEST_F(Templates, BodyFontBottomLineAndInsertFile) {
   ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
   ASSERT_EQ(driver->SetFontByWebPage(font.Get(), 16, 0x1FF, 0x102, 0x300), S_OK);
   ASSERT_EQ(driver->SetBottomLine(), S_OK);
-  ASSERT_EQ(driver->InsertFile(), S_OK);
-  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
+  {
+    // Word's insert-file dialog: the call returns once the user closes it, and
+    // while it is open Word refuses calls from outside.
+    HRESULT meanwhile = S_OK;
+    std::thread user([&] {
+      HWND dialog = nullptr;
+      for (int i = 0; i < 200 && !dialog; ++i) {
+        dialog = FindWindowW(L"#32770", L"Insert File");
+        if (!dialog) Sleep(50);
+      }
+      if (!dialog) return;
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      {
+        Microsoft::WRL::ComPtr<IUnknown> running;
+        Microsoft::WRL::ComPtr<IDispatch> word;
+        if (GetActiveObject(kWordClass, nullptr, &running) == S_OK && SUCCEEDED(running.As(&word))) {
+          LPOLESTR name = const_cast<LPOLESTR>(L"UserName");
+          DISPID id = 0;
+          meanwhile = word->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
+          if (SUCCEEDED(meanwhile)) {
+            DISPPARAMS none{};
+            VARIANT value;
+            VariantInit(&value);
+            meanwhile = word->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr);
+            VariantClear(&value);
+          }
+        }
+      }
+      CoUninitialize();
+      PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(driver->InsertFile(), S_OK);
+    user.join();
+    EXPECT_EQ(meanwhile, RPC_E_SERVERCALL_RETRYLATER) << "Word refused a call while its dialog was open";
+  }
+  ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE) << "and answers again once it is closed";
   std::string saved = ReadAll(doc);
   EXPECT_NE(saved.find("<font start=\"13\" end=\"22\" attribute=\"Color\" value=\"767\"/>"), std::string::npos)
       << "the body only, each colour component's low byte: " << saved;
