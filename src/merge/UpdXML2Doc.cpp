@@ -203,13 +203,16 @@ DispObject TUpdXML2Doc::DocVariableFieldOf(const std::wstring& name) {
   return prefixed;
 }
 
+// Word refuses a zero-length variable value, on Add as on Value: a missing
+// variable is added with its value at once (the texts here are never empty).
 void TUpdXML2Doc::SetVariable(const std::wstring& name, const std::wstring& value) {
   DispObject variables = document_.Object(L"Variables");
   DispObject variable;
   try {
     variable = variables.CallObject(L"Item", {Arg(name)});
   } catch (const ComError&) {
-    variable = variables.CallObject(L"Add", {Arg(name), Arg::Empty()});
+    variables.CallObject(L"Add", {Arg(name), Arg(value)});
+    return;
   }
   variable.Put(L"Value", value);
 }

@@ -944,7 +944,11 @@ Part* WordDocument::NewVariables() {
                        [this, find, name](Args&, const VARIANT& v) {
                          auto* found = find(name);
                          if (!found) Raise(L"Object has been deleted.");
-                         found->second = ValueString(v);
+                         // "The value of a Variable object cannot be set to a
+                         // zero-length string" (a run-time error in Word).
+                         std::wstring value = ValueString(v);
+                         if (value.empty()) Raise(L"Value out of range");
+                         found->second = value;
                          saved_ = false;
                        });
     return variable;
@@ -960,7 +964,10 @@ Part* WordDocument::NewVariables() {
   variables->Method(L"Add", {L"Name", L"Value"}, [this, find, variableObject](Args& args, VARIANT* r) {
     std::wstring name = args.String(0);
     if (find(name)) Raise(L"This variable already exists.");
-    content_.variables.emplace_back(name, args.String(1));
+    // Added with no value or a zero-length one, it is refused like the Value.
+    std::wstring value = args.String(1, L"");
+    if (value.empty()) Raise(L"Value out of range");
+    content_.variables.emplace_back(name, value);
     saved_ = false;
     Hand(r, variableObject(name));
   });

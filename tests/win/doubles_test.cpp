@@ -561,6 +561,14 @@ TEST_F(WordDouble, StrictAsWord) {
   // Unprotect of a document that is not protected raises.
   EXPECT_THROW(Call(document.Get(), L"Unprotect", DISPATCH_METHOD, {Missing()}), CallError);
 
+  // A document variable's value cannot be a zero-length string, added or set.
+  Variant variablesValue = Call(document.Get(), L"Variables", DISPATCH_PROPERTYGET);
+  ComPtr<IDispatch> variables = ObjectOf(variablesValue);
+  BStr empty(L""), named(L"Empty"), some(L"x");
+  EXPECT_THROW(Call(variables.Get(), L"Add", DISPATCH_METHOD, {Text(named.Get()), Text(empty.Get())}), CallError);
+  Variant variable = Call(variables.Get(), L"Add", DISPATCH_METHOD, {Text(named.Get()), Text(some.Get())});
+  EXPECT_THROW(Call(ObjectOf(variable).Get(), L"Value", DISPATCH_PROPERTYPUT, {Text(empty.Get())}), CallError);
+
   // Form fields have kinds; the wrong kind's object is not valid and raises when used.
   Variant formFieldsValue = Call(document.Get(), L"FormFields", DISPATCH_PROPERTYGET);
   ComPtr<IDispatch> formFields = ObjectOf(formFieldsValue);
