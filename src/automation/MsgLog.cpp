@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "automation/Switches.h"
+#include "services/Switches.h"
 #include "com/Handle.h"
 #include "services/Config.h"
 

@@ -1,8 +1,8 @@
 #include "automation/NibWordImpl.h"
 
-#include "automation/Events.h"
-#include "automation/ProcessValues.h"
-#include "automation/Switches.h"
+#include "services/Events.h"
+#include "services/ProcessValues.h"
+#include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/ErrorInfo.h"
 #include "com/StrConv.h"

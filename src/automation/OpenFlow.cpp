@@ -1,10 +1,10 @@
 // Opening a document: downloads, the checks of the processing mode, the Word
 // driver and the control window.
 
-#include "automation/Events.h"
+#include "services/Events.h"
 #include "automation/NibWordImpl.h"
-#include "automation/ProcessValues.h"
-#include "automation/Switches.h"
+#include "services/ProcessValues.h"
+#include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
 #include "services/Config.h"

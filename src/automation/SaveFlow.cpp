@@ -3,10 +3,10 @@
 
 #include <cmath>
 
-#include "automation/Events.h"
+#include "services/Events.h"
 #include "automation/NibWordImpl.h"
-#include "automation/ProcessValues.h"
-#include "automation/Switches.h"
+#include "services/ProcessValues.h"
+#include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
 #include "com/Dispatch.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "automation/ProcessValues.h"
-#include "automation/Switches.h"
+#include "services/ProcessValues.h"
+#include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "automation/NibWordImpl.h"
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "server/ClassFactory.h"
 #include "server/Guids.h"
 #include "server/Module.h"

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "automation/Events.h"
-#include "automation/ProcessValues.h"
+#include "services/Events.h"
+#include "services/ProcessValues.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"
 #include "com/Dispatch.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"

@@ -1,7 +1,7 @@
 #include "word/CommEdtNibWord.h"
 
-#include "automation/Events.h"
-#include "automation/ProcessValues.h"
+#include "services/Events.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"

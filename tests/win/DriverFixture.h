@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/Dispatch.h"
 #include "com/StrConv.h"

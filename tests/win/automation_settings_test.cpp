@@ -9,10 +9,10 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "automation/Events.h"
+#include "services/Events.h"
 #include "automation/NibWordImpl.h"
-#include "automation/ProcessValues.h"
-#include "automation/Switches.h"
+#include "services/ProcessValues.h"
+#include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
 #include "server/Guids.h"

@@ -14,7 +14,7 @@
 #include "DialogRobot.h"
 #include "TestSupport.h"
 #include "automation/NibWordImpl.h"
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "services/WindowUtil.h"
 #include "ui/FrmUserCtrlPop.h"

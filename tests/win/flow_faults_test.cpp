@@ -13,7 +13,7 @@
 #include "DialogRobot.h"
 #include "FlowFixture.h"
 #include "TestSupport.h"
-#include "automation/Switches.h"
+#include "services/Switches.h"
 #include "com/ComError.h"
 #include "services/Files.h"
 #include "services/WindowUtil.h"

@@ -12,7 +12,7 @@
 #include "DialogRobot.h"
 #include "FlowFixture.h"
 #include "TestSupport.h"
-#include "automation/Switches.h"
+#include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/Dispatch.h"
 #include "com/StrConv.h"

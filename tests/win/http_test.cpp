@@ -10,7 +10,7 @@
 #include "DialogRobot.h"
 #include "TestSupport.h"
 #include "automation/NibWordImpl.h"
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/Handle.h"

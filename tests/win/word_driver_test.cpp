@@ -12,7 +12,7 @@
 #include "DialogRobot.h"
 #include "DriverFixture.h"
 #include "TestSupport.h"
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/Dispatch.h"

@@ -1,4 +1,4 @@
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 
 namespace nib {
 

@@ -1,6 +1,6 @@
-#include "automation/Events.h"
+#include "services/Events.h"
 
-#include "automation/ProcessValues.h"
+#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComObject.h"
 

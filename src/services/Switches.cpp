@@ -1,4 +1,4 @@
-#include "automation/Switches.h"
+#include "services/Switches.h"
 
 #include "services/Config.h"
 #include "services/TextUtil.h"
