@@ -774,6 +774,28 @@ Part* WordDocument::NewRange(long start, long end) {
     bounds->second += static_cast<long>(text.size());
   });
   range->Property(L"Font", [this, bounds](Args&, VARIANT* r) { Hand(r, NewFont(bounds->first, bounds->second)); });
+  // A range's own bookmarks (those inside it) are in the order of their
+  // places, unlike the document's alphabetical collection.
+  range->Property(L"Bookmarks", [this, bounds](Args&, VARIANT* r) {
+    auto inside = [this, bounds] {
+      std::vector<Bookmark> found;
+      for (const Bookmark& b : content_.bookmarks)
+        if (b.start >= bounds->first && b.end <= bounds->second) found.push_back(b);
+      std::stable_sort(found.begin(), found.end(), [](const Bookmark& a, const Bookmark& b) { return a.start < b.start; });
+      return found;
+    };
+    Hand(r, NewCollection(
+                L"Bookmarks", [inside] { return static_cast<long>(inside().size()); },
+                [inside](const std::wstring& name) { return PositionByName(inside(), name); },
+                [this, inside](long index) {
+                  Bookmark mark = inside()[static_cast<size_t>(index - 1)];
+                  auto* bookmark = NewPart(L"Bookmark");
+                  bookmark->Property(L"Name", [mark](Args&, VARIANT* r2) { SetString(r2, mark.name); });
+                  bookmark->Property(L"Start", [mark](Args&, VARIANT* r2) { SetLong(r2, mark.start); });
+                  bookmark->Property(L"End", [mark](Args&, VARIANT* r2) { SetLong(r2, mark.end); });
+                  return bookmark;
+                }));
+  });
   // InsertFile: the file's text, bookmarks, fields and form fields take the range's place.
   range->Method(L"InsertFile", {L"FileName", L"Range", L"ConfirmConversions", L"Link", L"Attachment"},
                 [this, bounds](Args& args, VARIANT*) {

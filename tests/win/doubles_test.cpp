@@ -557,6 +557,12 @@ TEST_F(WordDouble, StrictAsWord) {
     names.push_back(StringOf(name));
   }
   EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"mid", L"zeta"}));
+  // A range's own collection is by place.
+  Variant whole = Call(document.Get(), L"Range", DISPATCH_METHOD, {Long(0), Long(14)});
+  Variant rangeMarks = Call(ObjectOf(whole).Get(), L"Bookmarks", DISPATCH_PROPERTYGET);
+  Variant firstPlaced = Call(ObjectOf(rangeMarks).Get(), L"Item", DISPATCH_METHOD, {Long(1)});
+  Variant firstName = Call(ObjectOf(firstPlaced).Get(), L"Name", DISPATCH_PROPERTYGET);
+  EXPECT_EQ(StringOf(firstName), L"zeta");
 
   // Unprotect of a document that is not protected raises.
   EXPECT_THROW(Call(document.Get(), L"Unprotect", DISPATCH_METHOD, {Missing()}), CallError);
