@@ -83,6 +83,19 @@ def server_registration(dll, typelib_platform, library, klass, interfaces):
     return rows
 
 
+def dll_component(bitness, source, library, klass, interfaces):
+    """The folder and component of one DLL: x86 (32-bit registry view) or x64."""
+    folder, platform, win64 = ("x86", "win32", "no") if bitness == 32 else ("x64", "win64", "yes")
+    name = f"Dll{bitness}"
+    rows = "\n              ".join(server_registration(f"[#{name}File]", platform, library, klass, interfaces))
+    return f"""<Directory Id="{folder.upper()}DIR" Name="{folder}">
+            <Component Id="{name}" Guid="{COMPONENT_GUIDS[name]}" Win64="{win64}">
+              <File Id="{name}File" Name="NibWordLib.dll" Source={quoteattr(source)} KeyPath="yes" />
+              {rows}
+            </Component>
+          </Directory>"""
+
+
 def wxs(build, out, version):
     library, klass, interfaces = idl_identifiers()
     dll32 = os.path.join(build, "win32", "NibWordLib.dll")
@@ -93,8 +106,6 @@ def wxs(build, out, version):
             sys.exit(f"make-package: {path} is missing (run make build)")
     # wixl takes sources relative to the folder it runs in: the package folder.
     dll32, dll64, host = (os.path.relpath(p, out) for p in (dll32, dll64, host))
-    reg32 = "\n          ".join(server_registration("[#Dll32File]", "win32", library, klass, interfaces))
-    reg64 = "\n          ".join(server_registration("[#Dll64File]", "win64", library, klass, interfaces))
     protocol = "\n          ".join([
         value("nibword", None, "URL:NibWord Protocol"),
         value("nibword", "URL Protocol", ""),
@@ -113,18 +124,8 @@ def wxs(build, out, version):
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFiles64Folder">
         <Directory Id="INSTALLDIR" Name="NibWordLib">
-          <Directory Id="X86DIR" Name="x86">
-            <Component Id="Dll32" Guid="{COMPONENT_GUIDS['Dll32']}" Win64="no">
-              <File Id="Dll32File" Name="NibWordLib.dll" Source={quoteattr(dll32)} KeyPath="yes" />
-              {reg32}
-            </Component>
-          </Directory>
-          <Directory Id="X64DIR" Name="x64">
-            <Component Id="Dll64" Guid="{COMPONENT_GUIDS['Dll64']}" Win64="yes">
-              <File Id="Dll64File" Name="NibWordLib.dll" Source={quoteattr(dll64)} KeyPath="yes" />
-              {reg64}
-            </Component>
-          </Directory>
+          {dll_component(32, dll32, library, klass, interfaces)}
+          {dll_component(64, dll64, library, klass, interfaces)}
           <Component Id="Host" Guid="{COMPONENT_GUIDS['Host']}" Win64="yes">
             <File Id="HostFile" Name="NibWordHost.exe" Source={quoteattr(host)} KeyPath="yes" />
             {protocol}

@@ -47,18 +47,23 @@ bool ClassesRootKeyExists(const std::wstring& key) {
   return true;
 }
 
-DWORD RunProgram(const std::wstring& commandLine) {
+UniqueHandle StartProgram(const std::wstring& commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   std::wstring line = commandLine;
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return static_cast<DWORD>(-1);
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = static_cast<DWORD>(-1);
-  GetExitCodeProcess(process.hProcess, &code);
+    return UniqueHandle();
   CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  return UniqueHandle(process.hProcess);
+}
+
+DWORD RunProgram(const std::wstring& commandLine) {
+  UniqueHandle process = StartProgram(commandLine);
+  if (!process) return static_cast<DWORD>(-1);
+  WaitForSingleObject(process.Get(), 60000);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(process.Get(), &code);
   return code;
 }
 

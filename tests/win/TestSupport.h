@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "com/Handle.h"
+
 namespace nib::test {
 
 // Single-threaded apartment for the duration of a test, as a page's thread.
@@ -37,6 +39,8 @@ std::string ServerFolder();
 // "http://127.0.0.1:<port>" of the running document server; empty when it is not running.
 std::string ServerBase();
 
+// Starts a program; its process handle, empty when it cannot start.
+UniqueHandle StartProgram(const std::wstring& commandLine);
 // Runs a program to its end and returns its exit code (-1 when it cannot start).
 DWORD RunProgram(const std::wstring& commandLine);
 

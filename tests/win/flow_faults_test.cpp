@@ -296,6 +296,17 @@ class NeverLose : public FlowFixture {
     EXPECT_EQ(page.As(&inner), S_OK);
     return inner;
   }
+  // A red-header cycle of a document with one revision; the working copy's path.
+  std::string OpenRevisedRedHeader(const std::string& name) {
+    ServeDocument(name, "<text>Signed body</text><revision author=\"张三\">Signed </revision>");
+    Set(&INibWord::SetDownURLHt, base + "/" + name);
+    Set(&INibWord::SetUpURLHt, base + "/upload?id=" + id + "&reply=OK");
+    Set(&INibWord::setSucceedPrefix, "OK");
+    BStr result;
+    EXPECT_EQ(page->OpenHtFile(result.Out()), S_OK);
+    DispObject word = RunningWord();
+    return word ? WideToAnsi(word.Object(L"ActiveDocument").Text(L"FullName")) : "";
+  }
   void ForceQuit() {
     BStr ignored;
     if (ControlButton(kClose)) {
@@ -444,15 +455,8 @@ TEST_F(NeverLose, TheDllCanUnloadAfterACycle) {
 // A red-header save that uploads nothing (test mode) still gives the working
 // copy its revisions back.
 TEST_F(NeverLose, RedHeaderSaveRestoresRevisions) {
-  ServeDocument("revised.doc", "<text>Signed body</text><revision author=\"张三\">Signed </revision>");
-  Set(&INibWord::SetDownURLHt, base + "/revised.doc");
-  Set(&INibWord::SetUpURLHt, base + "/upload?id=" + id + "&reply=OK");
-  Set(&INibWord::setSucceedPrefix, "OK");
-  BStr result;
-  ASSERT_EQ(page->OpenHtFile(result.Out()), S_OK);
-  DispObject document = RunningWord().Object(L"ActiveDocument");
-  std::string workingCopy = WideToAnsi(document.Text(L"FullName"));
-  document = DispObject();
+  std::string workingCopy = OpenRevisedRedHeader("revised.doc");
+  ASSERT_FALSE(workingCopy.empty()) << "the red-header cycle is open";
   ASSERT_NE(ReadAll(workingCopy).find("<revision"), std::string::npos) << "the document arrives with a revision";
   CreateDirectoryW(L"c:\\tmp", nullptr);
   ASSERT_TRUE(SaveTextFile("[NibWordLib]\r\nNoULFile=1\r\n", kSwitchFile));
@@ -466,7 +470,7 @@ TEST_F(NeverLose, RedHeaderSaveRestoresRevisions) {
   DeleteFileW(AnsiToWide(kSwitchFile).c_str());
   EXPECT_TRUE(Contains(dialogs, W("(供测试使用)"))) << Joined(dialogs);
   EXPECT_NE(ReadAll(workingCopy).find("<revision"), std::string::npos) << "the working copy has its revisions back";
-  document = RunningWord().Object(L"ActiveDocument");
+  DispObject document = RunningWord().Object(L"ActiveDocument");
   EXPECT_EQ(WideToAnsi(document.Text(L"FullName")), workingCopy) << "and is open in Word";
   EXPECT_EQ(document.Object(L"Revisions").Long(L"Count"), 1);
   document = DispObject();
@@ -541,13 +545,8 @@ TEST_F(NeverLose, BusyWordIsWaitedForThenToldOf) {
 // given back with its revisions. Word unable to open it again: the user is
 // told where it is, and 关闭 still ends the cycle.
 TEST_F(NeverLose, RedHeaderFailuresInWordGiveTheWorkingCopyBack) {
-  ServeDocument("accept.doc", "<text>Signed body</text><revision author=\"张三\">Signed </revision>");
-  Set(&INibWord::SetDownURLHt, base + "/accept.doc");
-  Set(&INibWord::SetUpURLHt, base + "/upload?id=" + id + "&reply=OK");
-  Set(&INibWord::setSucceedPrefix, "OK");
-  BStr result;
-  ASSERT_EQ(page->OpenHtFile(result.Out()), S_OK);
-  std::string workingCopy = WideToAnsi(RunningWord().Object(L"ActiveDocument").Text(L"FullName"));
+  std::string workingCopy = OpenRevisedRedHeader("accept.doc");
+  ASSERT_FALSE(workingCopy.empty()) << "the red-header cycle is open";
 
   ASSERT_TRUE(SaveTextFile("[fail]\r\nDocument.AcceptAllRevisions=Command failed.\r\n", WideToAnsi(kDoublesControl)));
   std::vector<std::wstring> dialogs;

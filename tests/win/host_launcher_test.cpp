@@ -82,14 +82,7 @@ class Launcher : public ComApartment {
   std::string Events() { return base + "/events?id=" + id + "-events&append=1"; }
   // Starts the launcher as the browser does; an empty handle when it did not start.
   UniqueHandle StartHost(const std::string& link) {
-    std::wstring line = L"\"" + BuildPath(L"NibWordHost.exe") + L"\" \"" + AnsiToWide(link, CP_UTF8) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-      return UniqueHandle();
-    CloseHandle(process.hThread);
-    return UniqueHandle(process.hProcess);
+    return StartProgram(L"\"" + BuildPath(L"NibWordHost.exe") + L"\" \"" + AnsiToWide(link, CP_UTF8) + L"\"");
   }
   // The launcher's exit code once it ended (a code of ours when it did not).
   static DWORD ExitOf(const UniqueHandle& process) {

@@ -104,21 +104,6 @@ TEST_F(Http, UploadArrivesWithItsReply) {
   EXPECT_NE(meta.find(std::string("User-Agent: ") + agent + "\n"), std::string::npos) << meta;
 }
 
-// Runs a program of the build and waits for it; its exit code.
-DWORD RunProgram(const std::wstring& commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::wstring line = commandLine;
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return GetLastError() | 0x80000000;
-  UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = 1;
-  GetExitCodeProcess(process.hProcess, &code);
-  return code;
-}
-
 // The page's session rides with the upload: the cookie a download was given,
 // and a persistent one the browser stored in an earlier visit.
 TEST_F(Http, UploadCarriesTheSessionsCookies) {
