@@ -45,15 +45,7 @@ STDMETHODIMP TNibWord::ProcQuit(VARIANT_BOOL bForceQuit, BSTR* Value) {
   if (!Value) return E_POINTER;
   *Value = nullptr;
   return CommandBoundary(Value, [&] {
-    try {
-      Quit(bForceQuit != VARIANT_FALSE);
-    } catch (const ComError& e) {
-      // Word busy, or one of its dialogs open, past the wait: the user is
-      // told and the cycle stays, to be closed once Word answers.
-      if (!IsRejectedCall(e.Code())) throw;
-      BStr text = BStr::FromAnsi("\r\n" + UiText(RejectedCallText())), okOnly(L"2");
-      MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
-    }
+    Quit(bForceQuit != VARIANT_FALSE);
     return std::string();
   });
 }
@@ -107,14 +99,23 @@ STDMETHODIMP TNibWord::AccpetAllRevision_() {
 }
 
 // The save and quit commands: the object stays alive while they pump
-// messages (the page may let go of it meanwhile), and Word gone underneath
-// ends the cycle, told, with an empty result.
+// messages (the page may let go of it meanwhile), Word gone underneath ends
+// the cycle, told, with an empty result, and Word busy (or one of its dialogs
+// open) past the wait is told too, the cycle kept to be retried or closed once
+// Word answers. (The saves tell their own failures, refused calls included.)
 template <class Command>
 HRESULT TNibWord::CommandBoundary(BSTR* value, Command&& command) {
   Microsoft::WRL::ComPtr<TNibWord> keepAlive(this);
   return Boundary([&] {
     std::string result;
-    if (!WatchingForWord([&] { result = command(); })) result.clear();
+    try {
+      if (!WatchingForWord([&] { result = command(); })) result.clear();
+    } catch (const ComError& e) {
+      if (!IsRejectedCall(e.Code())) throw;
+      BStr text = BStr::FromAnsi("\r\n" + UiText(RejectedCallText())), okOnly(L"2");
+      MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
+      result.clear();
+    }
     *value = BStr::FromAnsi(result).Detach();
   });
 }

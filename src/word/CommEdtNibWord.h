@@ -125,7 +125,7 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   void RestoreWordViewState(const WordViewState& state);
   bool ApplyTemplate();
   bool RemoveTemplate();
-  void RecordTemplateBookmarks(DispObject& tmpl, DispObject body);
+  void RecordTemplateBookmarks(DispObject& document, DispObject body);
   void ReopenIfClosed();
   bool FillFromXML(DispObject& doc);
   void FormatBottomLine(DispObject shapes);

@@ -231,15 +231,15 @@ bool TCommEdt_NibWord::ApplyTemplate() {
 
 // The template's own bookmarks and where they sit in the rebuilt document, so
 // that ChkDocValid can tell an edit of a template part from an edit of the body.
-void TCommEdt_NibWord::RecordTemplateBookmarks(DispObject& tmpl, DispObject body) {
+void TCommEdt_NibWord::RecordTemplateBookmarks(DispObject& document, DispObject body) {
   BakValidBMS = TBakValidBMSRec();
   if (!body) return;
   long bodyStart = body.Long(L"Start");
   // Measured as the check measures it: from the end of one body bookmark to the end of the other.
-  DispObject begin = TWordUtil::GetBookmarkByName(tmpl, BodyBookmark("B"), false);
-  DispObject end = TWordUtil::GetBookmarkByName(tmpl, BodyBookmark("E"), false);
+  DispObject begin = TWordUtil::GetBookmarkByName(document, BodyBookmark("B"), false);
+  DispObject end = TWordUtil::GetBookmarkByName(document, BodyBookmark("E"), false);
   BakValidBMS.bodyLength = static_cast<int>(end.Long(L"End") - begin.Long(L"End"));
-  DispObject bookmarks = tmpl.Object(L"Bookmarks");
+  DispObject bookmarks = document.Object(L"Bookmarks");
   long count = bookmarks.Long(L"Count");
   for (long i = 1; i <= count; ++i) {
     DispObject bookmark = bookmarks.CallObject(L"Item", {Arg(i)});
