@@ -115,6 +115,7 @@ int JobRunner::Run(const Job& job) {
 
   BStr result;
   HRESULT hr;
+  bool opened = false;
   if (job.openHt) {
     hr = object_->OpenHtFile(result.Out());
   } else {
@@ -126,12 +127,15 @@ int JobRunner::Run(const Job& job) {
     Post(JsonValue::Object({{"error", JsonValue::String(message)}, {"source", JsonValue::String(source)}}));
   } else {
     Post(JsonValue::Object({{"result", JsonValue::String(Utf8(result.Wide()))}}));
+    // No result and no control window: the object told the user why it opened
+    // nothing (a failed download, say). A run that did nothing is no success.
+    opened = !result.Wide().empty() || ControlWindowOfThisThread();
     WaitForCycleEnd();
   }
   connection_.Disconnect();
   object_.Reset();
   if (!answerError_.empty()) Tell(L"\u4efb\u52a1\u672a\u80fd\u5b8c\u6210:\r\n" + Wide(answerError_));  // 任务未能完成
-  if (FAILED(hr)) return 4;
+  if (FAILED(hr) || !opened) return 4;
   return postFailed_ || !answerError_.empty() ? 3 : 0;
 }
 

@@ -21,9 +21,10 @@ class JobRunner {
  public:
   explicit JobRunner(std::vector<std::string> allowedOrigins) : allowed_(std::move(allowedOrigins)) {}
 
-  // 0 when the cycle ran and every post arrived; otherwise the failure was
-  // told to the user in a message box. Throws JobError for a job refused
-  // before anything ran.
+  // 0 when the cycle ran and every post arrived; 3 when a post did not arrive
+  // or an answer was refused; 4 when the open failed or opened nothing. The
+  // user was told each failure in a message box. Throws JobError for a job
+  // refused before anything ran.
   int Run(const Job& job);
 
  private:

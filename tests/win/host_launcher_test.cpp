@@ -146,6 +146,21 @@ TEST_F(Launcher, AnInteractiveCycleEndsWithTheUsersSave) {
   EXPECT_EQ(FindWindowW(L"TFrmUserCtrlPop", nullptr), nullptr);
 }
 
+// The document cannot be downloaded: the object tells the user, the page
+// hears the (empty) result, and the exit says nothing was opened.
+TEST_F(Launcher, AFailedOpenIsToldAndNoSuccess) {
+  AllowedOrigins allowed({base});
+  std::string settings = "[[\"SetDownURL\", \"" + base + "/" + id + "-missing.doc\"], [\"SetUpURL\", \"" + base +
+                         "/upload?id=" + id + "&reply=OK\"], [\"setSucceedPrefix\", \"OK\"]]";
+  DialogRobot robot(L"OK");
+  DWORD code = RunHost(Job("{\"settings\": " + settings + ", \"open\": [\"1\", \"\"], \"events\": \"" + Events() + "\"}"));
+  EXPECT_EQ(code, 4u);
+  EXPECT_NE(robot.Seen().text.find(Utf8ToWide("不能正确下载目标文档")), std::wstring::npos);
+  EXPECT_NE(Record(id + "-events", "body").find("{\"result\":\"\"}"), std::string::npos);
+  EXPECT_EQ(Record(id, "body"), "") << "nothing uploaded";
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+}
+
 // Each refusal: a message, a non-zero exit, nothing run.
 TEST_F(Launcher, RefusalsAreToldAndNothingRuns) {
   std::string port = base.substr(base.rfind(':') + 1);
