@@ -440,7 +440,13 @@ TEST_F(Flow, RedHeaderSave) {
   bool locked = false;
   std::thread locker([&] {
     for (int i = 0; i < 2000 && GetFileAttributesW(L"C:\\OriRevision.doc") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(2);
-    HANDLE lock = CreateFileW(AnsiToWide(workingCopy).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Word may still hold the working copy a moment after writing the copy; the
+    // red-header copy is written over it only after several hundred milliseconds.
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < 100 && lock == INVALID_HANDLE_VALUE; ++i) {
+      lock = CreateFileW(AnsiToWide(workingCopy).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (lock == INVALID_HANDLE_VALUE) Sleep(2);
+    }
     locked = lock != INVALID_HANDLE_VALUE;
     for (int i = 0; i < 4000 && !FindWindowW(L"#32770", nullptr); ++i) Sleep(5);
     if (locked) CloseHandle(lock);
