@@ -126,10 +126,11 @@ int JobRunner::Run(const Job& job) {
     std::string source, message = LastErrorText(hr, &source);
     Post(JsonValue::Object({{"error", JsonValue::String(message)}, {"source", JsonValue::String(source)}}));
   } else {
-    Post(JsonValue::Object({{"result", JsonValue::String(Utf8(result.Wide()))}}));
     // No result and no control window: the object told the user why it opened
     // nothing (a failed download, say). A run that did nothing is no success.
+    // Judged before the post, which pumps messages: the user may end the cycle meanwhile.
     opened = !result.Wide().empty() || ControlWindowOfThisThread();
+    Post(JsonValue::Object({{"result", JsonValue::String(Utf8(result.Wide()))}}));
     WaitForCycleEnd();
   }
   connection_.Disconnect();
