@@ -20,7 +20,7 @@ $(BUILD)/win64/CMakeCache.txt: | bootstrap
 	cmake -S . -B $(BUILD)/win64 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DNIB_WIN_TESTS=ON >/dev/null
 
 $(BUILD)/win32/CMakeCache.txt: | bootstrap
-	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake -S . -B $(BUILD)/win32 $(CMAKE_FLAGS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DNIB_WIN_TESTS=ON >/dev/null
 
 build: bootstrap $(BUILD)/host/CMakeCache.txt $(BUILD)/win64/CMakeCache.txt $(BUILD)/win32/CMakeCache.txt
 	cmake --build $(BUILD)/host -j$(JOBS)
@@ -41,6 +41,6 @@ bench: build
 	tools/run-bench $(BUILD)
 
 clean:
-	@for prefix in $(BUILD)/win64/wineprefix $(BUILD)/package/wineprefix; do \
+	@for prefix in $(BUILD)/win64/wineprefix* $(BUILD)/win32/wineprefix* $(BUILD)/package/wineprefix; do \
 	  if [ -d $$prefix ]; then WINEPREFIX=$(CURDIR)/$$prefix tools/wine-stop; fi; done
 	rm -rf $(BUILD)

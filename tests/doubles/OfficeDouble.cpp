@@ -119,6 +119,12 @@ class Factory final : public IClassFactory {
   const Application& app_;
 };
 
+// A server nobody asks for within a minute ends by itself.
+void CALLBACK EndIfUnused(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  if (!instanceCreated) PostQuitMessage(0);
+}
+
 int Serve(const Application& app) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   Factory factory(app);
@@ -128,11 +134,7 @@ int Serve(const Application& app) {
     CoUninitialize();
     return 1;
   }
-  // A server nobody asks for within a minute ends by itself.
-  SetTimer(nullptr, 0, 60000, [](HWND, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(nullptr, timer);
-    if (!instanceCreated) PostQuitMessage(0);
-  });
+  SetTimer(nullptr, 0, 60000, EndIfUnused);
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);

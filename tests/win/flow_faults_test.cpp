@@ -380,11 +380,14 @@ TEST_F(NeverLose, OpenFileFromTheSaveEventAndDuringCleanup) {
   static std::wstring timerResult;
   timerPage = page.Get();
   timerResult = L"not run";
-  UINT_PTR timer = SetTimer(nullptr, 0, 400, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    BStr p1(L"1"), p2(L""), result;
-    if (SUCCEEDED(timerPage->OpenFile(p1.Get(), p2.Get(), result.Out()))) timerResult = result.Wide();
-  });
+  struct PageTimer {
+    static void CALLBACK OpenNext(HWND, UINT, UINT_PTR id, DWORD) {
+      KillTimer(nullptr, id);
+      BStr p1(L"1"), p2(L""), result;
+      if (SUCCEEDED(timerPage->OpenFile(p1.Get(), p2.Get(), result.Out()))) timerResult = result.Wide();
+    }
+  };
+  UINT_PTR timer = SetTimer(nullptr, 0, 400, PageTimer::OpenNext);
   ASSERT_NE(timer, 0u);
   SendMessageW(ControlButton(kClose), BM_CLICK, 0, 0);
   for (int i = 0; i < 100 && timerResult == L"not run"; ++i) DelayWithMessages(50);

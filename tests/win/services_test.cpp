@@ -270,7 +270,10 @@ TEST_F(Services, WaitsAndWindows) {
   // Posted messages are dispatched inside the wait, even a 0 ms one.
   static std::atomic<int> timerTicks{0};
   timerTicks = 0;
-  UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) { ++timerTicks; });
+  struct Tick {
+    static void CALLBACK Count(HWND, UINT, UINT_PTR, DWORD) { ++timerTicks; }
+  };
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, Tick::Count);
   DWORD start = GetTickCount();
   DelayWithMessages(300);
   EXPECT_GE(GetTickCount() - start, 300u);
