@@ -92,138 +92,165 @@ void TNibWord::WriteDiagnosticFile(const std::string& text, const std::string& f
 // --- settings stored for the next edit cycle -------------------------------
 
 STDMETHODIMP TNibWord::SetDownURL(BSTR DownURL) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().DownURL = Ansi(DownURL);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetUpURL(BSTR UpURL) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   // UpURLBase keeps the page's address: uploads append their save mode to UpURL.
   Process().UpURL = Process().UpURLBase = Ansi(UpURL);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDestBaseFN(BSTR DestBaseFN) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().DestBaseFN = Ansi(DestBaseFN);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDrafting(VARIANT_BOOL bDrafting) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.Drafting = bDrafting != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetUserName(BSTR sUserName) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().UserName = Ansi(sUserName);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetShowTrack(VARIANT_BOOL bShowTrack) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.ShowTrack = bShowTrack != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::setSucceedPrefix(BSTR sSuccPrefix) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().SucceedPrefix = Ansi(sSuccPrefix);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetIsAdmin(VARIANT_BOOL bAdmin) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.IsAdmin = bAdmin != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDocTmplDLURL(BSTR sDocTmplURL) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().DocTmplDLURL = Ansi(sDocTmplURL);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetIsPrinter(VARIANT_BOOL bIsPrinter) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.IsPrinter = bIsPrinter != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetHtmWidth(LONG iWidth) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.HtmWidth = iWidth;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetUpURLHt(BSTR UpUrlHt) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.UpURLHt = Ansi(UpUrlHt);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDownURLHt(BSTR DownUrlHt) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.DownURLHt = Ansi(DownUrlHt);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::IsMultTemplet(VARIANT_BOOL value) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().IsMultTemplet = value != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDownTempletNameURL(BSTR Url) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().DownTempletNameURL = Ansi(Url);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetMultTemplet(BSTR MultTemplet) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().MultTemplet = Ansi(MultTemplet);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetBtnSaveCloseDisp(BSTR aState) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().BtnSaveCloseDisp = Ansi(aState);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetFileSizeLmt(DOUBLE aFileSizeLmt) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.FileSizeLmt = aFileSizeLmt;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetExtraDispState(BSTR aDispState) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().ExtraDispState = Ansi(aDispState);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetIniXMLCont(LONG aType, BSTR aIniXMLCont) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().IniXMLType = aType;
   Process().IniXMLCont = Ansi(aIniXMLCont);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetRevisionFN(BSTR aFN) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.RevisionFN = Ansi(aFN);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::XmlUrl(BSTR XmlUrl) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().XmlUrl = Ansi(XmlUrl);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetBoInsId(BSTR BoInsId) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().BoInsId = TrimBlanks(Ansi(BoInsId));
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::IsSetFont(VARIANT_BOOL FisSetFont) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().IsSetFont = FisSetFont != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::put_SetFontName(BSTR Value) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().FontName = TrimBlanks(Ansi(Value));
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::put_SetFontSize(LONG Value) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   settings_.FontSize = Value;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetFontColor(LONG ColorRed, LONG ColorGreen, LONG ColorBlue) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   ProcessValues& process = Process();
   process.FontColorR = ColorRed;
   process.FontColorG = ColorGreen;
@@ -232,6 +259,7 @@ STDMETHODIMP TNibWord::SetFontColor(LONG ColorRed, LONG ColorGreen, LONG ColorBl
 }
 
 STDMETHODIMP TNibWord::SetRevPassword(BSTR strPwd) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Process().RevPassword = Ansi(strPwd);
   return S_OK;
 }
@@ -239,6 +267,7 @@ STDMETHODIMP TNibWord::SetRevPassword(BSTR strPwd) {
 // --- members that act ---------------------------------------------------------
 
 STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   return Boundary([&] {
     settings_.XMLGetType = iGetType;
     settings_.XMLCont = Ansi(XMLCont);
@@ -248,6 +277,7 @@ STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
     process.XMLContent = settings_.XMLCont;
     if (iGetType == 2) {
       xmlFetcher_ = std::make_unique<TXMLHttpWrap>();
+      xmlFetcher_->SetAddressRule(trust_.AsAddressRule());
       process.XMLContent = xmlFetcher_->GetText(settings_.XMLCont);
     }
   });
@@ -256,6 +286,7 @@ STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
 STDMETHODIMP TNibWord::OpenFile(BSTR ProcID, BSTR ProcID2, BSTR* rtnStr) {
   if (!rtnStr) return E_POINTER;
   *rtnStr = nullptr;
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   return Boundary([&] {
     settings_.ProcID = Ansi(ProcID);
     settings_.ProcID2 = Ansi(ProcID2);
@@ -266,6 +297,7 @@ STDMETHODIMP TNibWord::OpenFile(BSTR ProcID, BSTR ProcID2, BSTR* rtnStr) {
 STDMETHODIMP TNibWord::OpenHtFile(BSTR* rtnStr) {
   if (!rtnStr) return E_POINTER;
   *rtnStr = nullptr;
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   return Boundary([&] {
     RunOpenHtFile();
     *rtnStr = BStr::FromAnsi("").Detach();
@@ -273,6 +305,7 @@ STDMETHODIMP TNibWord::OpenHtFile(BSTR* rtnStr) {
 }
 
 STDMETHODIMP TNibWord::InvokeUseTemplate(BSTR invoType) {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   // Posted, not sent: the page's call returns before the control window acts.
   std::string kind = Ansi(invoType);
   HWND window = Process().ControlWindow;
@@ -285,6 +318,7 @@ STDMETHODIMP TNibWord::InvokeUseTemplate(BSTR invoType) {
 }
 
 STDMETHODIMP TNibWord::ReSetFontByWebPage() {
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   return Boundary([&] {
     const ProcessValues& process = Process();
     if (!process.IsSetFont) return;

@@ -15,6 +15,7 @@
 #include "com/MessageFilter.h"
 #include "server/Module.h"
 #include "services/JustHttp.h"
+#include "services/Trust.h"
 #include "services/ThdTimer.h"
 #include "services/XMLHttpWrapU.h"
 #include "server/ConnectionPoint.h"
@@ -45,7 +46,8 @@ struct NibWordSettings {
   double FileSizeLmt = 10000.0;
 };
 
-class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConnectionPointContainer, IInnerFunc>,
+class TNibWord final
+    : public server::TSafeAutoObject<INibWord, ICommGUI, IConnectionPointContainer, IInnerFunc, IObjectWithSite>,
                        private server::ConnectionOwner {
  public:
   // The class factory's creator.
@@ -115,6 +117,14 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
   STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
+  // IObjectWithSite: the page that hosts the object decides whether it may
+  // use it at all, and which addresses its transfers may reach (PageTrust.cpp).
+  STDMETHODIMP SetSite(IUnknown* site) override;
+  STDMETHODIMP GetSite(REFIID iid, void** out) override;
+  // IObjectSafety: a page that may not use the object is not scripted at all.
+  STDMETHODIMP SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD options) override;
+  const TrustRule& Trust() const { return trust_; }
+
  private:
   template <class T, class... Args>
   friend Microsoft::WRL::ComPtr<T> NewComObject(Args&&... args);
@@ -128,6 +138,10 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
 
   template <class Body>
   HRESULT Boundary(Body&& body);
+  // S_OK when the page may call the object; else E_ACCESSDENIED with error
+  // info saying so. Nothing else happens for such a page: no fetch, no Word,
+  // no event, no dialog (a hostile page could loop dialogs).
+  HRESULT PageMayCall();
   void WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite);
 
   // Opening (OpenFlow.cpp).
@@ -200,6 +214,8 @@ class TNibWord final : public server::TSafeAutoObject<INibWord, ICommGUI, IConne
   bool unsentEdit_ = false;
   TThdTimerEvent dialogTimer_;
   const void* ownTmpFiles_ = nullptr;  // the process-wide manager this object created
+  Microsoft::WRL::ComPtr<IUnknown> site_;
+  TrustRule trust_ = TrustRule::ForProgram();
 };
 
 template <class Body>

@@ -66,6 +66,7 @@ void TNibWord::Inform(const char* utf8Text, LONG dlgType) {
 
 std::string TNibWord::RunOpenFile() {
   HtMode() = std::make_unique<TGlobalSign>(false);
+  Process().CycleAddressRule = trust_.AsAddressRule();
   if (!TmpFilesManager()) {
     // Another object of the process took the manager, and the state that
     // went with it, away: start afresh. The page's connection is kept; its
@@ -91,6 +92,7 @@ std::string TNibWord::RunOpenFile() {
 }
 
 void TNibWord::RunOpenHtFile() {
+  Process().CycleAddressRule = trust_.AsAddressRule();
   if (!TmpFilesManager()) {
     TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
     ownTmpFiles_ = TmpFilesManager().get();
@@ -192,7 +194,7 @@ bool TNibWord::PreOpenCheck() {
 
 bool TNibWord::DownloadTo(const std::string& url, const std::string& file) {
   WaitCursor cursor;
-  if (TJustHttp::DownloadToFile(url, file)) return true;
+  if (TJustHttp::DownloadToFile(url, file, trust_.AsAddressRule())) return true;
   BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("不能正确下载目标文档! ")) + "\r\n" + url), okOnly(L"2");
   MyMessageDlg(text.Get(), kDlgInformation, okOnly.Get(), 0);
   return false;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "services/WebAddress.h"
+
 namespace nib::host {
 namespace {
 
@@ -29,8 +31,9 @@ constexpr AddressMember kAddressMembers[] = {
 // Text that reads as an address of some kind: "scheme://...", "file:...",
 // "\\server\...", "//host/..." or a drive path "C:\..." (any such text is
 // held to the allowed origins, whatever member it is given to).
-bool LooksLikeAddress(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+bool LooksLikeAddress(std::string_view untrimmed) {
+  std::string trimmed = TrimAddress(untrimmed);
+  std::string_view text = trimmed;
   if (text.substr(0, 2) == "\\\\" || text.substr(0, 2) == "//" || StartsWithNoCase(text, "file:")) return true;
   if (text.size() >= 3 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
       (text[2] == '\\' || text[2] == '/'))
@@ -46,6 +49,7 @@ bool IsAddressArgument(const Setting& setting, size_t index) {
   for (const AddressMember& member : kAddressMembers)
     if (setting.member == member.name) return static_cast<int>(index) == member.argument;
   // SetXMLCont(2, address) and SetIniXMLCont(2, address) fetch their XML.
+  // (Member names are the object's own by now: see JobRunner.)
   if ((setting.member == "SetXMLCont" || setting.member == "SetIniXMLCont") && index == 1)
     return !setting.args.empty() && setting.args[0].kind() == JsonValue::Kind::kNumber && setting.args[0].AsNumber() == 2;
   return false;
@@ -56,36 +60,9 @@ bool IsAddressArgument(const Setting& setting, size_t index) {
 std::string JobAddressOf(std::string_view link) {
   if (!StartsWithNoCase(link, "nibword:")) throw JobError("the link does not begin with \"nibword:\"");
   std::string address(link.substr(8));
+  if (HasControlCharacters(address)) throw JobError("the job address holds control characters");
   if (OriginOf(address).empty()) throw JobError("the job address is not an http or https address: " + address);
   return address;
-}
-
-std::string OriginOf(std::string_view url) {
-  std::string scheme;
-  if (StartsWithNoCase(url, "http://")) scheme = "http";
-  else if (StartsWithNoCase(url, "https://")) scheme = "https";
-  else return "";
-  std::string_view rest = url.substr(scheme.size() + 3);
-  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
-  if (authority.empty() || authority.find('@') != std::string_view::npos) return "";
-  std::string host = Lower(authority), port;
-  size_t colon = host.rfind(':');
-  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
-    port = host.substr(colon + 1);
-    host.erase(colon);
-    if (port.empty() || !std::all_of(port.begin(), port.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
-      return "";
-    if ((scheme == "http" && port == "80") || (scheme == "https" && port == "443")) port.clear();
-  }
-  if (host.empty()) return "";
-  return scheme + "://" + host + (port.empty() ? "" : ":" + port);
-}
-
-bool IsAllowed(std::string_view url, const std::vector<std::string>& allowedOrigins) {
-  std::string origin = OriginOf(url);
-  if (origin.empty()) return false;
-  return std::any_of(allowedOrigins.begin(), allowedOrigins.end(),
-                     [&](const std::string& allowed) { return OriginOf(allowed) == origin; });
 }
 
 std::vector<Setting> ParseSettings(const JsonValue& settings) {
@@ -100,8 +77,23 @@ std::vector<Setting> ParseSettings(const JsonValue& settings) {
   return out;
 }
 
+// Control characters have no place in a job, and an address behind one may
+// read differently to each reader: the whole job is refused.
+void RefuseControlCharacters(const JsonValue& value) {
+  if (value.IsString() && HasControlCharacters(value.AsString()))
+    throw JobError("a text of the job holds control characters");
+  if (value.kind() == JsonValue::Kind::kArray)
+    for (const JsonValue& item : value.Items()) RefuseControlCharacters(item);
+  if (value.kind() == JsonValue::Kind::kObject)
+    for (const auto& [name, member] : value.Members()) {
+      if (HasControlCharacters(name)) throw JobError("a member name of the job holds control characters");
+      RefuseControlCharacters(member);
+    }
+}
+
 Job ParseJob(const JsonValue& job) {
   if (job.kind() != JsonValue::Kind::kObject) throw JobError("the job is not a JSON object");
+  RefuseControlCharacters(job);
   Job out;
   if (const JsonValue* settings = job.Find("settings")) out.settings = ParseSettings(*settings);
   const JsonValue* events = job.Find("events");
@@ -124,7 +116,7 @@ Job ParseJob(const JsonValue& job) {
 void CheckAddresses(const std::vector<Setting>& settings, const std::string& events,
                     const std::vector<std::string>& allowedOrigins) {
   auto check = [&](const std::string& address) {
-    if (!IsAllowed(address, allowedOrigins)) throw JobError("an address outside the allowed origins: " + address);
+    if (!IsOnOriginList(address, allowedOrigins)) throw JobError("an address outside the allowed origins: " + address);
   };
   if (!events.empty()) check(events);
   for (const Setting& setting : settings) {

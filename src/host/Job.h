@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/Json.h"
+#include "services/WebAddress.h"
 
 namespace nib::host {
 
@@ -32,19 +33,16 @@ struct Job {
 // The job address inside a "nibword:<address>" link. Throws JobError.
 std::string JobAddressOf(std::string_view link);
 
-// "scheme://host[:port]" of an http or https address, lower-cased, the
-// default port left out; empty for anything else (other schemes, user
-// information in the address, no host).
-std::string OriginOf(std::string_view url);
-
-// Throws JobError for a job that is not the expected shape.
+// Throws JobError for a job that is not the expected shape, or that holds a
+// control character in any text.
 Job ParseJob(const JsonValue& job);
 std::vector<Setting> ParseSettings(const JsonValue& settings);
 
 // Every address the settings (and `events`, when given) name must be on an
-// allowed origin. Throws JobError naming the first that is not.
+// allowed origin. The settings' member names must be the object's own
+// spelling (JobRunner resolves them first). Throws JobError naming the first
+// address that is not allowed.
 void CheckAddresses(const std::vector<Setting>& settings, const std::string& events,
                     const std::vector<std::string>& allowedOrigins);
-bool IsAllowed(std::string_view url, const std::vector<std::string>& allowedOrigins);
 
 }  // namespace nib::host

@@ -14,36 +14,16 @@
 #include "host/JobRunner.h"
 #include "services/Files.h"
 #include "services/JustHttp.h"
+#include "services/Trust.h"
 #include "services/UniqueName.h"
 
 namespace nib::host {
 namespace {
 
-constexpr wchar_t kSettingsKey[] = L"Software\\NibWordLib";
-
-// The administrator's list (REG_MULTI_SZ), from the machine's own registry
-// view whatever this program's bitness. No list: nothing is allowed.
-std::vector<std::string> AllowedOrigins() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
-    return {};
-  DWORD type = 0, bytes = 0;
-  std::wstring list;
-  if (RegQueryValueExW(key, L"AllowedOrigins", nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
-    list.assign(bytes / sizeof(wchar_t) + 2, L'\0');
-    if (RegQueryValueExW(key, L"AllowedOrigins", nullptr, &type, reinterpret_cast<BYTE*>(list.data()), &bytes) !=
-        ERROR_SUCCESS)
-      list.clear();
-  }
-  RegCloseKey(key);
-  std::vector<std::string> origins;
-  for (const wchar_t* item = list.c_str(); *item; item += wcslen(item) + 1) origins.push_back(WideToAnsi(item, CP_UTF8));
-  return origins;
-}
-
-std::string FetchJob(const std::string& address) {
+std::string FetchJob(const std::string& address, const TrustRule& rule) {
   std::string file = TempFolderPath() + "nibhost-" + NewUniqueName() + ".job";
-  bool fetched = TJustHttp::DownloadToFile(address, file);
+  // Every redirect hop of the job's fetch is held to the list as well.
+  bool fetched = TJustHttp::DownloadToFile(address, file, rule.AsAddressRule());
   std::string text;
   if (fetched) LoadTextFile(text, file);
   DeleteFileA(file.c_str());
@@ -53,9 +33,10 @@ std::string FetchJob(const std::string& address) {
 
 int RunLink(const std::wstring& link) {
   std::string address = JobAddressOf(WideToAnsi(link, CP_UTF8));
-  std::vector<std::string> allowed = AllowedOrigins();
-  if (!IsAllowed(address, allowed)) throw JobError("the job's site is not among the allowed origins: " + OriginOf(address));
-  Job job = ParseJob(ParseJson(FetchJob(address)));
+  // No list means nothing is allowed.
+  std::vector<std::string> allowed = AdministratorOrigins().value_or(std::vector<std::string>{});
+  if (!IsOnOriginList(address, allowed)) throw JobError("the job's site is not among the allowed origins: " + OriginOf(address));
+  Job job = ParseJob(ParseJson(FetchJob(address, TrustRule::ForOrigins(allowed))));
   return JobRunner(allowed).Run(job);
 }
 

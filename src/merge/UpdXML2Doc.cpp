@@ -22,6 +22,7 @@ namespace {
 // MSXML2's version-independent DOMDocument.
 constexpr CLSID kDomDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
 constexpr IID kIXMLDOMDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+constexpr IID kIXMLDOMDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr IID kIXMLDOMElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 constexpr wchar_t kDocVariable[] = L"DOCVARIABLE ";
 
@@ -43,6 +44,15 @@ std::wstring VariableOfCode(const std::wstring& code) {
 
 std::wstring CodeOf(DispObject& field) { return field.Object(L"Code").Text(L"Text"); }
 
+// Field data never needs a document type: one could make the parser fetch
+// addresses of the sender's choosing or expand entities without end. Data
+// carrying one is bad data, whatever the parser's own settings allow.
+bool DeclaresDocumentType(const std::string& content) {
+  std::string upper = content;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return upper.find("<!DOCTYPE") != std::string::npos || upper.find("<!ENTITY") != std::string::npos;
+}
+
 }  // namespace
 
 std::wstring GetAttrText(IXMLDOMElement* element, const wchar_t* name) {
@@ -58,6 +68,18 @@ TUpdXML2Doc::TUpdXML2Doc() {
   ThrowIfFailed(CoCreateInstance(kDomDocument, nullptr, CLSCTX_INPROC_SERVER, kIXMLDOMDocument,
                                  reinterpret_cast<void**>(dom_.GetAddressOf())),
                 "creating the XML parser");
+  // No document type, nothing external, no validation: where a parser
+  // version does not know a setting, DeclaresDocumentType still refuses.
+  ThrowIfFailed(dom_->put_resolveExternals(VARIANT_FALSE), "setting up the XML parser");
+  ThrowIfFailed(dom_->put_validateOnParse(VARIANT_FALSE), "setting up the XML parser");
+  ComPtr<IXMLDOMDocument2> settings;
+  if (SUCCEEDED(dom_->QueryInterface(kIXMLDOMDocument2, reinterpret_cast<void**>(settings.GetAddressOf())))) {
+    BStr prohibit(L"ProhibitDTD");
+    Variant yes;
+    V_VT(yes.Get()) = VT_BOOL;
+    V_BOOL(yes.Get()) = VARIANT_TRUE;
+    settings->setProperty(prohibit.Get(), *yes.Get());  // unknown to older parsers: see above
+  }
 }
 
 void TUpdXML2Doc::AttachDocument(const DispObject& document) {
@@ -102,6 +124,10 @@ ComPtr<IXMLDOMElement> TUpdXML2Doc::Load(int kind, const std::string& content) {
   if (kind != 1 && kind != 2) return nullptr;
   bool logging = SwitchIsOn("LogInputFile");
   VARIANT_BOOL parsed = VARIANT_FALSE;
+  if (DeclaresDocumentType(content)) {
+    ReportLoadError();
+    return nullptr;
+  }
   if (kind == 1) {
     if (logging && commGUI_) {
       BStr text = BStr::FromAnsi(content), file = BStr::FromAnsi(kXmlLogFile);

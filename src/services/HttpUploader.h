@@ -3,11 +3,13 @@
 // the reply body returned as text. It runs the transfer on a worker thread
 // while the page's thread keeps dispatching its window messages, streams the
 // file in chunks (memory does not grow with its size) and honours a time-out
-// over the whole request.
+// over the whole request (see WebTransfer).
 
 #include <windows.h>
 
 #include <string>
+
+#include "services/WebTransfer.h"
 
 namespace nib {
 
@@ -16,12 +18,15 @@ struct UploadResult {
   bool delivered = false;  // the server took the body and answered 2xx
   DWORD status = 0;        // HTTP status, 0 when there was no answer
   DWORD error = 0;         // WinINet error when the transfer failed
+  bool refused = false;    // the address or a redirect hop is not one the page may reach
 };
 
 class THttpUploader {
  public:
   void SetTimeOut(int ms) { timeOutMs_ = ms; }
   int TimeOut() const { return timeOutMs_; }
+  // Judges the address and every redirect hop; empty: any web address.
+  void SetAddressRule(AddressRule allows) { allows_ = std::move(allows); }
 
   // Uploads the open file `file` (read from its start) to `url`. When the
   // target cannot be reached or answers outside 2xx, the user is told so in a
@@ -30,6 +35,7 @@ class THttpUploader {
 
  private:
   int timeOutMs_ = 30000;
+  AddressRule allows_;
 };
 
 // "Http请求未成功,可能是目标地址不可用,请与管理员联系!"

@@ -1,65 +1,35 @@
 #include "services/JustHttp.h"
 
-#include <urlmon.h>
-#include <wrl/client.h>
-
 #include "com/ComError.h"
-#include "com/ComObject.h"
 #include "com/Handle.h"
 #include "com/StrConv.h"
 #include "services/TextUtil.h"
 #include "services/UniqueName.h"
+#include "services/WebAddress.h"
 
 namespace nib {
-namespace {
 
-// Learns the HTTP status of a URL-moniker download: URLDownloadToFile answers
-// S_OK for an error page and writes it as the file.
-class StatusCallback final : public ComObject<IBindStatusCallback, IHttpNegotiate> {
- public:
-  DWORD Status() const { return status_; }
-
-  STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
-  STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-  STDMETHODIMP OnProgress(ULONG, ULONG, ULONG, LPCWSTR) override { return S_OK; }
-  STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
-  // The download's own binding options stand: it needs its cache file.
-  STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
-  STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
-  STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
-  STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additional) override {
-    if (additional) *additional = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP OnResponse(DWORD code, LPCWSTR, LPCWSTR, LPWSTR* additional) override {
-    if (additional) *additional = nullptr;
-    status_ = code;
-    return S_OK;
-  }
-
- private:
-  DWORD status_ = 0;
-};
-
-}  // namespace
-
-bool TJustHttp::DownloadToFile(const std::string& url, const std::string& localPath) {
+bool TJustHttp::DownloadToFile(const std::string& url, const std::string& localPath, const AddressRule& allows) {
   if (!IsWebAddress(url)) return false;  // nothing local is read, nothing else is asked
   try {
     // The transfer lands under an ASCII name beside the target and is renamed
-    // once complete: some URL-moniker versions mangle non-ASCII target names
-    // (and report success), and a failed transfer leaves nothing under the
-    // user's name.
+    // once complete: a failed transfer leaves nothing under the user's name,
+    // and a server's error page never becomes the document.
     std::wstring target = AnsiToWide(localPath);
     std::wstring partial = AnsiToWide(FolderOfPath(localPath) + NewUniqueName() + ".download");
-    Microsoft::WRL::ComPtr<StatusCallback> callback = NewComObject<StatusCallback>();
-    HRESULT hr = URLDownloadToFileW(nullptr, AnsiToWide(url).c_str(), partial.c_str(), 0, callback.Get());
-    DWORD status = callback->Status();
-    // No status means a non-HTTP address (file:, for instance): the call's result decides.
-    bool ok = hr == S_OK && (status == 0 || (status >= 200 && status < 300)) &&
-              GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES &&
-              MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    bool ok;
+    {
+      UniqueHandle sink(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+      if (!sink) return false;
+      WebRequest request;
+      request.url = url;
+      request.sink = sink.Get();
+      request.timeOutMs = kDefaultTimeOut;
+      request.allows = allows;
+      ok = RunWebRequest(request).delivered;
+    }
+    ok = ok && MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
     if (!ok) DeleteFileW(partial.c_str());
     return ok;
   } catch (...) {
@@ -77,6 +47,7 @@ std::string TJustHttp::PostStream(const std::string& url, HANDLE file, bool trim
     uploader_ = std::make_unique<THttpUploader>();
     uploader_->SetTimeOut(timeOut_);
   }
+  uploader_->SetAddressRule(allows_);
   UploadResult result = uploader_->PostFile(url, file, trim);
   lastDelivered_ = result.delivered;
   return result.reply;

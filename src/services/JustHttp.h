@@ -12,9 +12,10 @@ class TJustHttp {
  public:
   static constexpr int kDefaultTimeOut = 2147483647;
 
-  // Downloads `url` into `localPath`. False when the transfer fails or the
-  // server answers outside 2xx (its error page is not kept as the document).
-  static bool DownloadToFile(const std::string& url, const std::string& localPath);
+  // Downloads `url` into `localPath`. False when the transfer fails, the
+  // server answers outside 2xx (its error page is not kept as the document),
+  // or the address or a redirect hop breaks `allows`.
+  static bool DownloadToFile(const std::string& url, const std::string& localPath, const AddressRule& allows = {});
 
   // Posts the file's bytes to `url` and returns the reply text, trimmed; empty
   // on failure. Whether the server took the upload is LastUploadDelivered():
@@ -26,11 +27,14 @@ class TJustHttp {
 
   int TimeOut() const { return timeOut_; }
   void SetTimeOut(int ms);
+  // Which addresses uploads may reach (each redirect hop included).
+  void SetAddressRule(AddressRule allows) { allows_ = std::move(allows); }
 
  private:
   std::unique_ptr<THttpUploader> uploader_;
   int timeOut_ = kDefaultTimeOut;
   bool lastDelivered_ = false;
+  AddressRule allows_;
 };
 
 }  // namespace nib

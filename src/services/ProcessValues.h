@@ -10,6 +10,7 @@
 #include <string>
 
 #include "NibWordLib.h"
+#include "services/WebTransfer.h"
 
 namespace nib {
 
@@ -56,6 +57,9 @@ struct ProcessValues {
   std::string CtrlProcID;
   std::string CtrlProcID2;
   std::string InvokedTmplKind;
+  // Which addresses the cycle's transfers may reach: the rule of the page
+  // whose object opened the cycle (the template chooser downloads with it).
+  AddressRule CycleAddressRule;
   // Word's Application object while a driver is connected to it.
   Microsoft::WRL::ComPtr<IDispatch> WordApplication;
   // Set by the template step when the template file cannot be found.

@@ -217,14 +217,6 @@ void AppendText(T1DimStrArr& items, std::string text) { items.push_back(std::mov
 void AppendTextRow(T2DimStrArr& rows, T1DimStrArr values) { rows.push_back(std::move(values)); }
 void AppendIntRow(T2DimIntArr& rows, std::vector<int> values) { rows.push_back(std::move(values)); }
 
-bool IsWebAddress(std::string_view url) {
-  std::string trimmed = TrimBlanks(url);
-  auto starts = [&](std::string_view scheme) {
-    return trimmed.size() > scheme.size() && TextEquals(std::string_view(trimmed).substr(0, scheme.size()), scheme);
-  };
-  return starts("http://") || starts("https://");
-}
-
 std::string FolderOfPath(std::string_view path) {
   size_t slash = FindLastOf(path, "\\/:", AnsiCodePage());
   return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));

@@ -78,11 +78,6 @@ void AppendText(T1DimStrArr& items, std::string text);
 void AppendTextRow(T2DimStrArr& rows, T1DimStrArr values);
 void AppendIntRow(T2DimIntArr& rows, std::vector<int> values);
 
-// True for an http or https address (letter case ignored). Every transfer
-// takes only these: the object is safe for untrusted pages, so a page must
-// not make it read local files (file:, UNC paths) and send them on.
-bool IsWebAddress(std::string_view url);
-
 // The folder part of a path, with its trailing "\"; empty when it has none.
 std::string FolderOfPath(std::string_view path);
 // The file-name part of a path (after the last "\", "/" or ":").

@@ -197,7 +197,7 @@ bool TFrmTemplet::DownloadTemplate() {
   bool downloaded;
   {
     WaitCursor cursor;
-    downloaded = TJustHttp::DownloadToFile(p.DocTmplDLURL, p.LocalTmplFN);
+    downloaded = TJustHttp::DownloadToFile(p.DocTmplDLURL, p.LocalTmplFN, p.CycleAddressRule);
   }
   if (!downloaded) {
     wchar_t caption[64] = L"";

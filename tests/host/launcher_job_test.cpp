@@ -49,11 +49,11 @@ TEST(LauncherJob, LinksOriginsAndShapes) {
   EXPECT_EQ(OriginOf("file:///c:/x"), "");
 
   std::vector<std::string> allowed{"https://oa.example/", "http://127.0.0.1:8080"};
-  EXPECT_TRUE(IsAllowed("https://oa.example/doc?id=1", allowed));
-  EXPECT_FALSE(IsAllowed("https://oa.example.evil.net/doc", allowed));
-  EXPECT_FALSE(IsAllowed("http://oa.example/doc", allowed)) << "the scheme is part of the origin";
-  EXPECT_FALSE(IsAllowed("http://127.0.0.1:8081/", allowed)) << "and so is the port";
-  EXPECT_FALSE(IsAllowed("https://oa.example/", {})) << "no list allows nothing";
+  EXPECT_TRUE(IsOnOriginList("https://oa.example/doc?id=1", allowed));
+  EXPECT_FALSE(IsOnOriginList("https://oa.example.evil.net/doc", allowed));
+  EXPECT_FALSE(IsOnOriginList("http://oa.example/doc", allowed)) << "the scheme is part of the origin";
+  EXPECT_FALSE(IsOnOriginList("http://127.0.0.1:8081/", allowed)) << "and so is the port";
+  EXPECT_FALSE(IsOnOriginList("https://oa.example/", {})) << "no list allows nothing";
 
   JsonValue job = ParseJson(
       "{\"settings\": [[\"SetDownURL\", \"https://oa.example/doc\"], [\"setSucceedPrefix\", \"OK:\"], "
@@ -83,6 +83,28 @@ TEST(LauncherJob, LinksOriginsAndShapes) {
   EXPECT_THROW(ParseJob(ParseJson("{\"events\": \"e\", \"open\": [1, \"\"]}")), JobError);
   EXPECT_THROW(ParseSettings(ParseJson("[[\"SetUpURL\"], 3]")), JobError);
   EXPECT_TRUE(ParseJob(ParseJson("{\"events\": \"e\", \"openHt\": true}")).openHt);
+}
+
+// The object trims every byte up to the space and reads member names in any
+// case; a job must not read one way to the launcher and another to the object.
+TEST(LauncherJob, OneAddressRuleWithTheObject) {
+  std::vector<std::string> allowed = {"https://oa.example"};
+  EXPECT_EQ(TrimAddress("\x01\t http://x.example/ \r\n"), "http://x.example/");
+  EXPECT_TRUE(IsWebAddress("\x01http://x.example/")) << "what the object fetches after trimming";
+  EXPECT_EQ(OriginOf("\x01http://x.example/"), "http://x.example") << "so the origin is judged the same way";
+  EXPECT_FALSE(IsOnOriginList("\x01http://x.example/", allowed));
+  EXPECT_FALSE(IsWebAddress("http://x.example/\r\nHost: y")) << "a control character inside is no address";
+  EXPECT_EQ(OriginOf("http://oa.example\\@evil.example/"), "")
+      << "readers disagree on where such a host ends";
+
+  for (const char* job : {
+           "{\"settings\": [[\"SetDownURL\", \"\\u0001http://attacker.example/\"]], \"open\": [\"1\", \"\"], "
+           "\"events\": \"https://oa.example/ev\"}",
+           "{\"settings\": [[\"SetDown\\u0000URL\", \"x\"]], \"open\": [\"1\", \"\"], \"events\": \"https://oa.example/ev\"}",
+           "{\"open\": [\"1\\n\", \"\"], \"events\": \"https://oa.example/ev\"}",
+           "{\"open\": [\"1\", \"\"], \"events\": \"https://oa.example/ev\", \"x\\u0007\": 1}"})
+    EXPECT_THROW(ParseJob(ParseJson(job)), JobError) << job;
+  EXPECT_THROW(JobAddressOf("nibword:https://oa.example/\x01j"), JobError);
 }
 
 }  // namespace

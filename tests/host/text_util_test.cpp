@@ -4,6 +4,7 @@
 
 #include "services/ButtonSet.h"
 #include "services/TextUtil.h"
+#include "services/WebAddress.h"
 
 namespace nib {
 namespace {

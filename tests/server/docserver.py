@@ -11,7 +11,7 @@ tests running side by side never share state:
   drop=1        close the connection without answering
   id=NAME       the record's name (default: a counter)
   type=TYPE     the Content-Type of a served file
-  redirect=URL  answer a POST with a redirect there (status 302 unless status=N says otherwise)
+  redirect=URL  answer with a redirect there (status 302 unless status=N says otherwise)
   session=NAME  the answer sets a session cookie "nib_NAME" with a fresh value, as a login does
   guard=NAME    the request must carry that session's cookie; without it a GET is answered 403 and
                 a POST is sent to /login.html with a 302 (as a server whose session ran out does),
@@ -111,7 +111,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path).lstrip("/")
         file = os.path.realpath(os.path.join(self.server.root, path))
         status = int(opts.get("status", "200"))
-        if not self.allowed():
+        if "redirect" in opts:
+            self.send_response(int(opts.get("status", "302")))
+            self.send_header("Location", opts["redirect"])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif not self.allowed():
             self.answer(403, b"<html><body>log in first</body></html>")
         elif status != 200:
             self.answer(status, f"<html><body>error {status}</body></html>".encode())

@@ -13,51 +13,10 @@
 #include "com/StrConv.h"
 #include "services/Files.h"
 #include "services/UniqueName.h"
+#include "TrustSupport.h"
 
 namespace nib::test {
 namespace {
-
-constexpr wchar_t kSettingsKey[] = L"Software\\NibWordLib";
-
-// The administrator's allowed origins while the test runs.
-class AllowedOrigins {
- public:
-  explicit AllowedOrigins(const std::vector<std::string>& origins) {
-    std::wstring list;
-    for (const std::string& origin : origins) list += AnsiToWide(origin) + L'\0';
-    list += L'\0';
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key_,
-                    nullptr);
-    if (key_)
-      RegSetValueExW(key_, L"AllowedOrigins", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
-                     static_cast<DWORD>(list.size() * sizeof(wchar_t)));
-  }
-  ~AllowedOrigins() {
-    if (!key_) return;
-    RegDeleteValueW(key_, L"AllowedOrigins");
-    RegCloseKey(key_);
-  }
-  AllowedOrigins(const AllowedOrigins&) = delete;
-  AllowedOrigins& operator=(const AllowedOrigins&) = delete;
-
- private:
-  HKEY key_ = nullptr;
-};
-
-// `text` percent-encoded for a query value.
-std::string QueryText(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
-      out += static_cast<char>(c);
-    } else {
-      char code[4];
-      wsprintfA(code, "%%%02X", c);
-      out += code;
-    }
-  }
-  return out;
-}
 
 class Launcher : public ComApartment {
  protected:

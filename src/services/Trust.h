@@ -1,0 +1,52 @@
+#pragma once
+// Who may drive the object, and which addresses its transfers may reach: one
+// decision, used for the page that hosts the object, for every address the
+// page sets (when it is used) and for every redirect hop.
+//   - The administrator's list exists (AllowedOrigins, REG_MULTI_SZ under
+//     HKLM\Software\NibWordLib): the origin must be on it, whatever its zone.
+//   - No list: the address must be in the local machine, local intranet or
+//     trusted sites zone; Internet and restricted sites are refused.
+//   - No page (a script host, a program, the launcher without a site): the
+//     host is a program the user runs, and every web address is allowed.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "services/WebTransfer.h"
+
+namespace nib {
+
+// The administrator's list, from the machine's own registry view whatever
+// this program's bitness; nullopt when there is none.
+std::optional<std::vector<std::string>> AdministratorOrigins();
+
+// The security zone the system puts an address in (URLZONE_*), or
+// URLZONE_UNTRUSTED when it cannot be told.
+unsigned long ZoneOfAddress(const std::string& url);
+
+class TrustRule {
+ public:
+  // A program the user runs: nothing is judged beyond "a web address".
+  static TrustRule ForProgram() { return TrustRule(); }
+  // The page at `pageAddress`, judged now by the list (read now) or its zone.
+  static TrustRule ForPage(const std::string& pageAddress);
+  // The launcher's rule: only the origins on `origins`.
+  static TrustRule ForOrigins(std::vector<std::string> origins);
+
+  bool HasPage() const { return hasPage_; }
+  bool PageTrusted() const { return pageTrusted_; }
+  const std::string& PageAddress() const { return pageAddress_; }
+  // True when a transfer may reach `url`.
+  bool Allows(const std::string& url) const;
+  // The same rule for the transfers.
+  AddressRule AsAddressRule() const;
+
+ private:
+  bool hasPage_ = false;
+  bool pageTrusted_ = true;
+  std::string pageAddress_;
+  std::optional<std::vector<std::string>> origins_;
+};
+
+}  // namespace nib

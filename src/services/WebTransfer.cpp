@@ -1,0 +1,299 @@
+#include "services/WebTransfer.h"
+
+#include <objbase.h>
+#include <urlmon.h>
+#include <wininet.h>
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "com/Handle.h"
+#include "com/StrConv.h"
+#include "services/WebAddress.h"
+#include "services/WindowUtil.h"
+
+namespace nib {
+namespace {
+
+constexpr DWORD kChunk = 64 * 1024;
+constexpr int kMaxRedirects = 5;
+// Connection-based logons (Negotiate, NTLM) take a round or two; a server
+// that keeps asking after that is refusing.
+constexpr int kMaxLogonRounds = 3;
+
+class InternetHandle {
+ public:
+  explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
+  ~InternetHandle() { Reset(); }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  HINTERNET Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void Reset(HINTERNET handle = nullptr) {
+    if (handle_) InternetCloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HINTERNET handle_;
+};
+
+// The user-agent string of the host's browser, as the page's own requests send it.
+std::wstring HostUserAgent() {
+  char agent[512];
+  DWORD size = sizeof agent;
+  if (ObtainUserAgentString(0, agent, &size) == S_OK && agent[0]) return AnsiToWide(std::string(agent), CP_ACP);
+  return L"NibWordLib";
+}
+
+struct UrlParts {
+  std::wstring host, path;
+  INTERNET_PORT port = 0;
+  bool secure = false;
+};
+
+bool CrackUrl(const std::wstring& url, UrlParts& out) {
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!InternetCrackUrlW(url.c_str(), 0, 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  out.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  out.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  out.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (out.path.empty()) out.path = L"/";
+  out.port = parts.nPort;
+  out.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return !out.host.empty();
+}
+
+std::wstring Header(HINTERNET request, DWORD which) {
+  DWORD size = 0;
+  HttpQueryInfoW(request, which, nullptr, &size, nullptr);
+  if (size == 0) return L"";
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  if (!HttpQueryInfoW(request, which, value.data(), &size, nullptr)) return L"";
+  return value.c_str();
+}
+
+bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+// One request, run by the worker thread. Cancel() may be called from the
+// caller's thread: closing the handles ends a blocked call.
+class Transfer {
+ public:
+  explicit Transfer(const WebRequest& request) : request_(request), url_(request.url) {}
+
+  void Run() {
+    for (int hops = 0;; ++hops) {
+      if (request_.allows && !request_.allows(url_)) {
+        std::lock_guard lock(mutex_);
+        result.refused = true;
+        return;
+      }
+      bool answered = Send();
+      if (!answered) {
+        std::lock_guard lock(mutex_);
+        if (!result.error) result.error = GetLastError();
+      }
+      std::string next = answered && hops < kMaxRedirects ? NextHop() : "";
+      Close();
+      if (next.empty()) return;
+      url_ = next;
+      std::lock_guard lock(mutex_);
+      result = WebResult{};
+    }
+  }
+
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    handle_.Reset();
+    connection_.Reset();
+    session_.Reset();
+  }
+
+  WebResult result;
+
+ private:
+  void Close() {
+    std::lock_guard lock(mutex_);
+    handle_.Reset();
+    connection_.Reset();
+    session_.Reset();
+  }
+
+  // Where a redirect sends the request; empty when the answer is final or
+  // the redirect is not one to follow (see RunWebRequest).
+  std::string NextHop() {
+    bool post = request_.body != nullptr;
+    if (!IsRedirect(result.status) || (post && result.status != 307 && result.status != 308)) return "";
+    if (location_.empty()) return "";
+    // A relative Location is read against the address that answered.
+    wchar_t combined[INTERNET_MAX_URL_LENGTH];
+    DWORD size = INTERNET_MAX_URL_LENGTH;
+    std::wstring base = AnsiToWide(url_);
+    if (!InternetCombineUrlW(base.c_str(), location_.c_str(), combined, &size, ICU_NO_ENCODE)) return "";
+    std::string target = WideToAnsi(combined);
+    bool secure = OriginOf(url_).rfind("https:", 0) == 0;
+    if (!IsWebAddress(target) || (secure && OriginOf(target).rfind("https:", 0) != 0)) return "";
+    if (post && request_.body) {
+      LARGE_INTEGER start{};
+      if (!SetFilePointerEx(request_.body, start, nullptr, FILE_BEGIN)) return "";
+    }
+    // A sink receives only the final answer's body.
+    if (request_.sink) {
+      LARGE_INTEGER start{};
+      if (!SetFilePointerEx(request_.sink, start, nullptr, FILE_BEGIN) || !SetEndOfFile(request_.sink)) return "";
+    }
+    return target;
+  }
+
+  // Opens the session, connection and request; under the lock, so that a
+  // cancel in between closes what exists and stops what would follow.
+  bool Open(const UrlParts& parts) {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return false;
+    // The user's Internet settings decide the way (automatic configuration,
+    // named proxy, bypass list), as for the browser.
+    session_.Reset(InternetOpenW(HostUserAgent().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session_) return false;
+    SetTimeOuts(session_.Get());
+    connection_.Reset(InternetConnectW(session_.Get(), parts.host.c_str(), parts.port, nullptr, nullptr,
+                                       INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection_) return false;
+    SetTimeOuts(connection_.Get());
+    // Certificates are checked (no SECURITY_FLAG_IGNORE_*), redirects are
+    // judged in Run(), nothing is cached and no dialog is shown from here.
+    DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD |
+                  INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI |
+                  (parts.secure ? INTERNET_FLAG_SECURE : 0);
+    handle_.Reset(HttpOpenRequestW(connection_.Get(), request_.method, parts.path.c_str(), nullptr, nullptr, nullptr,
+                                   flags, 0));
+    if (!handle_) return false;
+    SetTimeOuts(handle_.Get());
+    if (!request_.body) return true;
+    return HttpAddRequestHeadersW(handle_.Get(), L"Content-Type: text/html\r\n", static_cast<DWORD>(-1),
+                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+  }
+
+  // Every level gets them: some WinINet versions do not pass a session's
+  // time-outs down to its requests.
+  void SetTimeOuts(HINTERNET handle) const {
+    DWORD timeOut = static_cast<DWORD>(request_.timeOutMs < 0 ? 0 : request_.timeOutMs);
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+      InternetSetOptionW(handle, option, &timeOut, sizeof timeOut);
+  }
+
+  // Sends the request with the whole file as its body, from the file's start.
+  bool SendBody(HINTERNET request, DWORD total, std::vector<char>& chunk) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(request_.body, start, nullptr, FILE_BEGIN)) return false;
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = total;
+    if (!HttpSendRequestExW(request, &buffers, nullptr, 0, 0)) return false;
+    for (DWORD sent = 0; sent < total;) {
+      DWORD read = 0, written = 0;
+      if (!ReadFile(request_.body, chunk.data(), kChunk, &read, nullptr) || read == 0) return false;
+      if (!InternetWriteFile(request, chunk.data(), read, &written) || written != read) return false;
+      sent += read;
+    }
+    return true;
+  }
+
+  bool SendRequest(HINTERNET request, std::vector<char>& chunk) {
+    if (!request_.body) return HttpSendRequestW(request, nullptr, 0, nullptr, 0);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(request_.body, &size) || size.QuadPart > 0xFFFFFFFFLL) return false;
+    DWORD total = static_cast<DWORD>(size.QuadPart);
+    // A server asking for the Windows logon makes the end of the request
+    // answer "retry": WinINet has added the logon, the body goes again.
+    for (int round = 0;; ++round) {
+      if (!SendBody(request, total, chunk)) return false;
+      if (HttpEndRequestW(request, nullptr, 0, 0)) return true;
+      if (GetLastError() != ERROR_INTERNET_FORCE_RETRY || round + 1 >= kMaxLogonRounds) return false;
+    }
+  }
+
+  bool Send() {
+    UrlParts parts;
+    if (!CrackUrl(AnsiToWide(url_), parts)) return false;
+    if (!Open(parts)) return false;
+    HINTERNET request = handle_.Get();
+    std::vector<char> chunk(kChunk);
+    if (!SendRequest(request, chunk)) return false;
+    DWORD status = 0, statusSize = sizeof status;
+    if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
+      return false;
+    location_ = Header(request, HTTP_QUERY_LOCATION);
+    std::string contentType = WideToAnsi(Header(request, HTTP_QUERY_CONTENT_TYPE));
+    bool toSink = request_.sink && status >= 200 && status < 300;
+    std::string body;
+    for (;;) {
+      DWORD read = 0;
+      if (!InternetReadFile(request, chunk.data(), kChunk, &read)) return false;
+      if (read == 0) break;
+      if (!toSink) {
+        body.append(chunk.data(), read);
+        continue;
+      }
+      DWORD written = 0;
+      if (!WriteFile(request_.sink, chunk.data(), read, &written, nullptr) || written != read) return false;
+    }
+    std::lock_guard lock(mutex_);
+    result.status = status;
+    result.reply = std::move(body);
+    result.contentType = std::move(contentType);
+    result.delivered = status >= 200 && status < 300;
+    return true;
+  }
+
+  const WebRequest& request_;
+  std::string url_;
+  std::wstring location_;  // of the last answer
+  std::mutex mutex_;
+  bool cancelled_ = false;
+  InternetHandle session_, connection_, handle_;
+};
+
+}  // namespace
+
+WebResult RunWebRequest(const WebRequest& request) {
+  if (!IsWebAddress(request.url)) {
+    WebResult refused;
+    refused.refused = true;
+    return refused;
+  }
+  WebRequest trimmed = request;
+  trimmed.url = TrimAddress(request.url);
+  Transfer transfer(trimmed);
+  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!done) {
+    WebResult failed;
+    failed.error = GetLastError();
+    return failed;
+  }
+  std::thread worker([&] {
+    // The rule may ask the zone manager, a COM object, about each hop.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    transfer.Run();
+    if (SUCCEEDED(com)) CoUninitialize();
+    SetEvent(done.Get());
+  });
+  DWORD limit = static_cast<DWORD>(trimmed.timeOutMs < 0 ? 0 : trimmed.timeOutMs);
+  bool finished = trimmed.pumpMessages ? WaitWithMessages(done.Get(), limit)
+                                       : WaitForSingleObject(done.Get(), limit) == WAIT_OBJECT_0;
+  if (!finished) transfer.Cancel();
+  worker.join();
+  WebResult result = std::move(transfer.result);
+  if (!finished || result.error == ERROR_INTERNET_TIMEOUT) {
+    result = WebResult{};
+    result.timedOut = true;
+    result.error = ERROR_INTERNET_TIMEOUT;
+  }
+  return result;
+}
+
+}  // namespace nib

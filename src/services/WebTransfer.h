@@ -1,0 +1,47 @@
+#pragma once
+// One HTTP request through WinINet, the stack of the browser and the page's
+// own requests: the process's cookies (the session a download opened and
+// those the browser stored), the Windows logon of intranet servers, the
+// user's proxy settings and certificate trust come with it. Every transfer of
+// the system (download, XML fetch, upload, the launcher's job and event posts)
+// goes through here, so that one rule judges the first address and every
+// redirect hop: WinINet's own redirects are off, each hop is followed here.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace nib {
+
+// True when a transfer may reach the address (the first one and each hop).
+using AddressRule = std::function<bool(const std::string& url)>;
+
+struct WebRequest {
+  std::string url;
+  const wchar_t* method = L"GET";
+  HANDLE body = nullptr;   // POST: the open file sent from its start, as the raw body
+  HANDLE sink = nullptr;   // where the reply's body is written; null keeps it in `reply`
+  int timeOutMs = 30000;   // over the whole request
+  bool pumpMessages = false;  // the caller's thread keeps dispatching its window messages meanwhile
+  AddressRule allows;      // empty: every web address
+};
+
+struct WebResult {
+  std::string reply;        // the reply body when no sink was given (raw bytes)
+  std::string contentType;  // of the reply
+  DWORD status = 0;         // HTTP status of the last answer, 0 when there was none
+  DWORD error = 0;          // WinINet or system error when the transfer failed
+  bool delivered = false;   // the request completed with a 2xx answer
+  bool refused = false;     // the address or a redirect hop broke the rule: nothing was sent there
+  bool timedOut = false;
+};
+
+// Runs the request on a worker thread. Redirects: a GET follows 301, 302,
+// 303, 307 and 308; a POST follows only 307 and 308, which keep the method
+// and the body (the others turn it into a GET, typically towards a login
+// page, and end the upload undelivered); at most five hops, never from https
+// down to http. Never throws.
+WebResult RunWebRequest(const WebRequest& request);
+
+}  // namespace nib

@@ -1,0 +1,142 @@
+#pragma once
+// What stands in for the browser and the administrator in the trust tests: a
+// page's site that tells the object the page's address (as a browser's site
+// does), the administrator's allowed origins, and Internet Explorer's zone
+// map for one host name.
+
+#include <windows.h>
+#include <oleidl.h>
+#include <servprov.h>
+
+#include <string>
+#include <vector>
+
+#include "com/ComObject.h"
+#include "com/StrConv.h"
+
+namespace nib::test {
+
+// The administrator's allowed origins while the test runs.
+class AllowedOrigins {
+ public:
+  explicit AllowedOrigins(const std::vector<std::string>& origins) {
+    std::wstring list;
+    for (const std::string& origin : origins) list += AnsiToWide(origin) + L'\0';
+    list += L'\0';
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\NibWordLib", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                    nullptr, &key_, nullptr);
+    if (key_)
+      RegSetValueExW(key_, L"AllowedOrigins", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                     static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+  }
+  ~AllowedOrigins() {
+    if (!key_) return;
+    RegDeleteValueW(key_, L"AllowedOrigins");
+    RegCloseKey(key_);
+  }
+  AllowedOrigins(const AllowedOrigins&) = delete;
+  AllowedOrigins& operator=(const AllowedOrigins&) = delete;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// `host` in a zone (1: local intranet, 2: trusted sites) for http while the test runs.
+class ZoneMapEntry {
+ public:
+  ZoneMapEntry(const std::wstring& host, DWORD zone) {
+    path_ = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\" + host;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
+      RegSetValueExW(key, L"http", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zone), sizeof zone);
+      RegCloseKey(key);
+    }
+  }
+  ~ZoneMapEntry() { RegDeleteKeyW(HKEY_CURRENT_USER, path_.c_str()); }
+  ZoneMapEntry(const ZoneMapEntry&) = delete;
+  ZoneMapEntry& operator=(const ZoneMapEntry&) = delete;
+
+ private:
+  std::wstring path_;
+};
+
+// An object with one text property, read through IDispatch by name: the web
+// browser's LocationURL, or the container document's URL.
+class AddressProperty final : public ComObject<IDispatch, IOleContainer> {
+ public:
+  AddressProperty(const wchar_t* name, std::wstring value) : name_(name), value_(std::move(value)) {}
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (count != 1 || _wcsicmp(names[0], name_) != 0) return DISP_E_UNKNOWNNAME;
+    ids[0] = 1;
+    return S_OK;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != 1 || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = SysAllocString(value_.c_str());
+    return S_OK;
+  }
+  // IOleContainer: the document as a site's container.
+  STDMETHODIMP ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumObjects(DWORD, IEnumUnknown**) override { return E_NOTIMPL; }
+  STDMETHODIMP LockContainer(BOOL) override { return S_OK; }
+
+ private:
+  const wchar_t* name_;
+  std::wstring value_;
+};
+
+// The site a browser gives the control of a page at `address`: through its
+// service provider (the web browser route) or, with `documentRoute`, only
+// through the client site's container document.
+class PageSite final : public ComObject<IOleClientSite, IServiceProvider> {
+ public:
+  PageSite(std::wstring address, bool documentRoute) : documentRoute_(documentRoute) {
+    browser_ = NewComObject<AddressProperty>(L"LocationURL", address);
+    document_ = NewComObject<AddressProperty>(L"URL", address);
+  }
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetContainer(IOleContainer** container) override {
+    return document_.CopyTo(container);
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+  STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override {
+    *out = nullptr;
+    constexpr GUID kWebBrowserApp = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    if (documentRoute_ || service != kWebBrowserApp) return E_NOINTERFACE;
+    return browser_->QueryInterface(iid, out);
+  }
+
+ protected:
+  void* FindInterface(REFIID iid) override {
+    if (documentRoute_ && iid == __uuidof(IServiceProvider)) return nullptr;
+    return ComObject<IOleClientSite, IServiceProvider>::FindInterface(iid);
+  }
+
+ private:
+  bool documentRoute_;
+  Microsoft::WRL::ComPtr<AddressProperty> browser_, document_;
+};
+
+// `text` percent-encoded for a query value.
+inline std::string QueryText(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (isalnum(c) || c == '-' || c == '_' || c == '.') {
+      out += static_cast<char>(c);
+    } else {
+      char code[4];
+      wsprintfA(code, "%%%02X", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
+}  // namespace nib::test
