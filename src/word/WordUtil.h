@@ -51,6 +51,21 @@ struct TBakValidBMSRec {
   T2DimIntArr positions;  // per name: kind, start
 };
 
+// Word, Excel and PowerPoint open files with their macros enabled when asked
+// by automation (AutomationSecurity = msoAutomationSecurityLow). Documents
+// come from a server and templates from the page's address: nothing in them
+// may run. Sets msoAutomationSecurityForceDisable; an Office that has no such
+// member (Word 2000) goes on without it, any other failure throws.
+void ForbidMacros(DispObject& application);
+inline constexpr long kForceDisableMacros = 3;  // msoAutomationSecurityForceDisable
+
+// The major version number of an Office application (Application.Version,
+// "16.0"); 0 when it cannot be read.
+long OfficeVersion(DispObject& application);
+
+// A member the server does not have (an older Office): GetIDsOfNames refused the name.
+bool IsMissingMember(HRESULT hr);
+
 class TWordUtil {
  public:
   // Document.SaveAs to `path`, not added to the recent files. A ".doc" name is

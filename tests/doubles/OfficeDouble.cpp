@@ -121,6 +121,7 @@ class Factory final : public IClassFactory {
 
 int Serve(const Application& app) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  SetServedApplication(app.switchName);
   Factory factory(app);
   DWORD cookie = 0;
   // Single use: the next creator gets a new process, a private instance.
