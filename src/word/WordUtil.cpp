@@ -144,6 +144,13 @@ void TWordUtil::SaveDocumentAs(DispObject& document, const std::string& path) {
     document.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(path)}, {L"AddToRecentFiles", Arg(false)}});
 }
 
+std::wstring TWordUtil::FormFieldText(const std::wstring& text) {
+  if (text.size() <= kFormFieldTextLimit) return text;
+  size_t cut = kFormFieldTextLimit;
+  if (IS_HIGH_SURROGATE(text[cut - 1])) --cut;  // the pair stays whole, outside
+  return text.substr(0, cut);
+}
+
 DispObject TWordUtil::GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix) {
   try {
     DispObject bookmarks = doc.Object(L"Bookmarks");

@@ -84,6 +84,12 @@ class TWordUtil {
   // Puts the template back when Word changed it. When that fails three times
   // the backup is kept, and `gui` (when given) is told where it is.
   static void RestoreNormalDot(const TResotreNormalDotRec& rec, ICommGUI* gui = nullptr);
+  // Word takes at most 255 characters for a text form field's result and
+  // default text ("The string length is limited to 255 characters") and
+  // refuses a longer one: the text cut to fit, never inside a character that
+  // takes two UTF-16 units.
+  static constexpr size_t kFormFieldTextLimit = 255;
+  static std::wstring FormFieldText(const std::wstring& text);
   // By exact name, or the first (lowest index) whose name starts with `name`;
   // an empty object when there is none. Never raises.
   static DispObject GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix);
