@@ -10,6 +10,14 @@
 
 namespace nib {
 
+namespace {
+// Office resolves member names and converts arguments in the locale of the
+// call, and an English Office on a Chinese system refuses any locale it has
+// no type information for (0x80028018). Office's object model is documented,
+// and always present, in US English: every late-bound call goes out in 1033.
+constexpr LCID kOfficeLocale = 1033;
+}  // namespace
+
 Arg::Arg(const wchar_t* text) : Arg(std::wstring(text)) {}
 Arg::Arg(const std::wstring& text) {
   V_VT(value_.Get()) = VT_BSTR;
@@ -91,7 +99,7 @@ std::vector<DISPID> DispObject::IdsOf(const wchar_t* member, std::initializer_li
   if (cached != ids_.end()) return cached->second;
   std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
   HRESULT hr = object_->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()),
-                                      LOCALE_USER_DEFAULT, ids.data());
+                                      kOfficeLocale, ids.data());
   if (FAILED(hr)) Fail(WideToAnsi(member) + ": no such member (" + HResultText(hr) + ")", hr);
   ids_.emplace(key, ids);
   return ids;
@@ -121,13 +129,13 @@ Variant DispObject::Invoke(WORD kind, const wchar_t* member, std::vector<const V
   // One budget from the first attempt: where the message filter already
   // retried for it, the call is not retried for as long again.
   const DWORD start = GetTickCount();
-  HRESULT hr = object_->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
+  HRESULT hr = object_->Invoke(ids[0], IID_NULL, kOfficeLocale, kind, &params,
                                kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(), &exception, &badArgument);
   // Refused because a dialog of the server's is open, or it is busy (where the
   // message filter did not retry it already): again in a moment, for a while.
   while (IsRejectedCall(hr) && GetTickCount() - start < kRejectedCallRetryMs) {
     DelayWithMessages(kRejectedCallPauseMs);
-    hr = object_->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, kind, &params,
+    hr = object_->Invoke(ids[0], IID_NULL, kOfficeLocale, kind, &params,
                          kind == DISPATCH_PROPERTYPUT ? nullptr : result.Get(), &exception, &badArgument);
   }
   if (hr == DISP_E_EXCEPTION) {

@@ -119,7 +119,12 @@ bool TQozer::ConvertWord(const std::string& file, const std::string& archive, bo
   DelayWithMessages(100);
   DispObject document = word_.app.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(file)});
   DelayWithMessages(100);
-  document.Call(L"AcceptAllRevisions");
+  // Word refuses AcceptAllRevisions on a protected document, and a document
+  // that came protected with a password nobody gave stays so (lifting it would
+  // ask for the password in Word's dialog): its page shows the revisions as
+  // they stand rather than not being made at all.
+  constexpr long kUnprotected = -1;
+  if (document.Long(L"ProtectionType") == kUnprotected) document.Call(L"AcceptAllRevisions");
   std::string html = NamedHtmlFile(archive, wordFolder);
   document.Call(L"SaveAs", {},
                 {{L"FileName", Arg::Ansi(html)},
@@ -144,7 +149,18 @@ bool TQozer::ConvertExcel(const std::string& file, const std::string& archive) {
   }
   QuitWhenDone quit{excel};
   excel.Put(L"Visible", false);
-  DispObject workbook = excel.Object(L"Workbooks").CallObject(L"Open", {Arg::Ansi(file)});
+  ForbidMacros(excel);
+  // An invisible Excel has nobody to answer its questions (save changes?
+  // links?): none are asked.
+  excel.Put(L"DisplayAlerts", false);
+  // UpdateLinks omitted asks the user how to update the workbook's links; the
+  // page is made from the workbook as it is (0: no update), and read-only: the
+  // conversion never writes the user's file.
+  constexpr long kDontUpdateLinks = 0;
+  DispObject workbook = excel.Object(L"Workbooks")
+                            .CallObject(L"Open", {}, {{L"Filename", Arg::Ansi(file)},
+                                                      {L"UpdateLinks", Arg(kDontUpdateLinks)},
+                                                      {L"ReadOnly", Arg(true)}});
   std::string html = NamedHtmlFile(archive, false);
   workbook.Call(L"SaveAs", {Arg::Ansi(html), Arg(kExcelHtml)});
   PackHtmlFolder(html, archive);
@@ -161,10 +177,23 @@ bool TQozer::ConvertPowerPoint(const std::string& file, const std::string& archi
   }
   QuitWhenDone quit{powerPoint};
   powerPoint.Put(L"Visible", -1L);
+  ForbidMacros(powerPoint);
   DispObject presentation = powerPoint.Object(L"Presentations")
                                 .CallObject(L"Open", {Arg::Ansi(file), Arg(0L), Arg(0L), Arg(-1L)});
   std::string html = NamedHtmlFile(archive, false);
-  presentation.Call(L"SaveAs", {Arg::Ansi(html), Arg(kPowerPointHtml), Arg(0L)});
+  // PowerPoint 2013 and later have no web-page format and refuse it: the
+  // conversion fails with PowerPoint's text, and PowerPoint is quit (the
+  // presentation is closed first, so that nothing keeps it running).
+  try {
+    presentation.Call(L"SaveAs", {Arg::Ansi(html), Arg(kPowerPointHtml), Arg(0L)});
+  } catch (const ComError&) {
+    try {
+      presentation.Call(L"Close");
+    } catch (const ComError&) {
+      // Quitting PowerPoint below closes it as well.
+    }
+    throw;
+  }
   PackHtmlFolder(html, archive);
   presentation.Call(L"Close");
   DeleteHtmlAndFiles(html);

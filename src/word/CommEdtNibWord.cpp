@@ -25,7 +25,16 @@ constexpr long kAlertsAll = -1;
 
 std::string Ansi(BSTR text) { return BstrToAnsi(text); }
 
+// Word 2013 (version 15) brought the Office account: from then on Word names
+// the author of a change by the account signed in, not by UserName, unless
+// Options.UseLocalUserInfo is true.
+constexpr long kFirstWordWithAccounts = 15;
 
+// Told when the document came protected and the page gave no password. Word
+// would ask the user for it in a dialog of its own, in a Word the user may not
+// see; the document stays protected as it came.
+constexpr char kProtectionKeptText[] =
+    "\r\n文档已设置密码保护,页面没有提供密码,不能解除保护.\r\n文档将保持原有的保护,修改将作为修订记录.";
 
 }  // namespace
 
@@ -61,8 +70,23 @@ namespace {
 
 struct CaptionSearch {
   std::wstring exact, suffix;
+  // With a document named: Word 2007 and later caption a file of the 97-2003
+  // format "<name> [Compatibility Mode] - <title>" (the mark is in Word's
+  // language): "<document> [<anything>] - <title>" counts as the document's.
+  std::wstring document, title;
   HWND found = nullptr;
 };
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool MarkedCaption(const std::wstring& caption, const std::wstring& document, const std::wstring& title) {
+  if (document.empty()) return false;
+  std::wstring start = document + L" [", end = L"] - " + title;
+  return caption.size() > start.size() + end.size() && caption.compare(0, start.size(), start) == 0 &&
+         EndsWith(caption, end);
+}
 
 BOOL CALLBACK MatchWordCaption(HWND window, LPARAM data) {
   auto* search = reinterpret_cast<CaptionSearch*>(data);
@@ -73,9 +97,8 @@ BOOL CALLBACK MatchWordCaption(HWND window, LPARAM data) {
   std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
   caption.resize(static_cast<size_t>(GetWindowTextW(window, caption.data(), length + 1)));
   const std::wstring& suffix = search->suffix;
-  bool suffixed = !suffix.empty() && caption.size() > suffix.size() &&
-                  caption.compare(caption.size() - suffix.size(), suffix.size(), suffix) == 0;
-  if (caption != search->exact && !suffixed) return TRUE;
+  bool suffixed = !suffix.empty() && caption.size() > suffix.size() && EndsWith(caption, suffix);
+  if (caption != search->exact && !suffixed && !MarkedCaption(caption, search->document, search->title)) return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -83,7 +106,8 @@ BOOL CALLBACK MatchWordCaption(HWND window, LPARAM data) {
 // The Word main window whose caption is `title`, "<any document> - <title>",
 // or, when `document` is named, "<document> - <title>".
 HWND FindWordCaption(const std::wstring& title, const std::wstring& document) {
-  CaptionSearch search{document.empty() ? title : document + L" - " + title, document.empty() ? L" - " + title : L""};
+  CaptionSearch search{document.empty() ? title : document + L" - " + title, document.empty() ? L" - " + title : L"",
+                       document, title};
   EnumWindows(MatchWordCaption, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
@@ -115,6 +139,8 @@ bool TCommEdt_NibWord::ConnectWordApp() {
     WordApp.ConnectNew([this](DISPID id, DISPPARAMS& params) { OnWordEvent(id, params); });
     Process().WordApplication = WordApp.app.Get();
     bAppConnected = true;
+    // Before any document or template is opened in this Word.
+    ForbidMacros(WordApp.app);
     DelayWithMessages(500);
     WordApp.app.Put(L"Visible", true);
     if (ProcID == "3") WordApp.app.Put(L"WindowState", kMinimised);
@@ -123,7 +149,10 @@ bool TCommEdt_NibWord::ConnectWordApp() {
     WordApp.app.Put(L"DisplayAlerts", 0L);
     if (!UserName.empty()) {
       OldUserName = WideToAnsi(WordApp.app.Text(L"UserName"));
-      if (bAppConnected) ApplyUserName(UserName);
+      if (bAppConnected) {
+        ApplyUserName(UserName);
+        UseLocalUserInfo();
+      }
     }
     return true;
   } catch (const ComError&) {
@@ -141,6 +170,33 @@ void TCommEdt_NibWord::ApplyUserName(const std::string& name) {
     // Word keeps its own name: revisions still get recorded.
   }
   bSettingUserName = false;
+}
+
+void TCommEdt_NibWord::UseLocalUserInfo() {
+  OldUseLocalUserInfo.reset();
+  if (OfficeVersion(WordApp.app) < kFirstWordWithAccounts) return;  // Word 2010 and earlier: UserName is the author
+  try {
+    DispObject options = WordApp.app.Object(L"Options");
+    bool old = options.Bool(L"UseLocalUserInfo");
+    if (!old) options.Put(L"UseLocalUserInfo", true);
+    OldUseLocalUserInfo = old;
+  } catch (const ComError&) {
+    // As with the user name: the start goes on, Word keeps its own author.
+  }
+}
+
+void TCommEdt_NibWord::RestoreLocalUserInfo() {
+  if (!OldUseLocalUserInfo) return;
+  bool old = *OldUseLocalUserInfo;
+  OldUseLocalUserInfo.reset();
+  // Word keeps the option among the user's settings: given back as found.
+  if (old) return;
+  try {
+    WordApp.app.Object(L"Options").Put(L"UseLocalUserInfo", false);
+  } catch (const ComError&) {
+    // Word is on its way out; the user's setting stays on, which only names
+    // the user's own changes by the local name.
+  }
 }
 
 void TCommEdt_NibWord::BackupSrcDoc() {
@@ -187,7 +243,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenDoc(BSTR proc
   if (hAppWnd && ProcID != "3") SetForegroundWindow(hAppWnd);
   BackupSrcDoc();
   if (!OpenWordDoc()) return VARIANT_FALSE;
-  SetDocProtect(bSaveTrack);
+  ApplyOpenProtection();
   _SetShowTrack(bTrackRev, true);
   if (ProcID == "6") {
     if (ProcID2 != "0" && ProcID2 != "1" && ProcID2 != "3" && ProcID2 != "4") {
@@ -210,7 +266,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenHtDoc() {
   BackupSrcDoc();
   if (!OpenWordDoc()) return VARIANT_FALSE;
   _SetShowTrack(bTrackRev, true);
-  SetDocProtect(bSaveTrack);
+  ApplyOpenProtection();
   Save();
   return VARIANT_TRUE;
 }
@@ -251,12 +307,14 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::SaveDoc() {
   bool shown = WordDocNew.Bool(L"ShowRevisions");
   if (shown) _SetShowTrack(false, false);
   try {
-    // Word raises for Unprotect on a document that is not protected.
-    if (bSaveTrack && WordDocNew.Long(L"ProtectionType") != kUnprotected)
-      WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
+    // Word raises for Unprotect on a document that is not protected. One
+    // protected with a password nobody gave is saved as it is, protected.
+    bool lift = bSaveTrack && WordDocNew.Long(L"ProtectionType") != kUnprotected && !ProtectPwd.empty();
+    if (lift) WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
     WordDocNew.Put(L"ShowRevisions", false);
     WithPrintModeLifted([this] { Save(); });
-    if (bSaveTrack) WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
+    if (bSaveTrack && WordDocNew.Long(L"ProtectionType") == kUnprotected)
+      WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
   } catch (...) {
     if (shown) _SetShowTrack(true, false);
     throw;
@@ -270,6 +328,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::AppQuit() {
   try {
     if (bAppConnected) {
       if (!OldUserName.empty()) ApplyUserName(OldUserName);
+      RestoreLocalUserInfo();
       WordDocNew = DispObject();
       try {
         WordApp.app.Call(L"Quit", {}, {{L"SaveChanges", Arg(false)}});
@@ -371,9 +430,34 @@ void TCommEdt_NibWord::SetDocProtect(bool protect) {
   if (protect) {
     GetProtectPwd();
     WordDocNew.Call(L"Protect", {Arg(kAllowOnlyRevisions), Arg::Omitted(), Arg::Ansi(ProtectPwd)});
-  } else {
-    WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
+    return;
   }
+  // Unprotect without the password of a document protected with one shows
+  // Word's password dialog (in a Word the user may not even see) and holds
+  // this call until someone answers it. No password: never asked.
+  if (ProtectPwd.empty()) {
+    TellProtectionKept();
+    Fail(UiText(Gb(kProtectionKeptText)), kProtectionKept);
+  }
+  WordDocNew.Call(L"Unprotect", {Arg::Ansi(ProtectPwd)});
+}
+
+void TCommEdt_NibWord::ApplyOpenProtection() {
+  try {
+    SetDocProtect(bSaveTrack);
+  } catch (const ComError& e) {
+    // Opened as it came: protected, the user told (once, in SetDocProtect).
+    if (e.Code() != kProtectionKept) throw;
+  }
+  // Kept protected either way: saves keep it, and the commands that would
+  // lift it (template, print mode) cannot. The user hears why once, now.
+  if (ProtectPwd.empty() && WordDocNew.Long(L"ProtectionType") != kUnprotected) TellProtectionKept();
+}
+
+void TCommEdt_NibWord::TellProtectionKept() {
+  if (protectionKeptTold_) return;
+  protectionKeptTold_ = true;
+  Message(kProtectionKeptText, kDlgInformation);
 }
 
 STDMETHODIMP TCommEdt_NibWord::SetUserName(BSTR sUserName) {

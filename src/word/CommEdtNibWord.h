@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "NibWordLib.h"
@@ -24,6 +25,10 @@ namespace nib {
 
 // State-change report to the owner: (ImplAppId, StsItemId, StsId).
 using EdtStsNotify = std::function<void(long implAppId, long stsItemId, long stsId)>;
+
+// SetDocProtect refused to lift a protection whose password nobody gave; the
+// user has been told, the document is as it came.
+inline constexpr HRESULT kProtectionKept = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0226);
 
 // The fixed files of the revisions-accepted copy; the upload reads them by these names.
 inline constexpr char kOriRevisionFN[] = "C:\\OriRevision.doc";
@@ -94,6 +99,8 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
 
   // Internal steps, public for the template and print features.
   void _SetShowTrack(bool show, bool notify);
+  // Lifting a protection whose password the driver does not hold throws
+  // ComError kProtectionKept after telling the user.
   void SetDocProtect(bool protect);
   std::string GetProtectPwd();
   bool ChkDocIsMine();
@@ -142,6 +149,12 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
 
   bool ConnectWordApp();
   void ApplyUserName(const std::string& name);
+  void UseLocalUserInfo();
+  void RestoreLocalUserInfo();
+  // The protection the mode asks for at open; a document protected with a
+  // password nobody gave stays protected (the user is told).
+  void ApplyOpenProtection();
+  void TellProtectionKept();
   void BackupSrcDoc();
   bool OpenWordDoc();
   void OnWordEvent(DISPID id, DISPPARAMS& params);
@@ -154,6 +167,9 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
 
   bool bClosingByProg = false;
   std::string OldUserName;
+  // Word's Options.UseLocalUserInfo as found at start, when the driver set it.
+  std::optional<bool> OldUseLocalUserInfo;
+  bool protectionKeptTold_ = false;
   bool bSettingUserName = false;
   std::string ProcID;
   std::string ProcID2;

@@ -207,7 +207,10 @@ STDMETHODIMP TCommEdt_NibWord::PrintDoc(VARIANT_BOOL hideRedHeader) {
     try {
       bool hide = hideRedHeader != VARIANT_FALSE;
       if (hide != bPrintMode) ThrowIfFailed(SetPrintMode(hide ? VARIANT_TRUE : VARIANT_FALSE), "SetPrintMode");
-      WordDocNew.Call(L"PrintOut");
+      // In the foreground: with Background omitted Word follows the user's
+      // option, returns before the pages are rendered, and the template's own
+      // colours, given back right after this, would be printed.
+      WordDocNew.Call(L"PrintOut", {}, {{L"Background", Arg(false)}});
       status = 0;
     } catch (const ComError&) {
       Message("\r\n对不起,打印机不能正常工作!", kDlgWarning);

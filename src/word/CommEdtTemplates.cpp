@@ -168,7 +168,8 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
     } catch (const ComError& e) {
       ReopenIfClosed();
       BStr message = BStr::FromAnsi(e.what()), okOnly(L"2");
-      if (CommGUI) CommGUI->MyMessageDlg(message.Get(), kDlgWarning, okOnly.Get(), 0);
+      // A protection kept for want of its password has been told already.
+      if (CommGUI && e.Code() != kProtectionKept) CommGUI->MyMessageDlg(message.Get(), kDlgWarning, okOnly.Get(), 0);
     }
     RestoreWordViewState(state);
     DelayWithMessages(200);
@@ -380,8 +381,13 @@ void TCommEdt_NibWord::FormatBottomLine(DispObject shapes) {
 }
 
 STDMETHODIMP TCommEdt_NibWord::InsertFile() {
-  // Word shows its own insert-file dialog; what the user picks is Word's business.
-  return TrapToHResult([&] { WordApp.app.Call(L"Run", {Arg(L"InsertFile")}); });
+  // Word shows its own insert-file dialog; what the user picks is Word's
+  // business. Through Dialogs, not Application.Run: Run runs macros, and a
+  // macro named like the command (in a template, an add-in) would run instead.
+  constexpr long kDialogInsertFile = 164;  // wdDialogInsertFile
+  return TrapToHResult([&] {
+    WordApp.app.Object(L"Dialogs").CallObject(L"Item", {Arg(kDialogInsertFile)}).Call(L"Show");
+  });
 }
 
 }  // namespace nib

@@ -1,6 +1,7 @@
 #include "word/WordUtil.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "com/BStr.h"
 #include "com/ComError.h"
@@ -32,17 +33,39 @@ void WordServer::Disconnect() {
   connected = false;
 }
 
+bool IsMissingMember(HRESULT hr) { return hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND; }
+
+void ForbidMacros(DispObject& application) {
+  try {
+    application.Put(L"AutomationSecurity", kForceDisableMacros);
+  } catch (const ComError& e) {
+    if (!IsMissingMember(e.Code())) throw;
+  }
+}
+
+long OfficeVersion(DispObject& application) {
+  try {
+    return std::wcstol(application.Text(L"Version").c_str(), nullptr, 10);
+  } catch (const ComError&) {
+    return 0;  // reported by value: callers treat an unknown version as an old one
+  }
+}
+
 bool TWordUtil::AttachOrStartWord(WordServer& server, IDispatch* cycleWord, int& how, bool showMsg) {
   try {
     if (cycleWord) {
+      // The cycle's Word forbade macros when it started.
       how = 2;
       server.ConnectTo(DispObject(Microsoft::WRL::ComPtr<IDispatch>(cycleWord)));
     } else {
       how = 1;
       server.ConnectNew();
+      ForbidMacros(server.app);
     }
     return true;
   } catch (const ComError&) {
+    // A Word started but refusing the macro setting is not used, and not left running.
+    if (how == 1) ReleaseWord(server, true);
     if (showMsg) ShowMessageDialog(UiText(Gb("\r\n不能启动Word !")), kDlgInformation, 1u << kOk, 0);
     return false;
   }
@@ -119,6 +142,13 @@ void TWordUtil::SaveDocumentAs(DispObject& document, const std::string& path) {
                   {{L"FileName", Arg::Ansi(path)}, {L"FileFormat", Arg(kFormatDocument)}, {L"AddToRecentFiles", Arg(false)}});
   else
     document.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(path)}, {L"AddToRecentFiles", Arg(false)}});
+}
+
+std::wstring TWordUtil::FormFieldText(const std::wstring& text) {
+  if (text.size() <= kFormFieldTextLimit) return text;
+  size_t cut = kFormFieldTextLimit;
+  if (IS_HIGH_SURROGATE(text[cut - 1])) --cut;  // the pair stays whole, outside
+  return text.substr(0, cut);
 }
 
 DispObject TWordUtil::GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix) {

@@ -51,6 +51,21 @@ struct TBakValidBMSRec {
   T2DimIntArr positions;  // per name: kind, start
 };
 
+// Word, Excel and PowerPoint open files with their macros enabled when asked
+// by automation (AutomationSecurity = msoAutomationSecurityLow). Documents
+// come from a server and templates from the page's address: nothing in them
+// may run. Sets msoAutomationSecurityForceDisable; an Office that has no such
+// member (Word 2000) goes on without it, any other failure throws.
+void ForbidMacros(DispObject& application);
+inline constexpr long kForceDisableMacros = 3;  // msoAutomationSecurityForceDisable
+
+// The major version number of an Office application (Application.Version,
+// "16.0"); 0 when it cannot be read.
+long OfficeVersion(DispObject& application);
+
+// A member the server does not have (an older Office): GetIDsOfNames refused the name.
+bool IsMissingMember(HRESULT hr);
+
 class TWordUtil {
  public:
   // Document.SaveAs to `path`, not added to the recent files. A ".doc" name is
@@ -69,6 +84,12 @@ class TWordUtil {
   // Puts the template back when Word changed it. When that fails three times
   // the backup is kept, and `gui` (when given) is told where it is.
   static void RestoreNormalDot(const TResotreNormalDotRec& rec, ICommGUI* gui = nullptr);
+  // Word takes at most 255 characters for a text form field's result and
+  // default text ("The string length is limited to 255 characters") and
+  // refuses a longer one: the text cut to fit, never inside a character that
+  // takes two UTF-16 units.
+  static constexpr size_t kFormFieldTextLimit = 255;
+  static std::wstring FormFieldText(const std::wstring& text);
   // By exact name, or the first (lowest index) whose name starts with `name`;
   // an empty object when there is none. Never raises.
   static DispObject GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix);

@@ -36,20 +36,39 @@ void SetModalDialogOpen(bool open) { modalDialogOpen = open; }
 
 bool InjectedBusy() { return modalDialogOpen || Read(L"busy", L"on") == L"1"; }
 
+std::wstring Setting(const wchar_t* section, const wchar_t* key) { return Read(section, key); }
+
+namespace {
+std::wstring servedApplication = L"Word";
+}  // namespace
+
+void SetServedApplication(const std::wstring& name) { servedApplication = name; }
+const std::wstring& ServedApplication() { return servedApplication; }
+
+long WordVersion() {
+  long version = _wtol(Read(L"word", L"version").c_str());
+  return version > 0 ? version : 16;
+}
+
+bool LocaleRefused(LCID locale) {
+  return servedApplication == L"Excel" && Read(L"excel", L"english") == L"1" && locale != 1033;
+}
+
 std::wstring WordCaptionStyle() {
   std::wstring style = Read(L"word", L"caption");
   return style.empty() ? L"Microsoft Word" : style;
 }
 
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
-             const std::wstring& outcome) {
+             const std::wstring& outcome, LCID locale) {
   CreateDirectoryW(kControlFolder, nullptr);
   SYSTEMTIME now;
   GetLocalTime(&now);
   wchar_t time[16];
   swprintf(time, 16, L"%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
   std::wstring line = std::to_wstring(GetCurrentProcessId()) + L"\t" + object + L"." + member + L"\t" + args + L"\t" +
-                      outcome + L"\t" + time + L"\r\n";
+                      outcome + L"\t" + (locale == kNoLocale ? std::wstring(L"-") : L"lcid=" + std::to_wstring(locale)) +
+                      L"\t" + time + L"\r\n";
   int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), utf8.data(), bytes, nullptr, nullptr);

@@ -7,8 +7,19 @@
 //                           [busy] on=1  (a dialog of Word's is open: calls are refused)
 //                           [word] caption=Word  (the window captions of Word 2013 and later;
 //                                  "Microsoft Word", the earlier style, when missing)
-//   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments, outcome, local time
-//                           (hh:mm:ss.mmm), separated by tabs (UTF-8)
+//                           [word] compatibility=1  (a .doc is captioned "<name> [Compatibility Mode] - ...",
+//                                  as Word 2007 and later show a file of the 97-2003 format)
+//                           [word] version=14  (Word 2010: no Options.UseLocalUserInfo; 16 when missing)
+//                           [word] signedin=<name>  (the Office account signed in: Word 2013 and later
+//                                  record revisions under it unless Options.UseLocalUserInfo is true)
+//                           [excel] english=1  (an English Excel on a Chinese system: every call whose
+//                                  locale is not 1033 fails with 0x80028018)
+//                           [excel] links=1  (the workbooks hold links: Workbooks.Open without
+//                                  UpdateLinks asks the user, a modal prompt)
+//                           [powerpoint] savehtml=0  (PowerPoint 2013 and later: no web-page format 12)
+//   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments (a property put adds
+//                           "= value"), outcome, locale ("lcid=1033"), local time (hh:mm:ss.mmm),
+//                           separated by tabs (UTF-8)
 
 #include <windows.h>
 
@@ -32,7 +43,19 @@ bool InjectedBusy();
 void SetModalDialogOpen(bool open);
 // The application's own part of Word's window captions: "Microsoft Word" or "Word".
 std::wstring WordCaptionStyle();
+// A value of the control file; empty when it is not there.
+std::wstring Setting(const wchar_t* section, const wchar_t* key);
+// The application this process serves ("Word", "Excel", "PowerPoint"), set when it starts.
+void SetServedApplication(const std::wstring& name);
+const std::wstring& ServedApplication();
+// The major version of the Word served (16 unless the control file says otherwise).
+long WordVersion();
+// An English Excel asked in another locale than 1033 (TYPE_E_INVDATAREAD, as Excel answers).
+inline constexpr HRESULT kLocaleRefused = static_cast<HRESULT>(0x80028018);
+bool LocaleRefused(LCID locale);
+// `locale` is the call's; kNoLocale for what no call carried (what the printer renders, say).
+inline constexpr LCID kNoLocale = static_cast<LCID>(-1);
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,
-             const std::wstring& outcome);
+             const std::wstring& outcome, LCID locale = kNoLocale);
 
 }  // namespace doubles

@@ -149,6 +149,7 @@ DocContent ReadDocFile(const std::wstring& path) {
     content.formFields.push_back(std::move(field));
   }
   for (const std::wstring& tag : EmptyElements(xml, L"format")) content.format = Attribute(tag, L"name", L"doc");
+  for (const std::wstring& tag : EmptyElements(xml, L"macro")) content.macro = Attribute(tag, L"name", L"");
   for (const std::wstring& tag : EmptyElements(xml, L"shape")) {
     Shape shape{Attribute(tag, L"name", L""), Attribute(tag, L"type", L""), {}};
     std::wstring list = Attribute(tag, L"properties", L"");
@@ -192,6 +193,7 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
     xml += L"/>\n";
   }
   xml += L"<format name=\"" + Escape(content.format) + L"\"/>\n";
+  if (!content.macro.empty()) xml += L"<macro name=\"" + Escape(content.macro) + L"\"/>\n";
   for (const Shape& shape : content.shapes) {
     std::wstring list;
     for (const auto& [key, value] : shape.properties) list += (list.empty() ? L"" : L";") + key + L"=" + value;

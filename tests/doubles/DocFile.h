@@ -11,6 +11,7 @@
 //     <formfield name="Number" result="" default=""/>
 //     <formfield name="Urgent" type="checkbox" result="0"/>
 //     <formfield name="Kind" type="dropdown" entries="Notice|Report" result="Notice"/>
+//     <macro name="AutoOpen"/>  (the file holds a macro that runs when it is opened, macros allowed)
 //     <format name="doc"/>  (how the file was written: "doc", Word 97-2003, or "docx")
 //     <shape name="Line 1" type="line" properties="Left=10;Line.Weight=1.5"/>
 //     <font start="0" end="5" attribute="Size" value="16"/></nibdoc>
@@ -72,6 +73,7 @@ struct DocContent {
   std::vector<Shape> shapes;
   std::vector<FontRun> fonts;  // in the order they were applied
   std::wstring format = L"doc";  // the format the file was written in: "doc" or "docx"
+  std::wstring macro;  // the name of a macro that runs when the file is opened; empty: none
 };
 
 // Throws DispatchError with Word's texts for a missing or unreadable file.

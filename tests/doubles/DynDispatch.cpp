@@ -70,26 +70,22 @@ IDispatch* Args::Dispatch(size_t index) const {
   throw DispatchError{DISP_E_TYPEMISMATCH, L"Type mismatch"};
 }
 
+std::wstring DescribeValue(const VARIANT* v) {
+  if (V_VT(v) == VT_DISPATCH || V_VT(v) == VT_UNKNOWN) return L"<object>";
+  VARIANT shown;
+  VariantInit(&shown);
+  std::wstring text = L"?";
+  if (SUCCEEDED(VariantChangeType(&shown, const_cast<VARIANT*>(v), VARIANT_ALPHABOOL, VT_BSTR)))
+    text = std::wstring(V_BSTR(&shown), SysStringLen(V_BSTR(&shown)));
+  VariantClear(&shown);
+  return text;
+}
+
 std::wstring Args::Describe() const {
   std::wstring text;
   for (size_t i = 0; i < values_.size(); ++i) {
     if (i) text += L", ";
-    if (!Has(i)) {
-      text += L"-";
-      continue;
-    }
-    const VARIANT* v = values_[i];
-    if (V_VT(v) == VT_DISPATCH || V_VT(v) == VT_UNKNOWN) {
-      text += L"<object>";
-      continue;
-    }
-    VARIANT shown;
-    VariantInit(&shown);
-    if (SUCCEEDED(VariantChangeType(&shown, const_cast<VARIANT*>(v), VARIANT_ALPHABOOL, VT_BSTR)))
-      text += std::wstring(V_BSTR(&shown), SysStringLen(V_BSTR(&shown)));
-    else
-      text += L"?";
-    VariantClear(&shown);
+    text += Has(i) ? DescribeValue(values_[i]) : L"-";
   }
   return text;
 }
@@ -139,8 +135,12 @@ void DynObject::Property(std::wstring name, Getter get, Setter put, std::vector<
   members_.push_back(Member{std::move(name), std::move(params), std::move(get), std::move(put), true});
 }
 
-STDMETHODIMP DynObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+STDMETHODIMP DynObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
   if (!names || !ids || count == 0) return E_INVALIDARG;
+  if (LocaleRefused(locale)) {
+    LogCall(typeName_, std::wstring(names[0]) + L"<names>", L"", L"locale refused", locale);
+    return kLocaleRefused;
+  }
   for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
   for (size_t m = 0; m < members_.size(); ++m) {
     if (_wcsicmp(members_[m].name.c_str(), names[0]) != 0) continue;
@@ -156,13 +156,17 @@ STDMETHODIMP DynObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
   return DISP_E_UNKNOWNNAME;
 }
 
-STDMETHODIMP DynObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+STDMETHODIMP DynObject::Invoke(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO* exception, UINT* argError) {
   if (id < 1 || static_cast<size_t>(id) > members_.size()) return DISP_E_MEMBERNOTFOUND;
   const Member& member = members_[static_cast<size_t>(id - 1)];
   if (InjectedBusy()) {
-    LogCall(typeName_, member.name, L"", L"SERVERCALL_RETRYLATER");
+    LogCall(typeName_, member.name, L"", L"SERVERCALL_RETRYLATER", locale);
     return RPC_E_SERVERCALL_RETRYLATER;
+  }
+  if (LocaleRefused(locale)) {
+    LogCall(typeName_, member.name, L"", L"locale refused", locale);
+    return kLocaleRefused;
   }
   VARIANT ignored;
   VariantInit(&ignored);
@@ -172,6 +176,8 @@ STDMETHODIMP DynObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
   try {
     Args args(params, member.params);
     argsText = args.Describe();
+    if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && params && params->cArgs > 0)
+      argsText += (argsText.empty() ? L"= " : L", = ") + DescribeValue(&params->rgvarg[0]);
     if (std::wstring failure = InjectedFailure(typeName_, member.name); !failure.empty()) Raise(failure);
     if (DWORD delay = InjectedDelay(typeName_, member.name)) Sleep(delay);
     if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
@@ -182,10 +188,10 @@ STDMETHODIMP DynObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
       if (!member.isProperty && !(flags & DISPATCH_METHOD)) throw DispatchError{DISP_E_MEMBERNOTFOUND, L"Not a property"};
       member.call(args, result);
     }
-    LogCall(typeName_, member.name, argsText, L"ok");
+    LogCall(typeName_, member.name, argsText, L"ok", locale);
   } catch (const DispatchError& error) {
     VariantClear(result);
-    LogCall(typeName_, member.name, argsText, L"error: " + error.text);
+    LogCall(typeName_, member.name, argsText, L"error: " + error.text, locale);
     if (error.code == DISP_E_TYPEMISMATCH || error.code == DISP_E_PARAMNOTFOUND) {
       if (argError) *argError = 0;
       return error.code;

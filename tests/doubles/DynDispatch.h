@@ -90,6 +90,9 @@ bool ValueBool(const VARIANT& value);
 long ValueLong(const VARIANT& value);
 std::wstring ValueString(const VARIANT& value);
 
+// A value as the call log shows it.
+std::wstring DescribeValue(const VARIANT* value);
+
 // Result helpers.
 void SetString(VARIANT* result, const std::wstring& text);
 void SetLong(VARIANT* result, long value);

@@ -127,6 +127,7 @@ void CALLBACK EndIfUnused(HWND, UINT, UINT_PTR timer, DWORD) {
 
 int Serve(const Application& app) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  SetServedApplication(app.switchName);
   Factory factory(app);
   DWORD cookie = 0;
   // Single use: the next creator gets a new process, a private instance.

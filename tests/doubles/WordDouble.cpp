@@ -20,8 +20,23 @@ constexpr wchar_t kWindowClass[] = L"OpusApp";
 constexpr long kFormatHtml = 8;
 constexpr long kFormatDocument = 0;          // wdFormatDocument: Word 97-2003
 constexpr long kFormatDocumentDefault = 16;  // wdFormatDocumentDefault: .docx
+constexpr long kForceDisable = 3;            // msoAutomationSecurityForceDisable
+constexpr long kDialogInsertFile = 164;      // wdDialogInsertFile
+constexpr size_t kFormFieldTextLimit = 255;  // TextInput.Default: "limited to 255 characters"
+constexpr HRESULT kPasswordIncorrect = static_cast<HRESULT>(0x800A156D);  // run-time error 5485
+constexpr HRESULT kStringTooLong = static_cast<HRESULT>(0x800A1201);      // run-time error 4609
 
 class WordApplication;
+class WordDocument;
+
+// Background printing: the pages are rendered this long after PrintOut returned.
+constexpr UINT kBackgroundRenderMs = 300;
+std::map<UINT_PTR, WordDocument*> backgroundPrints;  // timer -> document (one apartment thread)
+
+// Form-field texts: Word refuses a text longer than its limit.
+void RequireFormFieldText(const std::wstring& text) {
+  if (text.size() > kFormFieldTextLimit) Raise(L"String too long.", kStringTooLong);
+}
 
 
 // A small object whose members are given by the one who makes it.
@@ -51,6 +66,19 @@ class WordDocument : public DynObject {
   Part* ShapeRangeOf(size_t index) { return NewShapeRange({index}); }
   Part* FontOf(long start, long end) { return NewFont(start, end); }
   bool IsOpen() const { return open_; }
+  // What the printed pages show, into the call log: the text, each colour
+  // given to a range, each shape's line colour.
+  void RenderPages() {
+    LogCall(L"Document", L"PrintOut.text", content_.text, L"printed");
+    std::wstring colours, shapes;
+    for (const FontRun& run : content_.fonts)
+      if (run.attribute == L"Color")
+        colours += std::to_wstring(run.start) + L"-" + std::to_wstring(run.end) + L"=" + run.value + L";";
+    for (size_t i = 0; i < content_.shapes.size(); ++i)
+      shapes += content_.shapes[i].name + L"=" + ShapeProperty(i, L"Line.ForeColor.RGB") + L";";
+    LogCall(L"Document", L"PrintOut.colours", colours, L"printed");
+    LogCall(L"Document", L"PrintOut.shapes", shapes, L"printed");
+  }
   // After this the document no longer reaches its Application.
   void MarkClosed() {
     open_ = false;
@@ -210,6 +238,14 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   }
   void SelectShape(size_t index) { selectedShape_ = static_cast<long>(index); }
   const std::wstring& UserName() const { return userName_; }
+  // Word 2013 and later name the author of a change by the Office account
+  // signed in, unless Options.UseLocalUserInfo is True; Word 2010 knows no
+  // account and always takes UserName.
+  std::wstring RevisionAuthor() const {
+    std::wstring signedIn = Setting(L"word", L"signedin");
+    if (WordVersion() >= 15 && !signedIn.empty() && !useLocalUserInfo_) return signedIn;
+    return userName_;
+  }
 
  private:
   void* FindInterface(REFIID iid) override {
@@ -221,6 +257,13 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   void UpdateWindow();
   void Quit();
   Part* NewSelection();
+  // An object of the application's: it keeps the application alive while a client holds it.
+  Part* NewAppPart(const wchar_t* type) {
+    auto* part = new Part(type);
+    AddRef();
+    part->SetOnRelease([this] { Release(); });
+    return part;
+  }
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   EventPoint events_{this};
@@ -237,6 +280,10 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   long displayAlerts_ = -1;
   long left_ = 0, top_ = 0, width_ = 800, height_ = 600;
   std::wstring userName_ = L"Word User";
+  // A Word started by automation opens files with macros enabled
+  // (msoAutomationSecurityLow, 1) until told otherwise.
+  long automationSecurity_ = 1;
+  bool useLocalUserInfo_ = false;
   std::wstring normalTemplate_;
   std::wstring caption_;  // set by automation; empty: Word's own name
   int untitled_ = 0;
@@ -303,7 +350,18 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
     // Word raises rather than doing nothing (run-time error 4605).
     if (content_.protection == -1)
       Raise(L"This method or property is not available because the document is not protected.");
-    if (args.String(0, L"") != content_.password) Raise(L"The password is incorrect. Word cannot open the document.");
+    std::wstring given = args.String(0, L"");
+    // "If the document is protected with a password and the correct password
+    // isn't supplied, a dialog box prompts the user for the password": without
+    // one, Word asks in a modal dialog of its own, refusing every call from
+    // outside until the user closes it.
+    if (!content_.password.empty() && given.empty()) {
+      SetModalDialogOpen(true);
+      MessageBoxW(nullptr, L"Password:", L"Unprotect Document", MB_OKCANCEL);
+      SetModalDialogOpen(false);
+      Raise(L"The password is incorrect.", kPasswordIncorrect);
+    }
+    if (given != content_.password) Raise(L"The password is incorrect.", kPasswordIncorrect);
     content_.protection = -1;
   });
   Property(L"ShowRevisions", [this](Args&, VARIANT* r) { SetBool(r, showRevisions_); },
@@ -325,20 +383,28 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
   Property(L"Revisions", [this](Args&, VARIANT* r) { Hand(r, NewRevisions()); });
   Property(L"Variables", [this](Args&, VARIANT* r) { Hand(r, NewVariables()); });
   Property(L"ActiveWindow", [this](Args&, VARIANT* r) { Hand(r, NewWindow()); });
-  // Printing is recorded in the call log: the arguments, and what would print.
+  // Printing is recorded in the call log: the arguments, and what the pages show.
+  // Background omitted follows the user's option, which is on by default:
+  // Word returns at once and renders the pages a moment later, with the
+  // document as it is then. Only Background = False prints before returning.
   Method(L"PrintOut", {L"Background", L"Append", L"Range", L"OutputFileName", L"From", L"To", L"Item", L"Copies"},
-         [this](Args&, VARIANT*) {
+         [this](Args& args, VARIANT*) {
            RequireOpen();
-           LogCall(L"Document", L"PrintOut.text", content_.text, L"printed");
-           // What the paper shows: each colour given to a range, each shape's line colour.
-           std::wstring colours, shapes;
-           for (const FontRun& run : content_.fonts)
-             if (run.attribute == L"Color")
-               colours += std::to_wstring(run.start) + L"-" + std::to_wstring(run.end) + L"=" + run.value + L";";
-           for (size_t i = 0; i < content_.shapes.size(); ++i)
-             shapes += content_.shapes[i].name + L"=" + ShapeProperty(i, L"Line.ForeColor.RGB") + L";";
-           LogCall(L"Document", L"PrintOut.colours", colours, L"printed");
-           LogCall(L"Document", L"PrintOut.shapes", shapes, L"printed");
+           if (args.Has(0) && !args.Bool(0)) {
+             RenderPages();
+             return;
+           }
+           AddRef();  // the pages are rendered from the document even if the caller lets go of it
+           UINT_PTR timer = SetTimer(nullptr, 0, kBackgroundRenderMs, [](HWND, UINT, UINT_PTR id, DWORD) {
+             KillTimer(nullptr, id);
+             auto found = backgroundPrints.find(id);
+             if (found == backgroundPrints.end()) return;
+             WordDocument* document = found->second;
+             backgroundPrints.erase(found);
+             document->RenderPages();
+             document->Release();
+           });
+           backgroundPrints[timer] = this;
          });
   Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
   Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
@@ -649,7 +715,9 @@ Part* WordDocument::NewFormFields() {
                             [this, i](Args&, const VARIANT& v) {
                               FormField& f = content_.formFields[i];
                               if (f.type != L"text") Raise(L"This command is not available for this type of form field.");
-                              f.result = ValueString(v);
+                              std::wstring text = ValueString(v);
+                              RequireFormFieldText(text);
+                              f.result = text;
                               saved_ = false;
                             });
         // Asking a form field of another kind for TextInput, CheckBox or
@@ -667,7 +735,9 @@ Part* WordDocument::NewFormFields() {
           auto [input, field] = kindPart(L"TextInput", L"text");
           input->Property(L"Default", [field](Args&, VARIANT* r2) { SetString(r2, field()->defaultText); },
                           [this, field](Args&, const VARIANT& v) {
-                            field()->defaultText = ValueString(v);
+                            std::wstring text = ValueString(v);
+                            RequireFormFieldText(text);
+                            field()->defaultText = text;
                             saved_ = false;
                           });
           Hand(r, input);
@@ -746,7 +816,7 @@ void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
   RequireOpen();
   Splice(start, end, text);
   // Under protection for revisions every edit becomes a revision by the user.
-  if (content_.protection == 0) content_.revisions.push_back(Revision{app_->UserName(), text});
+  if (content_.protection == 0) content_.revisions.push_back(Revision{app_->RevisionAuthor(), text});
   saved_ = false;
 }
 
@@ -1093,17 +1163,41 @@ WordApplication::WordApplication() : DynObject(L"Application") {
     if (window_) SetForegroundWindow(window_);
   });
   Method(L"Quit", {L"SaveChanges", L"OriginalFormat", L"RouteDocument"}, [this](Args&, VARIANT*) { Quit(); });
-  // Runs a macro: the double knows none but Word's built-in InsertFile, and fails as Word would.
+  // Runs a macro, only a macro: "Runs a Visual Basic macro". Word's own
+  // commands are not reached this way (a macro named like one would run
+  // instead), and the double holds no macros.
   Method(L"Run", {L"MacroName"}, [](Args& args, VARIANT*) {
-    if (_wcsicmp(args.String(0).c_str(), L"InsertFile") == 0) {
-      // Word's own insert-file command: a modal dialog, and the call returns
-      // when the user closes it. Meanwhile every call from outside is refused.
-      SetModalDialogOpen(true);
-      MessageBoxW(nullptr, L"Insert File", L"Insert File", MB_OKCANCEL);
-      SetModalDialogOpen(false);
-      return;
-    }
     Raise(L"Unable to run the specified macro (" + args.String(0) + L").");
+  });
+  // Dialogs(wdDialogInsertFile).Show: Word's insert-file dialog, modal; the
+  // call returns when the user closes it (-1 OK, 0 Cancel). Meanwhile every
+  // call from outside is refused.
+  Property(L"Dialogs", [this](Args&, VARIANT* r) {
+    auto* dialogs = NewAppPart(L"Dialogs");
+    dialogs->Method(L"Item", {L"Index"}, [this](Args& args, VARIANT* r2) {
+      long index = args.Long(0, 0);
+      if (index != kDialogInsertFile) Raise(L"The requested member of the collection does not exist.");
+      auto* dialog = NewAppPart(L"Dialog");
+      dialog->Method(L"Show", {L"TimeOut"}, [](Args&, VARIANT* r3) {
+        SetModalDialogOpen(true);
+        int answer = MessageBoxW(nullptr, L"Insert File", L"Insert File", MB_OKCANCEL);
+        SetModalDialogOpen(false);
+        SetLong(r3, answer == IDOK ? -1 : 0);
+      });
+      Hand(r2, dialog);
+    });
+    Hand(r, dialogs);
+  });
+  Property(L"Version", [](Args&, VARIANT* r) { SetString(r, std::to_wstring(WordVersion()) + L".0"); });
+  Property(L"AutomationSecurity", [this](Args&, VARIANT* r) { SetLong(r, automationSecurity_); },
+           [this](Args&, const VARIANT& v) { automationSecurity_ = ValueLong(v); });
+  // Options.UseLocalUserInfo came with Word 2013 (version 15).
+  Property(L"Options", [this](Args&, VARIANT* r) {
+    auto* options = NewAppPart(L"Options");
+    if (WordVersion() >= 15)
+      options->Property(L"UseLocalUserInfo", [this](Args&, VARIANT* r2) { SetBool(r2, useLocalUserInfo_); },
+                        [this](Args&, const VARIANT& v) { useLocalUserInfo_ = ValueBool(v); });
+    Hand(r, options);
   });
 
   WNDCLASSW windowClass{};
@@ -1148,6 +1242,11 @@ WordDocument* WordApplication::OpenDocument(const std::wstring& path) {
     }
   }
   DocContent content = ReadDocFile(path);
+  // "Macros are enabled when opening files programmatically" unless
+  // AutomationSecurity says otherwise: a document's AutoOpen runs.
+  if (!content.macro.empty())
+    LogCall(L"Document", L"<macro>", content.macro + L" in " + FileNameOf(full),
+            automationSecurity_ == kForceDisable ? L"disabled" : L"ran");
   auto* document = new WordDocument(this, full, std::move(content), true);
   documents_.push_back(document);
   DocumentActivated(document);
@@ -1256,7 +1355,11 @@ void WordApplication::DocumentActivated(WordDocument* document) {
 void WordApplication::UpdateWindow() {
   if (!window_) return;
   std::wstring own = caption_.empty() ? WordCaptionStyle() : caption_;
-  std::wstring caption = active_ ? active_->Name() + L" - " + own : own;
+  // Word 2007 and later mark a file of the 97-2003 format in the caption.
+  std::wstring compatibility =
+      active_ && active_->Content().format == L"doc" && Setting(L"word", L"compatibility") == L"1" ? L" [Compatibility Mode]"
+                                                                                                   : L"";
+  std::wstring caption = active_ ? active_->Name() + compatibility + L" - " + own : own;
   SetWindowTextW(window_, caption.c_str());
   if (windowState_ == 0) MoveWindow(window_, left_, top_, width_, height_, TRUE);
   ShowWindow(window_, !visible_ ? SW_HIDE : windowState_ == 2 ? SW_SHOWMINNOACTIVE : windowState_ == 1 ? SW_SHOWMAXIMIZED : SW_SHOWNOACTIVATE);

@@ -11,6 +11,7 @@
 #include "DialogRobot.h"
 #include "TestSupport.h"
 #include "com/ComError.h"
+#include "com/Handle.h"
 #include "com/StrConv.h"
 #include "convert/MSDocConvter.h"
 #include "services/Files.h"
@@ -159,6 +160,83 @@ TEST_F(Conversion, OfficeFailures) {
   DialogRobot robot(L"OK");
   EXPECT_EQ(converter.Convert(Fixture("book.xls"), true, true), "");
   EXPECT_EQ(robot.Seen().text, Utf8ToWide("\r\n不能启动Excel !"));
+}
+
+// The process of the double that logged `member` (the log line's first field); null when none did.
+UniqueHandle ProcessThatLogged(const std::string& log, const std::string& member) {
+  size_t at = log.find("\t" + member + "\t");
+  if (at == std::string::npos) return UniqueHandle();
+  size_t line = log.rfind('\n', at);
+  line = line == std::string::npos ? 0 : line + 1;
+  DWORD pid = static_cast<DWORD>(std::stoul(log.substr(line, at - line)));
+  return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, pid));
+}
+
+// A file of the doubles' format that holds a macro run when it is opened.
+std::string MacroFile(const std::string& folder, const std::string& name) {
+  std::string path = folder + "\\" + name;
+  std::ofstream(path, std::ios::binary) << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nibdoc><text>Body</text>"
+                                        << "<macro name=\"AutoOpen\"/></nibdoc>\n";
+  return path;
+}
+
+// An English Excel on a Chinese system refuses every call in another locale
+// than 1033, and a workbook with links asks how to update them unless told:
+// the conversion speaks US English, updates nothing, and completes.
+TEST_F(Conversion, EnglishExcelWithLinksConverts) {
+  DeleteFileA("c:\\doubles\\calls.log");
+  std::ofstream("c:\\doubles\\control.ini") << "[excel]\r\nenglish=1\r\nlinks=1\r\n";
+  TMSDocConvter converter;
+  // A link prompt would hold the conversion: the robot would find it and answer.
+  DialogRobot prompt(L"", false, 0, L"#32770");
+  std::string archive = converter.Convert(Fixture("linked.xls"), true, true);
+  prompt.Stop();
+  EXPECT_FALSE(prompt.SawDialog()) << "no link prompt: " << WideToAnsi(prompt.Seen().text, CP_UTF8);
+  ASSERT_FALSE(archive.empty()) << "the conversion completed";
+  std::vector<std::string> entries = ZipEntryNames(archive);
+  EXPECT_NE(std::find(entries.begin(), entries.end(), "linked.htm"), entries.end());
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  EXPECT_EQ(log.find("locale refused"), std::string::npos) << log;
+  EXPECT_NE(log.find("Workbooks.Open\t"), std::string::npos) << log;
+  std::string open = log.substr(log.find("Workbooks.Open\t"));
+  open = open.substr(0, open.find('\n'));
+  EXPECT_NE(open.find("linked.xls, 0, True\tok\tlcid=1033"), std::string::npos) << "links not updated, read-only: " << open;
+  EXPECT_NE(log.find("Application.DisplayAlerts\t= False\tok"), std::string::npos) << log;
+  EXPECT_LT(log.find("Application.AutomationSecurity\t= 3\tok"), log.find("Workbooks.Open\t")) << log;
+}
+
+// PowerPoint 2013 and later have no web-page format: the conversion fails with
+// PowerPoint's own text, at once, and leaves no PowerPoint running.
+TEST_F(Conversion, PowerPointWithoutWebPagesFailsAndQuits) {
+  DeleteFileA("c:\\doubles\\calls.log");
+  std::ofstream("c:\\doubles\\control.ini") << "[powerpoint]\r\nsavehtml=0\r\n";
+  TMSDocConvter converter;
+  DWORD start = GetTickCount();
+  try {
+    converter.Convert(Fixture("slides.ppt"), true, true);
+    ADD_FAILURE() << "a presentation PowerPoint cannot save as a page is not converted";
+  } catch (const ComError& e) {
+    EXPECT_NE(std::string(e.what()).find("Invalid enumeration value"), std::string::npos) << e.what();
+  }
+  EXPECT_LT(GetTickCount() - start, 20000u) << "nothing waited";
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  UniqueHandle powerPoint = ProcessThatLogged(log, "Presentation.SaveAs");
+  ASSERT_TRUE(powerPoint) << "PowerPoint was asked: " << log;
+  EXPECT_EQ(WaitForSingleObject(powerPoint.Get(), 10000), WAIT_OBJECT_0) << "PowerPoint has ended";
+  EXPECT_NE(log.find("Presentation.Close\t"), std::string::npos) << log;
+  EXPECT_FALSE(FileExists(work + "\\slides.Qoz"));
+}
+
+// A document, workbook or presentation holding a macro is converted without it running.
+TEST_F(Conversion, MacrosDoNotRun) {
+  DeleteFileA("c:\\doubles\\calls.log");
+  TMSDocConvter converter;
+  for (const char* name : {"macro.doc", "macro.xls", "macro.ppt"})
+    EXPECT_FALSE(converter.Convert(MacroFile(work, name), true, true).empty()) << name;
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  for (const char* name : {"macro.doc", "macro.xls", "macro.ppt"})
+    EXPECT_NE(log.find(std::string("<macro>\tAutoOpen in ") + name + "\tdisabled"), std::string::npos) << name << log;
+  EXPECT_EQ(log.find("\tran\t"), std::string::npos) << "no macro ran: " << log;
 }
 
 }  // namespace

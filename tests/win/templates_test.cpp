@@ -11,6 +11,7 @@
 
 #include "DialogRobot.h"
 #include "DriverFixture.h"
+#include "services/WindowUtil.h"
 #include "ui/FrmUserCtrlPop.h"
 
 namespace nib::test {
@@ -371,7 +372,9 @@ TEST_F(Templates, BodyFontBottomLineAndInsertFile) {
        {"Line.Weight=0.75", "Line.ForeColor.RGB=255", "Line.BackColor.RGB=16777215", "Width=444.45", "Left=-999995",
         "Top=780.37", "WrapFormat.Type=3", "WrapFormat.DistanceLeft=9.07", "ZOrder=5", "RelativeVerticalPosition=1"})
     EXPECT_NE(line.find(expected), std::string::npos) << expected << " in " << line;
-  EXPECT_NE(ReadAll("c:\\doubles\\calls.log").find("Application.Run\tInsertFile"), std::string::npos);
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  EXPECT_NE(log.find("Dialogs.Item\t164\tok"), std::string::npos) << "Word's insert-file dialog (wdDialogInsertFile)";
+  EXPECT_EQ(log.find("Application.Run\t"), std::string::npos) << "no macro run for it";
 }
 
 // Three print regions ("...F" bookmarks and their "E" partners), a pair
@@ -488,6 +491,45 @@ TEST_F(Print, PrintingSwitchesModeAndReportsPrinterFaults) {
   EXPECT_EQ(gui.types[0], 0);
   EXPECT_TRUE(driver->Document().Bool(L"ShowRevisions"));
   DeleteFileA("c:\\doubles\\control.ini");
+}
+
+// Word prints in the background unless told otherwise, rendering the pages
+// after PrintOut returned: leaving print mode right after printing must not
+// put the template's colours on the paper.
+TEST_F(Print, PagesAreRenderedWhiteThoughPrintModeEndsRightAfter) {
+  Open();
+  ASSERT_EQ(driver->PrintDoc(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(driver->SetPrintMode(VARIANT_FALSE), S_OK);
+  EXPECT_EQ(LineColor(L"Line 50"), L"255") << "the colours are restored after printing";
+  EXPECT_EQ(ColorAt(11, 16), L"255");
+  DelayWithMessages(800);  // longer than the double's background rendering takes
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  EXPECT_NE(log.find("Document.PrintOut\tFalse"), std::string::npos) << "printed in the foreground: " << log;
+  size_t shapes = log.find("Document.PrintOut.shapes\t");
+  ASSERT_NE(shapes, std::string::npos) << log;
+  EXPECT_EQ(log.find("Line 50=16777215;Line 7=16777215;", shapes), shapes + 25) << "white when rendered: "
+                                                                                << log.substr(shapes, 80);
+  size_t colours = log.find("Document.PrintOut.colours\t");
+  ASSERT_NE(colours, std::string::npos);
+  std::string rendered = log.substr(colours, log.find('\n', colours) - colours);
+  // The colours given to a range, in the order given: the last one is on the paper.
+  size_t last = rendered.rfind("11-16=");
+  ASSERT_NE(last, std::string::npos) << rendered;
+  EXPECT_EQ(rendered.substr(last, 15), "11-16=16777215;") << "the region white when rendered: " << rendered;
+}
+
+// A template that holds a macro is applied without the macro running: the
+// cycle's Word forbids macros before it opens anything.
+TEST_F(Templates, MacroTemplateRunsNothing) {
+  std::string tmpl = Fixture("macro-red.doc", std::string(kTemplate) + "<macro name=\"AutoOpen\"/>");
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl);
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(Text(), L"RED HEADER\r[\rBody text]\rFOOTER") << "applied";
+  std::string log = ReadAll("c:\\doubles\\calls.log");
+  EXPECT_NE(log.find("<macro>\tAutoOpen in macro-red.doc\tdisabled"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\tran\t"), std::string::npos) << "no macro ran: " << log;
 }
 
 }  // namespace

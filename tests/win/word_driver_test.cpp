@@ -140,6 +140,23 @@ TEST_F(WordDriver, MissingWorkingCopyIsCreated) {
   EXPECT_EQ(gui.logs.back(), L"in _SetShowTrack,WordDocNew.ShowRevisions=:true");
 }
 
+// Word 2007 and later caption a file of the 97-2003 format "<name> [Compatibility
+// Mode] - Word": the document's window is found all the same.
+TEST_F(WordDriver, DocumentWindowInCompatibilityMode) {
+  std::ofstream("c:\\doubles\\control.ini") << "[word]\r\ncaption=Word\r\ncompatibility=1\r\n";
+  std::string doc = Fixture("old.doc", "<text>Old format</text>");
+  Configure(doc);
+  ASSERT_TRUE(Start());
+  HWND window = driver->FindDocWnd();
+  ASSERT_NE(window, nullptr) << "found in compatibility mode";
+  wchar_t caption[256] = L"";
+  GetWindowTextW(window, caption, 256);
+  EXPECT_EQ(std::wstring(caption), L"old.doc [Compatibility Mode] - Word");
+  wchar_t windowClass[16] = L"";
+  GetClassNameW(window, windowClass, 16);
+  EXPECT_EQ(std::wstring(windowClass), L"OpusApp");
+}
+
 TEST_F(WordDriver, ClosesBehindItsBackAreRefused) {
   std::string doc = Fixture("letter.doc", "<text>Letter</text>");
   Configure(doc);
@@ -326,6 +343,27 @@ namespace nib::test {
 namespace {
 
 class WordHelpers : public WordDriver {};
+
+// A text longer than a form field takes, cut to what Word accepts: the double
+// refuses more than 255 characters, as Word does.
+TEST_F(WordHelpers, FormFieldTextsAreCutToWhatWordTakes) {
+  std::string doc = Fixture("form.doc", "<text>Body</text><formfield name=\"No\" result=\"\" default=\"\"/>");
+  Configure(doc);
+  ASSERT_TRUE(Start());
+  std::wstring chinese;
+  for (int i = 0; i < 300; ++i) chinese += L'\x6587';  // 文
+  std::wstring cut = TWordUtil::FormFieldText(chinese);
+  EXPECT_EQ(cut, chinese.substr(0, 255));
+  DispObject field = driver->Document().Object(L"FormFields").CallObject(L"Item", {Arg(L"No")});
+  EXPECT_THROW(field.Put(L"Result", chinese), ComError) << "Word refuses the whole text";
+  field.Put(L"Result", cut);
+  field.Object(L"TextInput").Put(L"Default", cut);
+  EXPECT_EQ(field.Text(L"Result"), cut);
+
+  std::wstring pair = std::wstring(254, L'a') + L"\xD840\xDC00" + L"tail";  // a character outside the BMP at 255
+  EXPECT_EQ(TWordUtil::FormFieldText(pair), std::wstring(254, L'a')) << "never half a character";
+  EXPECT_EQ(TWordUtil::FormFieldText(L"short"), L"short");
+}
 
 TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
   std::string path = Fixture("parts.doc",
