@@ -395,15 +395,18 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
              return;
            }
            AddRef();  // the pages are rendered from the document even if the caller lets go of it
-           UINT_PTR timer = SetTimer(nullptr, 0, kBackgroundRenderMs, [](HWND, UINT, UINT_PTR id, DWORD) {
-             KillTimer(nullptr, id);
-             auto found = backgroundPrints.find(id);
-             if (found == backgroundPrints.end()) return;
-             WordDocument* document = found->second;
-             backgroundPrints.erase(found);
-             document->RenderPages();
-             document->Release();
-           });
+           struct Background {
+             static void CALLBACK Render(HWND, UINT, UINT_PTR id, DWORD) {
+               KillTimer(nullptr, id);
+               auto found = backgroundPrints.find(id);
+               if (found == backgroundPrints.end()) return;
+               WordDocument* document = found->second;
+               backgroundPrints.erase(found);
+               document->RenderPages();
+               document->Release();
+             }
+           };
+           UINT_PTR timer = SetTimer(nullptr, 0, kBackgroundRenderMs, Background::Render);
            backgroundPrints[timer] = this;
          });
   Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
