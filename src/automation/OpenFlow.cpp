@@ -64,9 +64,18 @@ void TNibWord::Inform(const char* utf8Text, LONG dlgType) {
   MyMessageDlg(text.Get(), dlgType, okOnly.Get(), 0);
 }
 
+void TNibWord::StartCycleValues() {
+  ProcessValues& p = Process();
+  p.CycleAddressRule = trust_.AsAddressRule();
+  // A save mode is the last command's of this cycle: left from an earlier
+  // cycle, an only-save would reach the server labelled "SaveAndClose", and a
+  // server that finalises a document on it would do so mid-edit.
+  p.SaveModeOnlySave = p.SaveModeSaveAndClose = false;
+}
+
 std::string TNibWord::RunOpenFile() {
   HtMode() = std::make_unique<TGlobalSign>(false);
-  Process().CycleAddressRule = trust_.AsAddressRule();
+  StartCycleValues();
   if (!TmpFilesManager()) {
     // Another object of the process took the manager, and the state that
     // went with it, away: start afresh. The page's connection is kept; its
@@ -92,7 +101,7 @@ std::string TNibWord::RunOpenFile() {
 }
 
 void TNibWord::RunOpenHtFile() {
-  Process().CycleAddressRule = trust_.AsAddressRule();
+  StartCycleValues();
   if (!TmpFilesManager()) {
     TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
     ownTmpFiles_ = TmpFilesManager().get();

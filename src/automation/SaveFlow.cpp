@@ -5,6 +5,7 @@
 
 #include "services/Events.h"
 #include "automation/NibWordImpl.h"
+#include "services/WebAddress.h"
 #include "services/ProcessValues.h"
 #include "services/Switches.h"
 #include "com/BStr.h"
@@ -158,8 +159,8 @@ bool TNibWord::ReplyIsSuccess(const std::string& reply) const {
 
 bool TNibWord::UploadWithSaveMode(const std::string& file) {
   ProcessValues& p = Process();
-  if (p.SaveModeOnlySave) p.UpURL = p.UpURLBase + "&isSave=OnlySave";
-  if (p.SaveModeSaveAndClose) p.UpURL = p.UpURLBase + "&isSave=SaveAndClose";
+  if (p.SaveModeOnlySave) p.UpURL = WithQueryParameter(p.UpURLBase, "isSave=OnlySave");
+  if (p.SaveModeSaveAndClose) p.UpURL = WithQueryParameter(p.UpURLBase, "isSave=SaveAndClose");
   std::string reply = http_.UploadFile(p.UpURL, file);
   p.UpURL = p.UpURLBase;
   // A reply that never arrived is no success, whatever the prefix.
@@ -341,7 +342,7 @@ std::string TNibWord::SaveRedHeader() {
 }
 
 bool TNibWord::UploadRedHeaderCopy(const std::string& local) {
-  if (!CopyFileW(AnsiToWide(kRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE)) {
+  if (!CopyFileW(AnsiToWide(driver_->RevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE)) {
     PlainMessage(Gb("生成红头文件出错"));
     return false;
   }
@@ -363,7 +364,7 @@ void TNibWord::RestoreRevisions(const std::string& local) {
   // Word may hold the file a moment after closing it.
   bool copied = false;
   for (int attempt = 0; attempt < 10 && !copied; ++attempt) {
-    copied = CopyFileW(AnsiToWide(kOriRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE) != FALSE;
+    copied = CopyFileW(AnsiToWide(driver_->OriRevisionFN).c_str(), AnsiToWide(local).c_str(), FALSE) != FALSE;
     if (!copied) DelayWithMessages(200);
   }
   try {
@@ -374,7 +375,16 @@ void TNibWord::RestoreRevisions(const std::string& local) {
     // ends the cycle (nothing in Word is left unsaved).
     InformWithPath("工作文档未能在Word中重新打开,文档保存在:", local);
   }
-  if (!copied) InformWithPath("工作文档未能恢复修订痕迹,带修订痕迹的文档保存在:", kOriRevisionFN);
+  if (!copied) {
+    // The copy with the revisions is all the user has now: it moves out of
+    // the cycle's folder, which the clean-up deletes, into the user's own
+    // temporary folder.
+    std::string kept = TempFolderPath() + FileNameOfPath(driver_->OriRevisionFN);
+    if (!MoveFileExW(AnsiToWide(driver_->OriRevisionFN).c_str(), AnsiToWide(kept).c_str(),
+                     MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING))
+      kept = driver_->OriRevisionFN;
+    InformWithPath("工作文档未能恢复修订痕迹,带修订痕迹的文档保存在:", kept);
+  }
 }
 
 void TNibWord::Quit(bool forceQuit) {

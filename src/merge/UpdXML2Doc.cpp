@@ -208,8 +208,11 @@ void TUpdXML2Doc::FillFormField(DispObject& field, const std::wstring& text) {
     }
     return;
   }
-  field.Put(L"Result", text);
-  field.Object(L"TextInput").Put(L"Default", text);
+  // Word takes at most 255 characters in a form field: a longer value is cut
+  // (never inside a character) rather than ending the fill half done.
+  std::wstring fitting = TWordUtil::FormFieldText(text);
+  field.Put(L"Result", fitting);
+  field.Object(L"TextInput").Put(L"Default", fitting);
 }
 
 // The field showing the variable `name`; failing that, the first whose

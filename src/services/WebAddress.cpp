@@ -68,4 +68,11 @@ bool IsOnOriginList(std::string_view url, const std::vector<std::string>& origin
   return std::any_of(origins.begin(), origins.end(), [&](const std::string& listed) { return OriginOf(listed) == origin; });
 }
 
+std::string WithQueryParameter(std::string_view url, std::string_view parameter) {
+  std::string out(url);
+  out += url.find('?') == std::string_view::npos ? '?' : '&';
+  out += parameter;
+  return out;
+}
+
 }  // namespace nib

@@ -33,4 +33,9 @@ std::string OriginOf(std::string_view url);
 // address on it).
 bool IsOnOriginList(std::string_view url, const std::vector<std::string>& origins);
 
+// `url` with `parameter` ("name=value") added to its query: after "&" when
+// the address has a query already, after "?" when it has none (joined with
+// "&" there, the parameter would become part of the path).
+std::string WithQueryParameter(std::string_view url, std::string_view parameter);
+
 }  // namespace nib

@@ -488,7 +488,17 @@ STDMETHODIMP TCommEdt_NibWord::SetRvePassWord(BSTR password) {
 
 void TCommEdt_NibWord::MakeRevisionCopy() {
   revisionCopyMade_ = false;
-  RevisionFN = kRevisionFN;
+  // Beside the working copy, in the cycle's own folder, and deleted with it:
+  // standard users cannot write to the root of C:, and there every user of
+  // the machine could read or replace another's document.
+  std::string stem = FolderOfPath(DestFN) + NewUniqueName();
+  OriRevisionFN = stem + "-OriRevision.doc";
+  RevisionFN = stem + "-Revision.doc";
+  for (const std::string* copy : {&OriRevisionFN, &RevisionFN}) {
+    if (!CommGUI) break;
+    BStr name = BStr::FromAnsi(*copy);
+    ThrowIfFailed(CommGUI->AddTmpDirFile(2, name.Get()), "registering the red-header copy for deletion");
+  }
   if (bPrintMode) {
     // The copies are closed and reopened: print mode ends here, as the user sees it.
     bool wasProtected = WordDocNew.Long(L"ProtectionType") != kUnprotected;
@@ -499,7 +509,7 @@ void TCommEdt_NibWord::MakeRevisionCopy() {
     Notify(1, 1);
   }
   Save();
-  TWordUtil::SaveDocumentAs(WordDocNew, kOriRevisionFN);
+  TWordUtil::SaveDocumentAs(WordDocNew, OriRevisionFN);
   revisionCopyMade_ = true;
   DelayWithMessages(300);
   TWordUtil::SaveDocumentAs(WordDocNew, RevisionFN);

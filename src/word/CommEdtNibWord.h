@@ -30,9 +30,6 @@ using EdtStsNotify = std::function<void(long implAppId, long stsItemId, long sts
 // user has been told, the document is as it came.
 inline constexpr HRESULT kProtectionKept = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0226);
 
-// The fixed files of the revisions-accepted copy; the upload reads them by these names.
-inline constexpr char kOriRevisionFN[] = "C:\\OriRevision.doc";
-inline constexpr char kRevisionFN[] = "c:\\Revision.doc";
 
 class TCommEdtBase {
  public:
@@ -51,6 +48,10 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
  public:
   static Microsoft::WRL::ComPtr<TCommEdt_NibWord> Create();
 
+  // The red-header save's copies, named by MakeRevisionCopy: the untouched
+  // working copy (with its revisions) and the copy with every revision
+  // accepted, which is uploaded.
+  std::string OriRevisionFN;
   std::string RevisionFN;
 
   // ICommEdt

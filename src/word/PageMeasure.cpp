@@ -22,12 +22,35 @@ constexpr DWORD kBodyWaitMs = 15000;
 // A browser that is not busy and holds no document this long after the
 // navigation has given up on it (a browser without an HTML engine does so).
 constexpr DWORD kAbandonedNavigationMs = 1000;
+// DISPID_AMBIENT_DLCONTROL and its DLCTL_* flags (mshtmdid.h, mshtml's headers).
+constexpr DISPID kAmbientDownloadControl = -5512;
+constexpr LONG kDlImages = 0x10, kNoScripts = 0x80, kNoJava = 0x100, kNoRunActiveX = 0x200, kNoDownloadActiveX = 0x400,
+               kNoBehaviors = 0x8000, kNoFrameDownload = 0x80000, kSilent = 0x40000000;
+constexpr LONG kPageMayDo =
+    kDlImages | kNoScripts | kNoJava | kNoRunActiveX | kNoDownloadActiveX | kNoBehaviors | kNoFrameDownload | kSilent;
 
 // The least a WebBrowser control needs from its container to lay out a page
-// in place: the window it lives in.
-class BrowserSite final : public ComObject<IOleClientSite, IOleInPlaceSite> {
+// in place: the window it lives in. Its ambient properties (IDispatch) say
+// what the page may do: the converted page is the server's content, loaded
+// from a local path, so it runs no script, no Java and no ActiveX control,
+// and downloads none; images still load, as they take room on the page.
+class BrowserSite final : public ComObject<IOleClientSite, IOleInPlaceSite, IDispatch> {
  public:
   explicit BrowserSite(HWND window) : window_(window) {}
+  // IDispatch: the ambient properties
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                      UINT*) override {
+    if (id != kAmbientDownloadControl || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+    V_VT(result) = VT_I4;
+    V_I4(result) = kPageMayDo;
+    return S_OK;
+  }
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
   STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
@@ -70,6 +93,7 @@ class BrowserSite final : public ComObject<IOleClientSite, IOleInPlaceSite> {
  private:
   void* FindInterface(REFIID iid) override {
     if (iid == IID_IOleWindow) return static_cast<IOleInPlaceSite*>(this);
+    if (iid == IID_IUnknown) return static_cast<IOleClientSite*>(this);
     return ComObject::FindInterface(iid);
   }
   HWND window_;
@@ -121,6 +145,13 @@ ComPtr<IDispatch> WaitForBody(IWebBrowser2* browser) {
 }
 
 }  // namespace
+
+ComPtr<IOleClientSite> NewPageMeasureSite(HWND window) {
+  ComPtr<BrowserSite> site = NewComObject<BrowserSite>(window);
+  ComPtr<IOleClientSite> client;
+  site.As(&client);
+  return client;
+}
 
 long MeasurePageHeight(const std::string& htmlFile, int width) {
   ComPtr<IWebBrowser2> browser;

@@ -85,6 +85,18 @@ TEST(LauncherJob, LinksOriginsAndShapes) {
   EXPECT_TRUE(ParseJob(ParseJson("{\"events\": \"e\", \"openHt\": true}")).openHt);
 }
 
+// The launcher waits while the user edits: a save before a template is no end.
+TEST(LauncherJob, OnlyTheCyclesEndEndsTheLauncher) {
+  auto event = [](const char* p1, const char* p2) {
+    return std::vector<JsonValue>{JsonValue::String(p1), JsonValue::String(p2), JsonValue(), JsonValue(), JsonValue()};
+  };
+  EXPECT_TRUE(EndsTheCycle(event("quit", "Save")));
+  EXPECT_TRUE(EndsTheCycle(event("quit", "NoSave")));
+  EXPECT_FALSE(EndsTheCycle(event("quit", "TempSave"))) << "editing goes on after a save before a template";
+  EXPECT_FALSE(EndsTheCycle(event("TempletFN", "notice.doc")));
+  EXPECT_FALSE(EndsTheCycle({}));
+}
+
 // The object trims every byte up to the space and reads member names in any
 // case; a job must not read one way to the launcher and another to the object.
 TEST(LauncherJob, OneAddressRuleWithTheObject) {
@@ -105,6 +117,10 @@ TEST(LauncherJob, OneAddressRuleWithTheObject) {
            "{\"open\": [\"1\", \"\"], \"events\": \"https://oa.example/ev\", \"x\\u0007\": 1}"})
     EXPECT_THROW(ParseJob(ParseJson(job)), JobError) << job;
   EXPECT_THROW(JobAddressOf("nibword:https://oa.example/\x01j"), JobError);
+
+  EXPECT_EQ(WithQueryParameter("https://oa.example/up?id=1", "isSave=OnlySave"), "https://oa.example/up?id=1&isSave=OnlySave");
+  EXPECT_EQ(WithQueryParameter("https://oa.example/up", "isSave=OnlySave"), "https://oa.example/up?isSave=OnlySave")
+      << "without a query, \"&\" would make the parameter part of the path";
 }
 
 }  // namespace

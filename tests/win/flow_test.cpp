@@ -369,6 +369,31 @@ TEST_F(Flow, SaveKeepsTheCycleOpen) {
   EXPECT_FALSE(FileExists(workingCopy));
 }
 
+// The save mode is the last command's of the cycle: 保存并关闭 in one cycle
+// must not label the next cycle's save-while-editing "SaveAndClose".
+TEST_F(Flow, ASaveModeDoesNotOutliveItsCycle) {
+  Serve("modes.doc", "Body");
+  Configure("modes.doc", "&reply=OK");
+  EXPECT_EQ(Open(L"1"), L"");
+  TypeInWord(L"First ");
+  SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
+  EXPECT_NE(Uploaded("meta").find("isSave=SaveAndClose"), std::string::npos) << Uploaded("meta");
+
+  EXPECT_EQ(Open(L"1"), L"");
+  TypeInWord(L"Second ");
+  ComPtr<IInnerFunc> inner;
+  ASSERT_EQ(page.As(&inner), S_OK);
+  BStr result;
+  {
+    DialogRobot saved(L"", false, 0, L"#32770");
+    ASSERT_EQ(inner->ProcSave(VARIANT_FALSE, result.Out()), S_OK);
+  }
+  EXPECT_EQ(result.Wide(), L"OK");
+  EXPECT_EQ(Uploaded("meta").find("isSave=SaveAndClose"), std::string::npos)
+      << "a save while editing goes on is no save-and-close: " << Uploaded("meta");
+  ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, result.Out()), S_OK);
+}
+
 TEST_F(Flow, SizeLimitAndTestModes) {
   Serve("limits.doc", "Body");
   Configure("limits.doc", "&reply=OK");
@@ -422,6 +447,9 @@ TEST_F(Flow, RedHeaderSave) {
   std::string workingCopy = TypeInWord(L"Signed ");
   sink.calls.clear();
 
+  // (Earlier versions left their copies in the root of C:.)
+  DeleteFileW(L"C:\\Revision.doc");
+  DeleteFileW(L"C:\\OriRevision.doc");
   SeenDialog saved = PressExpectingDialog(kSaveRedHeader, L"", L"#32770");
   EXPECT_EQ(saved.text, W("保存成功!"));
   std::string body = Uploaded("body");
@@ -431,15 +459,29 @@ TEST_F(Flow, RedHeaderSave) {
   EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word goes on with the working copy";
   EXPECT_NE(ReadAll(workingCopy).find("Signed"), std::string::npos);
   EXPECT_TRUE(IsWindowEnabled(ControlButton(kClose)));
+  EXPECT_EQ(GetFileAttributesW(L"C:\\Revision.doc"), INVALID_FILE_ATTRIBUTES) << "nothing in the root of C:";
+  EXPECT_EQ(GetFileAttributesW(L"C:\\OriRevision.doc"), INVALID_FILE_ATTRIBUTES);
+  std::string folder = FolderOfPath(workingCopy);
+  auto revisionCopies = [&] {
+    int count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(AnsiToWide(folder + "*Revision.doc").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do ++count; while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+  };
+  EXPECT_EQ(revisionCopies(), 2) << "both copies beside the working copy, in the cycle's folder";
 
   // The red-header copy cannot be written over the working copy: the user is
   // told and keeps the controls. A helper locks the working copy the moment
   // Word has written the copy with revisions, and lets go once the user was
   // told (as a virus scanner would), so that the working copy can be restored.
-  DeleteFileW(AnsiToWide("C:\\OriRevision.doc").c_str());
+  int before = revisionCopies();
   bool locked = false;
   std::thread locker([&] {
-    for (int i = 0; i < 2000 && GetFileAttributesW(L"C:\\OriRevision.doc") == INVALID_FILE_ATTRIBUTES; ++i) Sleep(2);
+    // The next copies appear as the save makes them.
+    for (int i = 0; i < 2000 && revisionCopies() == before; ++i) Sleep(2);
     // Word may still hold the working copy a moment after writing the copy; the
     // red-header copy is written over it only after several hundred milliseconds.
     HANDLE lock = INVALID_HANDLE_VALUE;
@@ -461,6 +503,7 @@ TEST_F(Flow, RedHeaderSave) {
   ComPtr<IInnerFunc> inner;
   ASSERT_EQ(page.As(&inner), S_OK);
   ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, result.Out()), S_OK);
+  EXPECT_EQ(revisionCopies(), 0) << "the copies went with the cycle";
 }
 
 

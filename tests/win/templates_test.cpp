@@ -75,6 +75,23 @@ TEST_F(XmlFill, EntriesGoToFormFieldsAndDocVariables) {
   EXPECT_TRUE(gui.messages.empty());
 }
 
+// Word takes at most 255 characters in a form field: a longer value is cut,
+// on a character boundary, and the entries after it are filled too.
+TEST_F(XmlFill, ALongFormFieldValueIsCutAndTheFillGoesOn) {
+  std::string doc = Fixture("long.doc", kFieldsDocument);
+  std::string longText;
+  for (int i = 0; i < 300; ++i) longText += "\xE5\xAD\x97";  // 字, a double-byte character
+  OpenWithInitialXml(doc, 1, "<root><BookMark Name=\"签发人\" Text=\"" + longText +
+                                 "\"/><BookMark Name=\"主送\" Text=\"各部门\"/></root>");
+  std::string saved = ReadAll(doc);
+  std::string cut = longText.substr(0, 255 * 3);
+  EXPECT_NE(saved.find(U8("<formfield name=\"签发人\" result=\"") + cut + "\" default=\"" + cut + "\"/>"),
+            std::string::npos) << "the first 255 characters";
+  EXPECT_NE(saved.find(U8("<formfield name=\"主送\" result=\"各部门\" default=\"各部门\"/>")), std::string::npos)
+      << "the entry after it was filled: " << saved;
+  EXPECT_TRUE(gui.messages.empty());
+}
+
 TEST_F(XmlFill, InitialXmlWinsAndBadXmlTouchesNothing) {
   std::string doc = Fixture("fields.doc", kFieldsDocument);
   Process().XMLKind = 1;

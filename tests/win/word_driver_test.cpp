@@ -19,10 +19,12 @@
 #include "com/StrConv.h"
 #include "services/Config.h"
 #include "services/Files.h"
+#include "services/TextUtil.h"
 #include "services/UniqueName.h"
 #include "services/WindowUtil.h"
 #include "word/CommEdtNibWord.h"
 #include "word/WordUtil.h"
+#include "word/PageMeasure.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -245,15 +247,16 @@ TEST_F(WordDriver, RevisionCopyAndReopen) {
   Type(L"Added ");
   driver->MakeRevisionCopy();
   EXPECT_EQ(DocumentCount(), 0) << "no document of the driver is open";
-  std::string original = ReadAll(kOriRevisionFN), accepted = ReadAll(kRevisionFN);
+  std::string original = ReadAll(driver->OriRevisionFN), accepted = ReadAll(driver->RevisionFN);
+  EXPECT_EQ(FolderOfPath(driver->OriRevisionFN), FolderOfPath(doc)) << "beside the working copy, not in C:\\";
+  EXPECT_EQ(FolderOfPath(driver->RevisionFN), FolderOfPath(doc));
   EXPECT_NE(original.find("<revision"), std::string::npos) << original;
   EXPECT_EQ(accepted.find("<revision"), std::string::npos) << accepted;
   EXPECT_NE(accepted.find("Added Tracked Memo"), std::string::npos) << accepted;
-  EXPECT_EQ(driver->RevisionFN, kRevisionFN);
   driver->ReopenDoc();
   EXPECT_EQ(DocumentCount(), 1);
-  DeleteFileA(kOriRevisionFN);
-  DeleteFileA(kRevisionFN);
+  DeleteFileA(driver->OriRevisionFN.c_str());
+  DeleteFileA(driver->RevisionFN.c_str());
 }
 
 TEST_F(WordDriver, NormalTemplateGuard) {
@@ -346,6 +349,25 @@ class WordHelpers : public WordDriver {};
 
 // A text longer than a form field takes, cut to what Word accepts: the double
 // refuses more than 255 characters, as Word does.
+// The converted page is the server's content: the browser that measures it
+// is told, as a browser's host tells it, to run and fetch no active content.
+TEST_F(WordHelpers, ThePageMeasuringBrowserRunsNoContent) {
+  Microsoft::WRL::ComPtr<IOleClientSite> site = NewPageMeasureSite(nullptr);
+  Microsoft::WRL::ComPtr<IDispatch> ambient;
+  ASSERT_EQ(site.As(&ambient), S_OK) << "the browser asks its site's IDispatch for ambient properties";
+  DISPPARAMS none{};
+  VARIANT value;
+  VariantInit(&value);
+  ASSERT_EQ(ambient->Invoke(-5512 /* DISPID_AMBIENT_DLCONTROL */, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value,
+                            nullptr, nullptr), S_OK);
+  ASSERT_EQ(V_VT(&value), VT_I4);
+  LONG flags = V_I4(&value);
+  for (LONG forbidden : {0x80L /* no scripts */, 0x100L /* no Java */, 0x200L /* no ActiveX run */,
+                         0x400L /* no ActiveX download */})
+    EXPECT_EQ(flags & forbidden, forbidden) << std::hex << flags;
+  EXPECT_EQ(flags & 0x10, 0x10) << "images load: they take room on the page";
+}
+
 TEST_F(WordHelpers, FormFieldTextsAreCutToWhatWordTakes) {
   std::string doc = Fixture("form.doc", "<text>Body</text><formfield name=\"No\" result=\"\" default=\"\"/>");
   Configure(doc);
