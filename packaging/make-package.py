@@ -13,7 +13,10 @@ import subprocess
 import sys
 from xml.sax.saxutils import escape, quoteattr
 
-VERSION = "1.0.0"
+# The product's one version, as the top CMakeLists.txt declares it.
+VERSION = re.search(r"project\(NibWordLib VERSION (\d+\.\d+\.\d+)",
+                    open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "CMakeLists.txt"),
+                         encoding="utf-8").read()).group(1)
 UPGRADE_CODE = "BF7EEE82-8A7C-403A-9C82-C2D81C5274FF"
 # Fixed component identities: an upgrade must find the same components.
 COMPONENT_GUIDS = {

@@ -1,5 +1,7 @@
 #include "automation/NibWordImpl.h"
 
+#include "NibVersion.h"
+
 #include "services/Events.h"
 #include "services/ProcessValues.h"
 #include "services/Switches.h"
@@ -329,6 +331,13 @@ STDMETHODIMP TNibWord::ReSetFontByWebPage() {
                                          process.FontColorG, process.FontColorB),
                   "SetFontByWebPage");
   });
+}
+
+STDMETHODIMP TNibWord::get_Version(BSTR* rtnStr) {
+  if (!rtnStr) return E_POINTER;
+  *rtnStr = nullptr;
+  if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
+  return Boundary([&] { *rtnStr = BStr::FromAnsi(NIB_VERSION_TEXT).Detach(); });
 }
 
 // --- ICommGUI -----------------------------------------------------------------

@@ -90,6 +90,7 @@ class TNibWord final
   STDMETHODIMP SetFontColor(LONG ColorRed, LONG ColorGreen, LONG ColorBlue) override;
   STDMETHODIMP SetRevPassword(BSTR strPwd) override;
   STDMETHODIMP ReSetFontByWebPage() override;
+  STDMETHODIMP get_Version(BSTR* rtnStr) override;
 
   // ICommGUI: messages, diagnostic files and temporary files for every part
   // of the system. These let failures through to the caller.
@@ -145,6 +146,9 @@ class TNibWord final
   void WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite);
 
   // Opening (OpenFlow.cpp).
+  // The process-wide values each cycle starts with: the transfers' address
+  // rule, no save mode yet.
+  void StartCycleValues();
   std::string RunOpenFile();
   void RunOpenHtFile();
   bool OpenStep(bool ht);

@@ -130,4 +130,11 @@ void CheckAddresses(const std::vector<Setting>& settings, const std::string& eve
   }
 }
 
+bool EndsTheCycle(const std::vector<JsonValue>& event) {
+  auto is = [&](size_t index, const char* text) {
+    return event.size() > index && event[index].IsString() && event[index].AsString() == text;
+  };
+  return is(0, "quit") && !is(1, "TempSave");
+}
+
 }  // namespace nib::host

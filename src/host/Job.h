@@ -45,4 +45,8 @@ std::vector<Setting> ParseSettings(const JsonValue& settings);
 void CheckAddresses(const std::vector<Setting>& settings, const std::string& events,
                     const std::vector<std::string>& allowedOrigins);
 
+// True for an event (P1 to P5) that ends the cycle: a "quit", except the
+// save before a template ("quit", "TempSave"), after which editing goes on.
+bool EndsTheCycle(const std::vector<JsonValue>& event);
+
 }  // namespace nib::host

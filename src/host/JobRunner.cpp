@@ -1,12 +1,21 @@
 #include "host/JobRunner.h"
 
 #include "com/BStr.h"
+#include "com/Handle.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"
 #include "com/Variant.h"
+#include "host/JobSite.h"
 #include "server/Guids.h"
 #include "services/Files.h"
+#include "services/HttpUploader.h"
+#include "services/Locale.h"
+#include "services/TextUtil.h"
+#include "services/Trust.h"
 #include "services/UniqueName.h"
+#include "services/WebTransfer.h"
+
+#include <ocidl.h>
 
 namespace nib::host {
 namespace {
@@ -103,15 +112,25 @@ HWND ControlWindowOfThisThread() {
 void Tell(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), L"NibWordHost", MB_OK | MB_ICONWARNING); }
 
 int JobRunner::Run(const Job& job) {
-  CheckAddresses(job.settings, job.events, allowed_);
+  CheckAddresses({}, job.events, allowed_);
   events_ = job.events;
   ThrowIfFailed(CoCreateInstance(CLSID_NibWord, nullptr, CLSCTX_INPROC_SERVER, IID_INibWord,
                                  reinterpret_cast<void**>(object_.GetAddressOf())),
                 "creating NibWordLib.NibWord (is it installed?)");
   ThrowIfFailed(object_->GetTypeInfo(0, 0, &typeInfo_), "reading the object's type information");
+  // The job's address is the object's page: the object holds the cycle's
+  // transfers, every redirect hop included, to the administrator's list.
+  Microsoft::WRL::ComPtr<IObjectWithSite> withSite;
+  ThrowIfFailed(object_.As(&withSite), "the object takes no site");
+  ThrowIfFailed(withSite->SetSite(NewJobSite(jobAddress_).Get()), "giving the object its page");
+  // Every setting is judged before anything is applied or posted.
+  std::vector<PreparedSetting> settings = PrepareSettings(job.settings);
   connection_ = EventConnection(object_.Get(), DIID_INibWordEvents,
                                 [this](DISPID id, DISPPARAMS& params) { OnEvent(id, params); });
-  ApplySettings(job.settings);
+  BStr version;
+  if (FAILED(object_->get_Version(version.Out()))) version = BStr(L"");
+  Post(JsonValue::Object({{"started", JsonValue::Object({{"version", JsonValue::String(Utf8(version.Wide()))}})}}));
+  for (const PreparedSetting& setting : settings) Apply(setting);
 
   BStr result;
   HRESULT hr;
@@ -140,18 +159,42 @@ int JobRunner::Run(const Job& job) {
   return postFailed_ || !answerError_.empty() ? 3 : 0;
 }
 
-void JobRunner::ApplySettings(const std::vector<Setting>& settings) {
-  CheckAddresses(settings, "", allowed_);
-  for (const Setting& setting : settings) ApplySetting(setting);
+void JobRunner::ApplySettings(const std::vector<Setting>& given) {
+  std::vector<PreparedSetting> prepared = PrepareSettings(given);
+  for (const PreparedSetting& setting : prepared) Apply(setting);
 }
 
-void JobRunner::ApplySetting(const Setting& setting) {
-  for (const char* action : kActions)
-    if (setting.member == action) throw JobError(setting.member + " is not a setting");
-  std::wstring name = Wide(setting.member);
+std::vector<JobRunner::PreparedSetting> JobRunner::PrepareSettings(const std::vector<Setting>& given) {
+  // The rules judge the member the object will really call, by its own name,
+  // and every setting is judged before any is applied.
+  std::vector<Setting> settings = given;
+  for (Setting& setting : settings) setting.member = OwnName(setting.member);
+  CheckAddresses(settings, "", allowed_);
+  std::vector<PreparedSetting> prepared;
+  for (const Setting& setting : settings) prepared.push_back(Prepare(setting));
+  return prepared;
+}
+
+std::string JobRunner::OwnName(const std::string& member) {
+  if (member.find('\0') != std::string::npos) throw JobError("a member name holds a NUL");
+  std::wstring name = Wide(member);
   LPOLESTR names[] = {name.data()};
   DISPID id = 0;
-  if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) throw JobError("no such member: " + setting.member);
+  if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, 0, &id))) throw JobError("no such member: " + member);
+  BStr own;
+  UINT count = 0;
+  if (FAILED(typeInfo_->GetNames(id, own.Out(), 1, &count)) || count != 1) throw JobError("no such member: " + member);
+  return Utf8(own.Wide());
+}
+
+JobRunner::PreparedSetting JobRunner::Prepare(const Setting& setting) {
+  for (const char* action : kActions)
+    if (setting.member == action) throw JobError(setting.member + " is not a setting");
+  PreparedSetting out;
+  out.member = setting.member;
+  std::wstring name = Wide(setting.member);
+  LPOLESTR names[] = {name.data()};
+  if (FAILED(object_->GetIDsOfNames(IID_NULL, names, 1, 0, &out.id))) throw JobError("no such member: " + setting.member);
   TYPEATTR* attributes = nullptr;
   ThrowIfFailed(typeInfo_->GetTypeAttr(&attributes), "reading the type information");
   std::vector<VARTYPE> parameters;
@@ -159,8 +202,10 @@ void JobRunner::ApplySetting(const Setting& setting) {
   for (UINT i = 0; i < attributes->cFuncs && !found; ++i) {
     FUNCDESC* function = nullptr;
     if (FAILED(typeInfo_->GetFuncDesc(i, &function))) continue;
-    if (function->memid == id && function->invkind == INVOKE_FUNC) {
+    // A method taking arguments, or a property put (SetFontName, SetFontSize).
+    if (function->memid == out.id && (function->invkind == INVOKE_FUNC || function->invkind == INVOKE_PROPERTYPUT)) {
       found = true;
+      out.put = function->invkind == INVOKE_PROPERTYPUT;
       setter = function->cParams > 0;
       for (SHORT p = 0; p < function->cParams; ++p) {
         const ELEMDESC& parameter = function->lprgelemdescParam[p];
@@ -174,14 +219,21 @@ void JobRunner::ApplySetting(const Setting& setting) {
   if (!found || !setter) throw JobError(setting.member + " is not a setting");
   if (parameters.size() != setting.args.size())
     throw JobError(setting.member + " takes " + std::to_string(parameters.size()) + " argument(s)");
+  for (size_t i = 0; i < parameters.size(); ++i)
+    out.arguments.push_back(ArgumentFor(setting.args[i], parameters[i], setting.member));
+  return out;
+}
 
-  std::vector<Variant> arguments;
-  for (size_t i = 0; i < parameters.size(); ++i) arguments.push_back(ArgumentFor(setting.args[i], parameters[i], setting.member));
+void JobRunner::Apply(const PreparedSetting& setting) {
   std::vector<VARIANT> reversed;
-  for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) reversed.push_back(*it->Get());
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  for (auto it = setting.arguments.rbegin(); it != setting.arguments.rend(); ++it) reversed.push_back(*it->Get());
+  DISPID putValue = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), setting.put ? &putValue : nullptr, static_cast<UINT>(reversed.size()),
+                    setting.put ? 1u : 0u};
   EXCEPINFO exception{};
-  HRESULT hr = object_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &exception, nullptr);
+  HRESULT hr = object_->Invoke(setting.id, IID_NULL, 0,
+                               static_cast<WORD>(setting.put ? DISPATCH_PROPERTYPUT : DISPATCH_METHOD), &params,
+                               nullptr, &exception, nullptr);
   if (FAILED(hr)) {
     std::string text = exception.bstrDescription ? Utf8(exception.bstrDescription) : LastErrorText(hr);
     SysFreeString(exception.bstrDescription);
@@ -201,7 +253,9 @@ void JobRunner::OnEvent(DISPID id, DISPPARAMS& params) {
     values.push_back(EventArgument(value));
     VariantClear(&value);
   }
-  if (values[0].IsString() && values[0].AsString() == "quit") quitSeen_ = true;
+  // Only the cycle's end ends the launcher: after a save before a template
+  // the user goes on editing, and those edits must still reach the server.
+  if (EndsTheCycle(values)) cycleEnded_ = true;
   Post(JsonValue::Object({{"event", JsonValue::Array(std::move(values))}}));
 }
 
@@ -211,16 +265,31 @@ void JobRunner::Post(const JsonValue& body) {
     postFailed_ = true;
     return;
   }
-  std::string reply;
-  try {
-    reply = http_.UploadFile(events_, file);
-  } catch (const ComError&) {
+  WebResult sent;
+  {
+    UniqueHandle body(CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (body) {
+      WebRequest request;
+      request.url = events_;
+      request.method = L"POST";
+      request.body = body.Get();
+      // JSON, said so: ordinary body parsers skip a "text/html" body.
+      request.contentType = L"application/json; charset=utf-8";
+      request.pumpMessages = true;  // the cycle's window and Word's events go on meanwhile
+      // The page's server may hold its answer until its user has chosen (a template, say).
+      request.timeOutMs = 2147483647;
+      request.allows = TrustRule::ForOrigins(allowed_).AsAddressRule();
+      sent = RunWebRequest(request);
+    }
   }
   DeleteFileA(file.c_str());
-  if (!http_.LastUploadDelivered()) {
-    postFailed_ = true;  // the uploader has told the user
+  if (!sent.delivered) {
+    postFailed_ = true;
+    Tell(AnsiToWide(UiText(UnreachableTargetMessage())));
     return;
   }
+  std::string reply = TrimBlanks(sent.reply);
   if (reply.empty() || reply.front() != '{') return;
   // The page answers an event with settings to apply at once (the template
   // the chooser asked for, say). A bad answer ends nothing the user is doing.
@@ -233,9 +302,9 @@ void JobRunner::Post(const JsonValue& body) {
 }
 
 void JobRunner::WaitForCycleEnd() {
-  // The cycle runs while the control window is up; a "quit" event or the
-  // window's end (an unattended open never shows one) ends it.
-  while (!quitSeen_ && ControlWindowOfThisThread()) {
+  // The cycle runs while the control window is up; a "quit" that ends it or
+  // the window's end (an unattended open never shows one) ends the wait.
+  while (!cycleEnded_ && ControlWindowOfThisThread()) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 250, QS_ALLINPUT);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

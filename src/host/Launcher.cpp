@@ -37,7 +37,7 @@ int RunLink(const std::wstring& link) {
   std::vector<std::string> allowed = AdministratorOrigins().value_or(std::vector<std::string>{});
   if (!IsOnOriginList(address, allowed)) throw JobError("the job's site is not among the allowed origins: " + OriginOf(address));
   Job job = ParseJob(ParseJson(FetchJob(address, TrustRule::ForOrigins(allowed))));
-  return JobRunner(allowed).Run(job);
+  return JobRunner(allowed, address).Run(job);
 }
 
 }  // namespace

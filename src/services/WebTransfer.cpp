@@ -174,7 +174,8 @@ class Transfer {
     if (!handle_) return false;
     SetTimeOuts(handle_.Get());
     if (!request_.body) return true;
-    return HttpAddRequestHeadersW(handle_.Get(), L"Content-Type: text/html\r\n", static_cast<DWORD>(-1),
+    std::wstring header = std::wstring(L"Content-Type: ") + request_.contentType + L"\r\n";
+    return HttpAddRequestHeadersW(handle_.Get(), header.c_str(), static_cast<DWORD>(-1),
                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }
 

@@ -21,6 +21,7 @@ struct WebRequest {
   std::string url;
   const wchar_t* method = L"GET";
   HANDLE body = nullptr;   // POST: the open file sent from its start, as the raw body
+  const wchar_t* contentType = L"text/html";  // of the body
   HANDLE sink = nullptr;   // where the reply's body is written; null keeps it in `reply`
   int timeOutMs = 30000;   // over the whole request
   bool pumpMessages = false;  // the caller's thread keeps dispatching its window messages meanwhile

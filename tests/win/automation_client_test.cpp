@@ -5,6 +5,9 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <string>
+#include <vector>
+
 #include "TestSupport.h"
 #include "com/BStr.h"
 #include "com/ObjectSafety.h"
@@ -38,6 +41,36 @@ class Client : public ComApartment {
   }
   ComPtr<INibWord> object;
 };
+
+// The version a page reads is the DLL's own, through the vtable and by name.
+TEST_F(Client, VersionIsTheDllsOwn) {
+  BStr version;
+  ASSERT_EQ(object->get_Version(version.Out()), S_OK);
+  std::wstring dll = BuildPath(L"NibWordLib.dll");
+  DWORD ignored = 0, size = GetFileVersionInfoSizeW(dll.c_str(), &ignored);
+  ASSERT_GT(size, 0u) << "the DLL has a version resource";
+  std::vector<BYTE> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(dll.c_str(), 0, size, data.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  std::wstring expected = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+                          std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+                          std::to_wstring(HIWORD(fixed->dwFileVersionLS));
+  EXPECT_EQ(version.Wide(), expected);
+
+  LPOLESTR name[] = {const_cast<LPOLESTR>(L"Version")};
+  DISPID id = 0;
+  ASSERT_EQ(object->GetIDsOfNames(IID_NULL, name, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, 234) << "a DISPID of its own, after the 33 first members";
+  DISPPARAMS none{};
+  VARIANT value;
+  VariantInit(&value);
+  ASSERT_EQ(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr), S_OK);
+  ASSERT_EQ(V_VT(&value), VT_BSTR);
+  EXPECT_EQ(std::wstring(V_BSTR(&value)), expected);
+  VariantClear(&value);
+}
 
 TEST_F(Client, ObjectSafety) {
   ComPtr<IObjectSafety> safety;

@@ -156,9 +156,42 @@ TEST_F(Launcher, RefusalsAreToldAndNothingRuns) {
   refused(Job(job("[[\"SetFileSizeLmt\", \"big\"]]"), "types"), "a wrong value type");
   refused(Job(job("[[\"SetShowTrack\", 1]]"), "bool"), "a number for true/false");
   refused(Job("{\"settings\": [], \"events\": \"" + Events() + "\"}", "noopen"), "nothing to open");
+  // Read as the object reads them: names in any case, addresses behind bytes it trims.
+  refused(Job(job("[[\"setupurl\", \"" + local + "/upload?id=" + id + "-elsewhere\"]]"), "case"),
+          "a member named in another case with an address outside");
+  refused(Job(job("[[\"SetDownURL\", \"\\u0001" + local + "/" + id + ".doc?id=" + id + "-hidden\"]]"), "control"),
+          "an address behind a control character");
+  refused(Job(job("[[\"invokeUseTemplate\", \"ht\"]]"), "actioncase"), "an action named in another case");
+  EXPECT_EQ(Record(id + "-hidden", "get"), "") << "the hidden address was not fetched";
   EXPECT_EQ(Record(id + "-elsewhere", "body"), "") << "nothing uploaded";
   EXPECT_EQ(Record(id + "-events", "body"), "") << "no job ran far enough to report";
   EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr);
+}
+
+// A job on an allowed origin that redirects to another origin is not
+// followed; property puts are settings; the events go as JSON, said so, and
+// the first tells the object's version.
+TEST_F(Launcher, RedirectsPropertyPutsAndTheStartedPost) {
+  std::string port = base.substr(base.rfind(':') + 1);
+  AllowedOrigins allowed({base});
+  std::string elsewhere = "http://localhost:" + port + "/" + id + "-other.json?id=" + id + "-other";
+  ASSERT_TRUE(SaveTextFile("{\"open\": [\"3\", \"\"], \"events\": \"" + Events() + "\"}",
+                           ServerFolder() + "\\files\\" + id + "-other.json"));
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    EXPECT_NE(RunHost("nibword:" + base + "/hop.json?redirect=" + QueryText(elsewhere)), 0u);
+    EXPECT_NE(robot.Seen().text.find(Utf8ToWide("不能运行该任务")), std::wstring::npos);
+  }
+  EXPECT_EQ(Record(id + "-other", "get"), "") << "the other origin's job was not fetched";
+
+  std::string link = Job("{\"settings\": " + Settings(", [\"SetFontName\", \"\\u5b8b\\u4f53\"], [\"SetFontSize\", 12]") +
+                         ", \"open\": [\"3\", \"\"], \"events\": \"" + Events() + "\"}");
+  EXPECT_EQ(RunHost(link), 0u) << "SetFontName and SetFontSize are settings";
+  std::string posted = Record(id + "-events", "body");
+  EXPECT_EQ(posted.rfind("{\"started\":{\"version\":\"", 0), 0u) << posted;
+  EXPECT_NE(Record(id + "-events", "meta").find("Content-Type: application/json; charset=utf-8"), std::string::npos)
+      << Record(id + "-events", "meta");
+  EXPECT_EQ(Record(id, "body").substr(0, 2), "PK");
 }
 
 // An events address that does not answer: the cycle still runs (the work is

@@ -59,6 +59,8 @@ const std::vector<Member>& NibWordMembers() {
       {"SetFontColor", 231, {"ColorRed", "ColorGreen", "ColorBlue"}, ""},
       {"SetRevPassword", 232, {"strPwd"}, "设置痕迹密码"},
       {"ReSetFontByWebPage", 233, {}, "Web页面重新设置字体"},
+      // Appended after the 33 first members, which keep their slots and DISPIDs.
+      {"Version", 234, {"rtnStr"}, "控件的版本", INVOKE_PROPERTYGET},
   };
   return members;
 }
@@ -140,12 +142,12 @@ TEST_F(TypeLibrary, NibWordMembersInVtableOrder) {
   ASSERT_EQ(dispatchInfo->GetRefTypeInfo(vtableRef, &info), S_OK);
   TYPEATTR* attributes = nullptr;
   ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-  EXPECT_EQ(attributes->cFuncs, 33) << "INibWord's own members";
+  EXPECT_EQ(attributes->cFuncs, 34) << "INibWord's own members";
   EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FDUAL);
   info->ReleaseTypeAttr(attributes);
 
   const auto& members = NibWordMembers();
-  ASSERT_EQ(members.size(), 33u);
+  ASSERT_EQ(members.size(), 34u);
   for (UINT index = 0; index < members.size(); ++index) {
     const Member& expected = members[index];
     FUNCDESC* function = nullptr;
