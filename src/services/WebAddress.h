@@ -33,4 +33,9 @@ std::string OriginOf(std::string_view url);
 // address on it).
 bool IsOnOriginList(std::string_view url, const std::vector<std::string>& origins);
 
+// An address as the administrators' log may show it: scheme, host, port and
+// path, without user information, query or fragment (where tokens and
+// passwords travel); "(not a web address)" for anything else.
+std::string AddressForLog(std::string_view url);
+
 }  // namespace nib
