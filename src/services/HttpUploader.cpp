@@ -17,8 +17,9 @@ void TellUnreachable(const std::string& reason) {
   EndProgressDisplay();  // the message must not hide behind the progress window
   std::string text = UnreachableTargetMessage();
   if (!reason.empty()) text += "\r\n" + Gb("原因: ") + reason;
-  AdminLog("told the user: " + text);
-  std::wstring message = AnsiToWide(UiText(text));
+  std::string shown = UiText(text);
+  AdminLog("told the user: " + shown);
+  std::wstring message = AnsiToWide(shown);
   MessageBoxW(nullptr, message.c_str(), L"NibWordLib", MB_OK);
 }
 

@@ -13,6 +13,7 @@
 #include "com/Handle.h"
 #include "com/StrConv.h"
 #include "services/AdminLog.h"
+#include "services/Locale.h"
 #include "services/TransferReason.h"
 #include "services/WebAddress.h"
 #include "services/WindowUtil.h"
@@ -374,7 +375,8 @@ void LogTransfer(const WebRequest& request, const WebResult& result) {
                            std::to_string(result.progress.sendTotal) + " bytes";
   line += ", received " + std::to_string(result.progress.received) + " bytes, " + std::to_string(result.elapsedMs) +
           " ms";
-  if (!result.delivered) line += ", failed: " + TransferFailureReason(result);
+  // The log reads the system's code page: on a Big5 system the reason is turned to Big5 first.
+  if (!result.delivered) line += ", failed: " + UiText(TransferFailureReason(result));
   AdminLog(line);
 }
 
