@@ -11,7 +11,6 @@
 #include "services/HttpUploader.h"
 #include "services/Locale.h"
 #include "services/TextUtil.h"
-#include "services/TransferReason.h"
 #include "services/Trust.h"
 #include "services/UniqueName.h"
 #include "services/WebTransfer.h"
@@ -287,7 +286,7 @@ void JobRunner::Post(const JsonValue& body) {
   DeleteFileA(file.c_str());
   if (!sent.delivered) {
     postFailed_ = true;
-    Tell(AnsiToWide(UnreachableTargetMessageWithReason(TransferFailureReason(sent))));
+    Tell(AnsiToWide(UiText(UnreachableTargetMessage())));
     return;
   }
   std::string reply = TrimBlanks(sent.reply);
