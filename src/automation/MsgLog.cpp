@@ -4,9 +4,7 @@
 
 #include "services/Switches.h"
 #include "com/Handle.h"
-#include "com/StrConv.h"
 #include "services/Config.h"
-#include "services/Policy.h"
 
 namespace nib {
 
@@ -29,8 +27,7 @@ void TLoger::SetName(const std::string& name) {
 
 void TLoger::Evaluate() {
   if (section_.empty() || key_.empty()) return;
-  // An administrator may switch it on through the machine policy as well.
-  enabled_ = ReadIniString(switchFile_, section_, key_, "0") == "1" || PolicySwitchIsOn(AnsiToWide(key_));
+  enabled_ = ReadIniString(switchFile_, section_, key_, "0") == "1";
 }
 
 bool TLoger::WriteFile(const std::string& text, const std::string& fileName, bool mustWrite) const {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "com/StrConv.h"
-#include "services/Progress.h"
 #include "services/WindowUtil.h"
 
 namespace nib {
@@ -123,7 +122,6 @@ int ModalResultOf(int buttonBit) {
 }
 
 int ShowMessageDialog(const std::string& text, int dialogType, ButtonSet buttons, int helpContext) {
-  EndProgressDisplay();  // a long step's window must not cover the message, nor wait under it
   RegisterDialogClass();
   std::wstring wide = AnsiToWide(text);
   std::vector<int> bits;
