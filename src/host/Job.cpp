@@ -8,16 +8,6 @@
 namespace nib::host {
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
-}
-
 // The members whose arguments are addresses (by position; -1: every string).
 struct AddressMember {
   const char* name;

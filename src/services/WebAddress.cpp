@@ -14,11 +14,11 @@ std::string Lower(std::string_view text) {
   return out;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
-}
-
 }  // namespace
+
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+  return text.size() >= lowerPrefix.size() && Lower(text.substr(0, lowerPrefix.size())) == lowerPrefix;
+}
 
 std::string TrimAddress(std::string_view text) {
   size_t first = 0, last = text.size();

@@ -15,6 +15,10 @@ namespace nib {
 // space (control characters too) goes from both ends.
 std::string TrimAddress(std::string_view text);
 
+// True when `text` begins with `lowerPrefix` (given in lower case), letter
+// case ignored: how schemes and "nibword:" are read.
+bool StartsWithNoCase(std::string_view text, std::string_view lowerPrefix);
+
 // True for text holding a byte below 0x20 or DEL.
 bool HasControlCharacters(std::string_view text);
 
