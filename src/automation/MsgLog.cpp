@@ -4,7 +4,9 @@
 
 #include "services/Switches.h"
 #include "com/Handle.h"
+#include "com/StrConv.h"
 #include "services/Config.h"
+#include "services/Policy.h"
 
 namespace nib {
 
@@ -27,7 +29,8 @@ void TLoger::SetName(const std::string& name) {
 
 void TLoger::Evaluate() {
   if (section_.empty() || key_.empty()) return;
-  enabled_ = ReadIniString(switchFile_, section_, key_, "0") == "1";
+  // An administrator may switch it on through the machine policy as well.
+  enabled_ = ReadIniString(switchFile_, section_, key_, "0") == "1" || PolicySwitchIsOn(AnsiToWide(key_));
 }
 
 bool TLoger::WriteFile(const std::string& text, const std::string& fileName, bool mustWrite) const {

@@ -9,6 +9,7 @@
 #include "com/ErrorInfo.h"
 #include "com/StrConv.h"
 #include "server/Module.h"
+#include "services/AdminLog.h"
 #include "services/ButtonSet.h"
 #include "services/TextUtil.h"
 #include "services/TmpFilesMgr.h"
@@ -343,6 +344,7 @@ STDMETHODIMP TNibWord::get_Version(BSTR* rtnStr) {
 // --- ICommGUI -----------------------------------------------------------------
 
 STDMETHODIMP_(LONG) TNibWord::MyMessageDlg(BSTR Msg, LONG DlgType, BSTR Buttons, LONG HelpCtx) {
+  AdminLog("told the user: " + Ansi(Msg));
   // Armed before the modal loop starts; the tick finds the dialog once shown.
   TThreadedTimer& timer = dialogTimer_.Timer();
   timer.SetEnabled(false);
@@ -353,7 +355,12 @@ STDMETHODIMP_(LONG) TNibWord::MyMessageDlg(BSTR Msg, LONG DlgType, BSTR Buttons,
   return result;
 }
 
-STDMETHODIMP TNibWord::WLog(BSTR, VARIANT_BOOL, VARIANT_BOOL) { return S_OK; }
+// The parts' own notes go to the administrators' log (the time is always
+// stamped there, and the policy alone decides whether it is written).
+STDMETHODIMP TNibWord::WLog(BSTR sMsg, VARIANT_BOOL, VARIANT_BOOL) {
+  AdminLog(Ansi(sMsg));
+  return S_OK;
+}
 
 STDMETHODIMP TNibWord::WFile(BSTR sMsg, BSTR fileName, VARIANT_BOOL MustWrite) {
   WriteDiagnosticFile(Ansi(sMsg), Ansi(fileName), MustWrite != 0);

@@ -14,6 +14,7 @@
 #include "com/ErrorInfo.h"
 #include "com/MessageFilter.h"
 #include "server/Module.h"
+#include "services/AdminLog.h"
 #include "services/JustHttp.h"
 #include "services/Trust.h"
 #include "services/ThdTimer.h"
@@ -224,7 +225,15 @@ class TNibWord final
 
 template <class Body>
 HRESULT TNibWord::Boundary(Body&& body) {
-  return TrapToErrorInfo(server::kProgId, IID_INibWord, std::forward<Body>(body));
+  // Every error that reaches the page is also in the administrators' log.
+  return TrapToErrorInfo(server::kProgId, IID_INibWord, [&] {
+    try {
+      body();
+    } catch (const ComError& e) {
+      AdminLogError("a call of the object", e.Code(), e.what());
+      throw;
+    }
+  });
 }
 
 }  // namespace nib

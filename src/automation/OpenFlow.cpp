@@ -14,6 +14,8 @@
 #include "services/TmpFilesMgr.h"
 #include "services/UniqueName.h"
 #include "services/WindowUtil.h"
+#include "services/AdminLog.h"
+#include "ui/FrmProgress.h"
 #include "ui/GlobalSign.h"
 #include "ui/MessageDialog.h"
 
@@ -74,6 +76,7 @@ void TNibWord::StartCycleValues() {
 }
 
 std::string TNibWord::RunOpenFile() {
+  AdminLog("open: mode " + settings_.ProcID + (settings_.ProcID2.empty() ? "" : "/" + settings_.ProcID2));
   HtMode() = std::make_unique<TGlobalSign>(false);
   StartCycleValues();
   if (!TmpFilesManager()) {
@@ -101,6 +104,7 @@ std::string TNibWord::RunOpenFile() {
 }
 
 void TNibWord::RunOpenHtFile() {
+  AdminLog("open the red-header document");
   StartCycleValues();
   if (!TmpFilesManager()) {
     TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
@@ -170,13 +174,15 @@ bool TNibWord::OpenStep(bool ht) {
       BStr id = BStr::FromAnsi(settings_.ProcID), id2 = BStr::FromAnsi(settings_.ProcID2);
       driver_->StartEdtAppAndOpenDoc(id.Get(), id2.Get());
     }
+    AdminLog("Word started, the document is open");
     if (p.IsSetFont) {
       BStr font = BStr::FromAnsi(p.FontName);
       ThrowIfFailed(driver_->SetFontByWebPage(font.Get(), settings_.FontSize, p.FontColorR, p.FontColorG,
                                               p.FontColorB),
                     "SetFontByWebPage");
     }
-  } catch (const ComError&) {
+  } catch (const ComError& e) {
+    AdminLogError("starting Word and opening the document", e.Code(), e.what());
     if (!ht) throw;  // the red-header open keeps quiet
   }
   return true;
@@ -203,8 +209,15 @@ bool TNibWord::PreOpenCheck() {
 
 bool TNibWord::DownloadTo(const std::string& url, const std::string& file) {
   WaitCursor cursor;
-  if (TJustHttp::DownloadToFile(url, file, trust_.AsAddressRule())) return true;
-  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("不能正确下载目标文档! ")) + "\r\n" + url), okOnly(L"2");
+  std::string reason;
+  {
+    TFrmProgress progress;  // a large document takes a while: shown from half a second on
+    if (TJustHttp::DownloadToFile(url, file, trust_.AsAddressRule(), &reason)) return true;
+  }
+  // The message as users know it, then why.
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("不能正确下载目标文档! ")) + "\r\n" + url + "\r\n" +
+                             UiText(Gb("原因: ") + reason)),
+       okOnly(L"2");
   MyMessageDlg(text.Get(), kDlgInformation, okOnly.Get(), 0);
   return false;
 }

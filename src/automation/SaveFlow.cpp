@@ -17,6 +17,10 @@
 #include "services/TextUtil.h"
 #include "services/TmpFilesMgr.h"
 #include "services/WindowUtil.h"
+#include "services/AdminLog.h"
+#include "services/Progress.h"
+#include "services/TransferReason.h"
+#include "ui/FrmProgress.h"
 #include "ui/GlobalSign.h"
 #include "ui/MessageDialog.h"
 
@@ -31,6 +35,7 @@ double FileSizeK(const std::string& file) {
 }
 
 void PlainMessage(const std::string& gbText, const char* utf8Caption = "") {
+  EndProgressDisplay();
   MessageBoxW(nullptr, AnsiToWide(gbText).c_str(), AnsiToWide(utf8Caption, CP_UTF8).c_str(), MB_OK);
 }
 
@@ -173,6 +178,7 @@ bool TNibWord::UploadHt(const std::string& file) {
 }
 
 std::string TNibWord::ConvertForUpload(const std::string& file) {
+  SetProgressStage(ProgressStage::kConvert);
   SetEdtSts(0, 0, 1);
   TMSDocConvter converter;
   converter.UseWord(Process().WordApplication.Get());
@@ -181,8 +187,12 @@ std::string TNibWord::ConvertForUpload(const std::string& file) {
     std::string reply = BstrToAnsi(BStr::Attach(driver_->procQozerOnHtmlConvtOK(name.Get())).Get());
     int number = -1;
     settings_.ConvResult = reply.rfind("OK", 0) == 0 && TryTextToInt(TextAfter(reply, "OK:"), number) ? number : -1;
+    SetProgressStage(ProgressStage::kPack);  // the page is written; the archive comes next
   };
-  return converter.Convert(file, true, true);
+  std::string archive = converter.Convert(file, true, true);
+  AdminLog("converted to HTML and packed: " + (archive.empty() ? std::string("no archive")
+                                                                : std::to_string(static_cast<long long>(FileSizeK(archive) * 1024)) + " bytes"));
+  return archive;
 }
 
 void TNibWord::SetControlsEnabled(bool enabled) {
@@ -203,7 +213,17 @@ void TNibWord::ShowTestModeMessage() {
   ShowMessageDialog(text, kDlgInformation, 1u << kOk, 0);
 }
 
-void TNibWord::ShowUploadFailed() { Inform("文件上传未成功,请稍后再试!", kDlgWarning); }
+// The message as users know it; when the transfer's own message did not show
+// why (the server answered, but not with success; a time-out; a cancel), the
+// reason follows on a line of its own.
+void TNibWord::ShowUploadFailed() {
+  const UploadResult& last = http_.LastUpload();
+  std::string reason = last.delivered ? Gb("服务器回答: ") + ReplyAsText(last.reply, last.contentType) : last.reason;
+  if (reason.empty() || last.reasonTold) return Inform("文件上传未成功,请稍后再试!", kDlgWarning);
+  BStr text = BStr::FromAnsi("\r\n" + UiText(Gb("文件上传未成功,请稍后再试!") + "\r\n" + Gb("原因: ") + reason)),
+       okOnly(L"2");
+  MyMessageDlg(text.Get(), kDlgWarning, okOnly.Get(), 0);
+}
 
 void TNibWord::InformWithPath(const char* utf8Text, const std::string& path) {
   BStr text = BStr::FromAnsi("\r\n" + UiText(Gb(utf8Text)) + "\r\n" + path), okOnly(L"2");
@@ -219,11 +239,14 @@ void TNibWord::ShowSaveFailed(const ComError& error) {
 // Word's save, told to the user when it fails: false then, and nothing of
 // the failed save may go on to the server.
 bool TNibWord::SaveInWord() {
+  SetProgressStage(ProgressStage::kSaveDocument);
   try {
     bool saved = driver_->SaveDoc() != VARIANT_FALSE;
     unsentEdit_ = unsentEdit_ || saved;
+    AdminLog(saved ? "Word saved the document" : "Word did not save the document");
     return saved;
   } catch (const ComError& e) {
+    AdminLogError("Word's save", e.Code(), e.what());
     if (IsServerGone(e.Code())) throw;
     ShowSaveFailed(e);
     return false;
@@ -233,6 +256,8 @@ bool TNibWord::SaveInWord() {
 // --- the sequences ----------------------------------------------------------------------------
 
 std::string TNibWord::SaveAndClose() {
+  TFrmProgress progress;  // shown from half a second on, gone once the outcome is known
+  AdminLog("save and close");
   SetEdtSts(0, 0, 1);
   if (!SaveInWord()) return "";
   const std::string& local = Process().LocalDocFN;
@@ -265,6 +290,8 @@ std::string TNibWord::SaveAndClose() {
 }
 
 std::string TNibWord::Save(bool isHt) {
+  TFrmProgress progress;  // shown from half a second on, gone once the outcome is known
+  AdminLog(isHt ? "save the red-header document" : "save");
   SetControlsEnabled(false);
   // Whatever the outcome, the cycle stays open: the user gets the controls back.
   struct GiveBack {
@@ -446,6 +473,7 @@ void TNibWord::CloseCycleParts(bool quitWord) {
 }
 
 void TNibWord::EndCycle() {
+  AdminLog("cycle ends: Word asked to quit, temporary files removed");
   CloseCycleParts(true);
   // Last, because it pumps messages for a second or more: a page that starts
   // its next cycle meanwhile finds this one fully ended. The manager is held
@@ -462,6 +490,7 @@ void TNibWord::ReleaseControlWindowLink() {
 }
 
 void TNibWord::EndCycleWithoutWord() {
+  AdminLog("cycle ends: Word is gone, the working copy is kept");
   std::string kept = Process().LocalDocFN;
   InformWithPath("Word已意外关闭,本次编辑已结束。最近一次保存的文档保留在:", kept);
   CloseCycleParts(false);

@@ -1,5 +1,6 @@
 #include "services/Events.h"
 
+#include "services/AdminLog.h"
 #include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComObject.h"
@@ -40,6 +41,7 @@ void FireOnEventStart(const std::string& p1, const std::string& p2, const std::s
                       const VARIANT& p5) {
   ComPtr<IDispatch> sink = Process().EventSink;
   if (!sink) return;
+  AdminLog("event OnEventStart(" + p1 + ", " + p2 + ", " + p3 + ")");
   BStr b1 = BStr::FromAnsi(p1), b2 = BStr::FromAnsi(p2), b3 = BStr::FromAnsi(p3);
   // Positional arguments travel in reverse order.
   VARIANT args[5];

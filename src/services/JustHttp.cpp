@@ -3,14 +3,21 @@
 #include "com/ComError.h"
 #include "com/Handle.h"
 #include "com/StrConv.h"
+#include "services/Progress.h"
 #include "services/TextUtil.h"
+#include "services/TransferReason.h"
 #include "services/UniqueName.h"
 #include "services/WebAddress.h"
 
 namespace nib {
 
-bool TJustHttp::DownloadToFile(const std::string& url, const std::string& localPath, const AddressRule& allows) {
-  if (!IsWebAddress(url)) return false;  // nothing local is read, nothing else is asked
+bool TJustHttp::DownloadToFile(const std::string& url, const std::string& localPath, const AddressRule& allows,
+                               std::string* reason) {
+  if (reason) reason->clear();
+  if (!IsWebAddress(url)) {  // nothing local is read, nothing else is asked
+    if (reason) *reason = Gb("不是网络地址");
+    return false;
+  }
   try {
     // The transfer lands under an ASCII name beside the target and is renamed
     // once complete: a failed transfer leaves nothing under the user's name,
@@ -19,17 +26,29 @@ bool TJustHttp::DownloadToFile(const std::string& url, const std::string& localP
     std::wstring partial = AnsiToWide(FolderOfPath(localPath) + NewUniqueName() + ".download");
     bool ok;
     {
-      UniqueHandle sink(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-      if (!sink) return false;
+      // Deletable while open: a stalled transfer's worker may hold it a while after the failure.
+      UniqueHandle sink(CreateFileW(partial.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!sink) {
+        if (reason) *reason = Gb("无法写入本地文件");
+        return false;
+      }
       WebRequest request;
       request.url = url;
       request.sink = sink.Get();
       request.timeOutMs = kDefaultTimeOut;
+      request.stallMs = DefaultStallLimitMs();
       request.allows = allows;
-      ok = RunWebRequest(request).delivered;
+      request.observer = CurrentProgress();
+      SetProgressStage(ProgressStage::kDownload);
+      WebResult result = RunWebRequest(request);
+      ok = result.delivered;
+      if (!ok && reason) *reason = TransferFailureReason(result);
     }
-    ok = ok && MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (ok && !MoveFileExW(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      ok = false;
+      if (reason) *reason = Gb("无法写入本地文件");
+    }
     if (!ok) DeleteFileW(partial.c_str());
     return ok;
   } catch (...) {
@@ -48,13 +67,18 @@ std::string TJustHttp::PostStream(const std::string& url, HANDLE file, bool trim
     uploader_->SetTimeOut(timeOut_);
   }
   uploader_->SetAddressRule(allows_);
-  UploadResult result = uploader_->PostFile(url, file, trim);
-  lastDelivered_ = result.delivered;
-  return result.reply;
+  uploader_->SetStallLimit(timeOut_ == kDefaultTimeOut ? DefaultStallLimitMs() : 0);
+  uploader_->SetObserver(CurrentProgress());
+  SetProgressStage(ProgressStage::kUpload);
+  last_ = uploader_->PostFile(url, file, trim);
+  uploader_->SetObserver(nullptr);
+  lastDelivered_ = last_.delivered;
+  return last_.reply;
 }
 
 std::string TJustHttp::UploadFile(const std::string& url, const std::string& localPath) {
   lastDelivered_ = false;
+  last_ = UploadResult{};
   // Deny-none: Word may hold the document open while it is sent.
   UniqueHandle file(CreateFileA(localPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));

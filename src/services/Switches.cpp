@@ -1,11 +1,15 @@
 #include "services/Switches.h"
 
+#include "com/StrConv.h"
 #include "services/Config.h"
+#include "services/Policy.h"
 #include "services/TextUtil.h"
 
 namespace nib {
 
-bool SwitchIsOn(const std::string& key) { return ReadIniString(kSwitchFile, kSwitchSection, key, "0") == "1"; }
+bool SwitchIsOn(const std::string& key) {
+  return PolicySwitchIsOn(AnsiToWide(key)) || ReadIniString(kSwitchFile, kSwitchSection, key, "0") == "1";
+}
 
 bool NoUploadMode() {
   if (SwitchIsOn("NoULFile")) return true;

@@ -1,6 +1,8 @@
 #pragma once
-// Diagnostic switches: INI values in section "NibWordLib" of "c:\tmp\dolog.txt".
-// A switch is on exactly when its value is "1". They are read afresh every
+// Diagnostic switches: values of the machine policy key
+// (HKLM\Software\Policies\NibWordLib, REG_DWORD 1 or REG_SZ "1"), or INI
+// values in section "NibWordLib" of "c:\tmp\dolog.txt" as before. A switch is
+// on when either says "1". They are read afresh every
 // time, so a tester can flip one between two saves.
 
 #include <string>

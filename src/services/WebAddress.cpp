@@ -75,4 +75,20 @@ std::string WithQueryParameter(std::string_view url, std::string_view parameter)
   return out;
 }
 
+std::string AddressForLog(std::string_view url) {
+  std::string trimmed = TrimAddress(url);
+  if (!IsWebAddress(trimmed)) return "(not a web address)";
+  size_t schemeEnd = trimmed.find("://");
+  if (schemeEnd == std::string::npos) return "(not a web address)";
+  size_t authorityStart = schemeEnd + 3;
+  size_t authorityEnd = trimmed.find_first_of("/?#\\", authorityStart);
+  if (authorityEnd == std::string::npos) authorityEnd = trimmed.size();
+  std::string authority = trimmed.substr(authorityStart, authorityEnd - authorityStart);
+  // user:password@host: only what follows the last '@' is the host.
+  if (size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+  size_t pathEnd = trimmed.find_first_of("?#", authorityEnd);
+  std::string path = trimmed.substr(authorityEnd, (pathEnd == std::string::npos ? trimmed.size() : pathEnd) - authorityEnd);
+  return Lower(trimmed.substr(0, schemeEnd)) + "://" + authority + path;
+}
+
 }  // namespace nib

@@ -42,4 +42,9 @@ bool IsOnOriginList(std::string_view url, const std::vector<std::string>& origin
 // "&" there, the parameter would become part of the path).
 std::string WithQueryParameter(std::string_view url, std::string_view parameter);
 
+// An address as the administrators' log may show it: scheme, host, port and
+// path, without user information, query or fragment (where tokens and
+// passwords travel); "(not a web address)" for anything else.
+std::string AddressForLog(std::string_view url);
+
 }  // namespace nib

@@ -4,12 +4,17 @@
 #include <urlmon.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "com/Handle.h"
 #include "com/StrConv.h"
+#include "services/AdminLog.h"
+#include "services/Locale.h"
+#include "services/TransferReason.h"
 #include "services/WebAddress.h"
 #include "services/WindowUtil.h"
 
@@ -17,6 +22,13 @@ namespace nib {
 namespace {
 
 constexpr DWORD kChunk = 64 * 1024;
+// The body goes out in smaller pieces: each one written is a sign of life for
+// the stall limit and a step of the progress bar, and a slow line (a few
+// hundred bytes a second) still moves one within the limit.
+constexpr DWORD kSendChunk = 16 * 1024;
+// How often the caller's thread looks at the transfer (progress, cancel, limits).
+constexpr DWORD kWatchMs = 100;
+constexpr DWORD kStallLimitMs = 60 * 1000;
 constexpr int kMaxRedirects = 5;
 // Connection-based logons (Negotiate, NTLM) take a round or two; a server
 // that keeps asking after that is refusing.
@@ -79,14 +91,42 @@ std::wstring Header(HINTERNET request, DWORD which) {
 
 bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 
+// A handle of the caller's, duplicated for the worker: a worker left behind
+// by a cancel never touches a handle the caller has closed (or whose number
+// went to another file since).
+UniqueHandle Duplicate(HANDLE handle) {
+  HANDLE copy = nullptr;
+  if (!handle || !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS))
+    return UniqueHandle();
+  return UniqueHandle(copy);
+}
+
 // One request, run by the worker thread. Cancel() may be called from the
-// caller's thread: closing the handles ends a blocked call.
+// caller's thread: closing the handles ends a blocked call, where WinINet
+// lets it; where it does not (a server that took the connection and reads
+// nothing), the caller leaves the worker to end on its own.
 class Transfer {
  public:
-  explicit Transfer(const WebRequest& request) : request_(request), url_(request.url) {}
+  explicit Transfer(const WebRequest& request)
+      : request_(request), url_(request.url), body_(Duplicate(request.body)), sink_(Duplicate(request.sink)) {
+    request_.body = body_.Get();
+    request_.sink = sink_.Get();
+    request_.observer = nullptr;  // the caller's thread alone talks to it
+    MarkActivity();
+  }
+
+  // Read by the caller's thread while the worker runs.
+  TransferProgress Progress() const {
+    return TransferProgress{sent_.load(), sendTotal_.load(), received_.load(), receiveTotal_.load()};
+  }
+  DWORD LastActivity() const { return lastActivity_.load(); }
+
+  bool Usable() const { return (!request_.body || body_) && (!request_.sink || sink_); }
 
   void Run() {
     for (int hops = 0;; ++hops) {
+      if (cancelled_) return;
       if (request_.allows && !request_.allows(url_)) {
         std::lock_guard lock(mutex_);
         result.refused = true;
@@ -117,6 +157,8 @@ class Transfer {
   WebResult result;
 
  private:
+  void MarkActivity() { lastActivity_.store(GetTickCount()); }
+
   void Close() {
     std::lock_guard lock(mutex_);
     handle_.Reset();
@@ -194,12 +236,17 @@ class Transfer {
     INTERNET_BUFFERSW buffers{};
     buffers.dwStructSize = sizeof buffers;
     buffers.dwBufferTotal = total;
+    sent_ = 0;
+    sendTotal_ = total;
     if (!HttpSendRequestExW(request, &buffers, nullptr, 0, 0)) return false;
+    MarkActivity();
     for (DWORD sent = 0; sent < total;) {
       DWORD read = 0, written = 0;
-      if (!ReadFile(request_.body, chunk.data(), kChunk, &read, nullptr) || read == 0) return false;
+      if (!ReadFile(request_.body, chunk.data(), kSendChunk, &read, nullptr) || read == 0) return false;
       if (!InternetWriteFile(request, chunk.data(), read, &written) || written != read) return false;
       sent += read;
+      sent_ = sent;
+      MarkActivity();
     }
     return true;
   }
@@ -228,7 +275,14 @@ class Transfer {
     DWORD status = 0, statusSize = sizeof status;
     if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr))
       return false;
+    MarkActivity();
     location_ = Header(request, HTTP_QUERY_LOCATION);
+    received_ = 0;
+    DWORD announced = 0, announcedSize = sizeof announced;
+    receiveTotal_ = HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced,
+                                   &announcedSize, nullptr)
+                        ? announced
+                        : 0;
     std::string contentType = WideToAnsi(Header(request, HTTP_QUERY_CONTENT_TYPE));
     bool toSink = request_.sink && status >= 200 && status < 300;
     std::string body;
@@ -236,11 +290,14 @@ class Transfer {
       DWORD read = 0;
       if (!InternetReadFile(request, chunk.data(), kChunk, &read)) return false;
       if (read == 0) break;
+      received_ += read;
+      MarkActivity();
       if (!toSink) {
         body.append(chunk.data(), read);
         continue;
       }
       DWORD written = 0;
+      if (cancelled_) return false;  // the caller gave up on this file
       if (!WriteFile(request_.sink, chunk.data(), read, &written, nullptr) || written != read) return false;
     }
     std::lock_guard lock(mutex_);
@@ -251,49 +308,151 @@ class Transfer {
     return true;
   }
 
-  const WebRequest& request_;
+  WebRequest request_;
   std::string url_;
+  UniqueHandle body_, sink_;
   std::wstring location_;  // of the last answer
   std::mutex mutex_;
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
   InternetHandle session_, connection_, handle_;
+  std::atomic<uint64_t> sent_{0}, sendTotal_{0}, received_{0}, receiveTotal_{0};
+  std::atomic<DWORD> lastActivity_{0};
 };
 
+// What the worker thread holds: the transfer and the event it signals, both
+// shared with the caller, who may have gone by the time it ends.
+struct WorkerContext {
+  std::shared_ptr<Transfer> transfer;
+  std::shared_ptr<UniqueHandle> done;
+  HMODULE module = nullptr;  // kept loaded while the worker runs
+};
+
+DWORD WINAPI WorkerMain(void* parameter) {
+  std::unique_ptr<WorkerContext> context(static_cast<WorkerContext*>(parameter));
+  // The rule may ask the zone manager, a COM object, about each hop.
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  context->transfer->Run();
+  if (SUCCEEDED(com)) CoUninitialize();
+  SetEvent(context->done->Get());
+  HMODULE module = context->module;
+  context.reset();
+  if (module) FreeLibraryAndExitThread(module, 0);
+  return 0;
+}
+
+// How long a cancelled transfer's worker is waited for before it is left to
+// end by itself.
+constexpr DWORD kCancelGraceMs = 1000;
+
+enum class WaitEnd { kFinished, kTimedOut, kStalled, kCancelled, kQuit };
+
+// The caller's side of a transfer: waits for the worker, dispatching the
+// thread's messages when asked, and ends the wait at the first limit reached.
+WaitEnd WatchTransfer(const WebRequest& request, Transfer& transfer, HANDLE done) {
+  DWORD start = GetTickCount();
+  DWORD limit = static_cast<DWORD>(request.timeOutMs < 0 ? 0 : request.timeOutMs);
+  for (;;) {
+    if (request.pumpMessages && !ProcessMessages()) return WaitEnd::kQuit;
+    if (WaitForSingleObject(done, 0) == WAIT_OBJECT_0) return WaitEnd::kFinished;
+    DWORD elapsed = TicksSince(start);
+    if (elapsed >= limit) return WaitEnd::kTimedOut;
+    if (request.stallMs && TicksSince(transfer.LastActivity()) >= request.stallMs) return WaitEnd::kStalled;
+    if (request.observer) {
+      request.observer->OnProgress(transfer.Progress());
+      if (request.observer->CancelRequested()) return WaitEnd::kCancelled;
+    }
+    DWORD wait = std::min<DWORD>(kWatchMs, limit - elapsed);
+    if (request.pumpMessages)
+      MsgWaitForMultipleObjectsEx(1, &done, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    else
+      WaitForSingleObject(done, wait);
+  }
+}
+
+void LogTransfer(const WebRequest& request, const WebResult& result) {
+  std::string line = WideToAnsi(request.method) + " " + AddressForLog(request.url);
+  line += result.status ? " -> HTTP " + std::to_string(result.status) : std::string(" -> no answer");
+  if (result.post) line += ", sent " + std::to_string(result.progress.sent) + " of " +
+                           std::to_string(result.progress.sendTotal) + " bytes";
+  line += ", received " + std::to_string(result.progress.received) + " bytes, " + std::to_string(result.elapsedMs) +
+          " ms";
+  // The log reads the system's code page: on a Big5 system the reason is turned to Big5 first.
+  if (!result.delivered) line += ", failed: " + UiText(TransferFailureReason(result));
+  AdminLog(line);
+}
+
 }  // namespace
+
+DWORD DefaultStallLimitMs() {
+  wchar_t value[32];
+  DWORD length = GetEnvironmentVariableW(L"NIBWORD_STALL_LIMIT_MS", value, 32);
+  if (length == 0 || length >= 32) return kStallLimitMs;
+  wchar_t* end = nullptr;
+  unsigned long ms = wcstoul(value, &end, 10);
+  return end && *end == L'\0' && ms > 0 ? static_cast<DWORD>(ms) : kStallLimitMs;
+}
+
 
 WebResult RunWebRequest(const WebRequest& request) {
   if (!IsWebAddress(request.url)) {
     WebResult refused;
     refused.refused = true;
+    refused.post = request.body != nullptr;
+    LogTransfer(request, refused);
     return refused;
   }
   WebRequest trimmed = request;
   trimmed.url = TrimAddress(request.url);
-  Transfer transfer(trimmed);
-  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!done) {
+  auto transfer = std::make_shared<Transfer>(trimmed);
+  auto done = std::make_shared<UniqueHandle>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!*done || !transfer->Usable()) {
     WebResult failed;
     failed.error = GetLastError();
     return failed;
   }
-  std::thread worker([&] {
-    // The rule may ask the zone manager, a COM object, about each hop.
-    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    transfer.Run();
-    if (SUCCEEDED(com)) CoUninitialize();
-    SetEvent(done.Get());
-  });
-  DWORD limit = static_cast<DWORD>(trimmed.timeOutMs < 0 ? 0 : trimmed.timeOutMs);
-  bool finished = trimmed.pumpMessages ? WaitWithMessages(done.Get(), limit)
-                                       : WaitForSingleObject(done.Get(), limit) == WAIT_OBJECT_0;
-  if (!finished) transfer.Cancel();
-  worker.join();
-  WebResult result = std::move(transfer.result);
-  if (!finished || result.error == ERROR_INTERNET_TIMEOUT) {
+  auto context = std::make_unique<WorkerContext>(WorkerContext{transfer, done, nullptr});
+  // In the DLL, the worker holds a reference to it: a page that lets the
+  // library go while a left-behind worker still waits must not unload its code.
+  HMODULE self = nullptr;
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&WorkerMain), &self) &&
+      self != GetModuleHandleW(nullptr))
+    context->module = self;
+  else if (self)
+    FreeLibrary(self);
+  UniqueHandle thread(CreateThread(nullptr, 0, WorkerMain, context.get(), 0, nullptr));
+  if (!thread) {
+    WebResult failed;
+    failed.error = GetLastError();
+    if (context->module) FreeLibrary(context->module);
+    return failed;
+  }
+  context.release();  // the worker's now
+  DWORD start = GetTickCount();
+  WaitEnd end = WatchTransfer(trimmed, *transfer, done->Get());
+  if (end != WaitEnd::kFinished) {
+    transfer->Cancel();
+    WaitForSingleObject(done->Get(), kCancelGraceMs);
+  }
+  WebResult result;
+  if (end == WaitEnd::kFinished) result = std::move(transfer->result);
+  TransferProgress progress = transfer->Progress();
+  if (end == WaitEnd::kStalled || end == WaitEnd::kCancelled) {
+    result = WebResult{};
+    result.stalled = end == WaitEnd::kStalled;
+    result.cancelled = end == WaitEnd::kCancelled;
+    result.error = end == WaitEnd::kStalled ? ERROR_INTERNET_TIMEOUT : ERROR_CANCELLED;
+  } else if (end != WaitEnd::kFinished || result.error == ERROR_INTERNET_TIMEOUT) {
     result = WebResult{};
     result.timedOut = true;
     result.error = ERROR_INTERNET_TIMEOUT;
   }
+  result.post = trimmed.body != nullptr;
+  result.timeOutMs = trimmed.timeOutMs;
+  result.stallMs = trimmed.stallMs;
+  result.progress = progress;
+  result.elapsedMs = TicksSince(start);
+  if (trimmed.observer) trimmed.observer->OnProgress(progress);
+  LogTransfer(trimmed, result);
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "com/StrConv.h"
+#include "services/Progress.h"
 #include "services/WindowUtil.h"
 
 namespace nib {
@@ -122,6 +123,7 @@ int ModalResultOf(int buttonBit) {
 }
 
 int ShowMessageDialog(const std::string& text, int dialogType, ButtonSet buttons, int helpContext) {
+  EndProgressDisplay();  // a long step's window must not cover the message, nor wait under it
   RegisterDialogClass();
   std::wstring wide = AnsiToWide(text);
   std::vector<int> bits;

@@ -18,6 +18,10 @@ tests running side by side never share state:
                 its body not recorded (<id>.refused holds its headers)
   need=K=V      the request must carry the cookie K=V (one the browser stored), else as guard
   append=1      a POST's body is added to <id>.body, one line each, instead of replacing it
+  rate=BYTES    a POST's body is read at that many bytes a second (a slow line)
+  stall=MS      a POST's body is not read at all for MS milliseconds (a server that stopped reading)
+  A POST whose body does not arrive whole (the client gave up) leaves <id>.aborted
+  with the bytes that came, and no .body: a server never keeps half an upload.
   A GET with id=NAME leaves <id>.get (its path and query), so tests can tell a fetch happened.
 Binds 127.0.0.1 on a free port and writes the port to --port-file.
 With --tls-cert and --tls-key it speaks https instead.
@@ -128,11 +132,38 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.answer(404, b"<html><body>404 Not Found</body></html>")
 
+    def read_body(self, length):
+        """The body as the options say to read it; shorter when the client gave up."""
+        opts = self.options()
+        if "stall" in opts:
+            time.sleep(int(opts["stall"]) / 1000)
+        if "rate" not in opts:
+            return self.rfile.read(length)
+        rate, parts = max(1, int(opts["rate"])), []
+        step = max(1, rate // 10)
+        received = 0
+        while received < length:
+            part = self.rfile.read1(min(step, length - received))
+            if not part:
+                break
+            parts.append(part)
+            received += len(part)
+            time.sleep(len(part) / rate)
+        return b"".join(parts)
+
     def do_POST(self):
         opts = self.options()
         length = int(self.headers.get("Content-Length", "0"))
-        body = self.rfile.read(length)
+        try:
+            body = self.read_body(length)
+        except OSError:
+            body = b""
         name = opts.get("id") or str(next(counter))
+        if len(body) < length:
+            with open(os.path.join(self.server.records, name + ".aborted"), "wb") as f:
+                f.write(body)
+            self.close_connection = True
+            return
         parts = urllib.parse.urlsplit(self.path)
         allowed = self.allowed()
         if allowed:

@@ -13,6 +13,17 @@ std::wstring Utf8ToWide(const std::string& utf8) {
   return wide;
 }
 
+namespace {
+std::wstring ReasonMark() { return Utf8ToWide("\r\n原因: "); }
+}  // namespace
+
+std::wstring WithoutReason(const std::wstring& message) { return message.substr(0, message.rfind(ReasonMark())); }
+
+std::wstring ReasonOf(const std::wstring& message) {
+  size_t at = message.rfind(ReasonMark());
+  return at == std::wstring::npos ? L"" : message.substr(at + ReasonMark().size());
+}
+
 std::string ReadAll(const std::string& path) {
   std::string text;
   LoadTextFile(text, path);

@@ -32,6 +32,11 @@ bool ClassesRootKeyExists(const std::wstring& key);
 
 std::wstring Utf8ToWide(const std::string& utf8);
 
+// A message's text before its reason line ("\r\n原因: ..."), and the reason
+// itself (empty when the message gives none).
+std::wstring WithoutReason(const std::wstring& message);
+std::wstring ReasonOf(const std::wstring& message);
+
 // A file's bytes; empty when it cannot be read.
 std::string ReadAll(const std::string& path);
 // The local document server's folder (files/, records/, port) in this build tree.

@@ -56,8 +56,9 @@ TEST_F(Session, ALoginRedirectIsAFailedUploadAndNothingIsLost) {
   {
     DialogRobot transport(L"", false, 0, L"#32770");
     SeenDialog failed = PressExpectingDialog(kSaveAndClose);
-    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
-    EXPECT_EQ(failed.text, W("\r\n文件上传未成功,请稍后再试!"));
+    EXPECT_EQ(transport.Seen().text,
+              W("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 被重定向到登录页 (HTTP 302)"));
+    EXPECT_EQ(failed.text, W("\r\n文件上传未成功,请稍后再试!")) << "the reason was told once, first";
   }
   EXPECT_FALSE(Refused().empty()) << "the server was asked and refused";
   EXPECT_EQ(Uploaded("body"), "") << "nothing stored on the server";

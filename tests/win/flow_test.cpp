@@ -159,7 +159,8 @@ TEST_F(Flow, OpenRefusals) {
     int folders = TempFolderCount();
     DialogRobot robot(L"OK");
     EXPECT_EQ(Open(L"1"), L"");
-    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W((base + "/missing.doc").c_str()));
+    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W((base + "/missing.doc").c_str()) +
+                                     W("\r\n原因: 服务器回答 HTTP 404: 404 Not Found"));
     EXPECT_EQ(TempFolderCount(), folders) << "the failed download left no folder behind";
   }
   ASSERT_EQ(page->SetDrafting(VARIANT_TRUE), S_OK);
@@ -189,7 +190,8 @@ TEST_F(Flow, OpenRefusals) {
     ASSERT_EQ(page->SetXMLCont(1, xml.Get()), S_OK);
     DialogRobot download(L"OK"), missing(L"", false, 0, L"#32770");
     EXPECT_EQ(Open(L"6", L"0"), L"");
-    EXPECT_EQ(download.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W((base + "/no-such-template.doc").c_str()));
+    EXPECT_EQ(download.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W((base + "/no-such-template.doc").c_str()) +
+                                        W("\r\n原因: 服务器回答 HTTP 404: 404 Not Found"));
     EXPECT_EQ(missing.Seen().text, W("没有找到模板!"));
   }
   EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "nothing was opened";
@@ -204,7 +206,7 @@ TEST_F(Flow, LocalAddressesAreRefused) {
     Set(&INibWord::SetDownURL, local);
     DialogRobot robot(L"OK");
     EXPECT_EQ(Open(L"3"), L"") << local;
-    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W(local));
+    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\n") + W(local) + W("\r\n原因: 不是网络地址"));
     EXPECT_TRUE(Uploaded("meta").empty()) << "nothing was sent for " << local;
   }
   // Another scheme is refused at once (an ftp address used to hang the page).
@@ -216,7 +218,7 @@ TEST_F(Flow, LocalAddressesAreRefused) {
     BStr result;
     ASSERT_EQ(page->OpenHtFile(result.Out()), S_OK);
     EXPECT_LT(GetTickCount() - start, 15000u) << "refused, not waited for";
-    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\nftp://127.0.0.1:9/y"));
+    EXPECT_EQ(robot.Seen().text, W("\r\n不能正确下载目标文档! \r\nftp://127.0.0.1:9/y\r\n原因: 不是网络地址"));
   }
   ComPtr<IInnerFunc> inner;
   BStr ignored;
@@ -235,7 +237,7 @@ TEST_F(Flow, LocalAddressesAreRefused) {
   {
     DialogRobot transport(L"", false, 0, L"#32770"), failed(L"OK");
     EXPECT_EQ(Open(L"3"), L"") << "no success, whatever the prefix";
-    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 不是网络地址"));
     EXPECT_EQ(failed.Seen().text, W("\r\n文件上传未成功,请稍后再试!"));
   }
   EXPECT_EQ(GetFileAttributesW(L"C:\\uploaded.txt"), INVALID_FILE_ATTRIBUTES) << "nothing was written locally";
@@ -253,7 +255,8 @@ TEST_F(Flow, FailedUploadKeepsEverythingAndARetrySucceeds) {
 
   // The server answers, but not with the success prefix.
   SeenDialog refused = PressExpectingDialog(0);
-  EXPECT_EQ(refused.text, W("\r\n文件上传未成功,请稍后再试!"));
+  EXPECT_EQ(refused.text, W("\r\n文件上传未成功,请稍后再试!\r\n原因: 服务器回答: NO refused"))
+      << "what the server said is the reason";
   EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr) << "Word stays open";
   EXPECT_TRUE(IsWindowEnabled(ControlButton(0))) << "the user can try again";
   EXPECT_TRUE(sink.calls.empty()) << "the page is not told of a save";
@@ -265,7 +268,9 @@ TEST_F(Flow, FailedUploadKeepsEverythingAndARetrySucceeds) {
   {
     DialogRobot transport(L"", false, 0, L"#32770");
     SeenDialog down = PressExpectingDialog(0);
-    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(WithoutReason(transport.Seen().text), W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(ReasonOf(transport.Seen().text).rfind(W("无法连接服务器 (WinINet "), 0), 0u)
+        << WideToAnsi(transport.Seen().text, CP_UTF8);
     EXPECT_EQ(down.text, W("\r\n文件上传未成功,请稍后再试!"));
   }
   EXPECT_NE(FindWindowW(L"OpusApp", nullptr), nullptr);

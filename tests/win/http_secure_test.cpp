@@ -119,7 +119,8 @@ TEST_F(Secure, HttpsUploadWithATrustedCertificateArrives) {
   EXPECT_TRUE(ReadAll(server + "\\records\\trusted.body") == content) << "the body arrived whole";
   auto [local, localMessage] = Upload("https://127.0.0.1:" + port + "/upload?reply=OK&id=wrong-name");
   EXPECT_FALSE(http.LastUploadDelivered()) << "the certificate names localhost only";
-  EXPECT_EQ(localMessage, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+  EXPECT_EQ(localMessage, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 证书不受信任 (WinINet ") +
+                              std::to_wstring(http.LastUpload().error) + L")");
   EXPECT_EQ(ReadAll(server + "\\records\\wrong-name.body"), "");
 }
 
@@ -132,7 +133,9 @@ TEST_F(Secure, HttpsUploadWithAnUntrustedCertificateIsRefused) {
     auto [reply, message] = Upload("https://" + host + ":" + port + "/upload?reply=OK&id=untrusted");
     EXPECT_EQ(reply, "") << host;
     EXPECT_FALSE(http.LastUploadDelivered()) << host << ": an untrusted certificate is no success";
-    EXPECT_EQ(message, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!")) << host;
+    EXPECT_EQ(message, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 证书不受信任 (WinINet ") +
+                           std::to_wstring(http.LastUpload().error) + L")")
+        << host;
   }
   EXPECT_EQ(ReadAll(server + "\\records\\untrusted.body"), "") << "nothing was sent to it";
 }

@@ -16,6 +16,7 @@
 #include "com/Handle.h"
 #include "com/StrConv.h"
 #include "services/Files.h"
+#include "services/HttpUploader.h"
 #include "services/JustHttp.h"
 #include "services/UniqueName.h"
 #include "services/XMLHttpWrapU.h"
@@ -116,7 +117,8 @@ TEST_F(Http, UploadCarriesTheSessionsCookies) {
     DialogRobot robot(L"", false, 0, L"#32770");
     EXPECT_EQ(http.UploadFile(base + "/save?id=" + session + "-early&guard=" + session + "&reply=OK", path), "");
     EXPECT_FALSE(http.LastUploadDelivered()) << "no session yet: sent to the login page, which is no reply";
-    EXPECT_EQ(robot.Seen().text, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(robot.Seen().text,
+              Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 被重定向到登录页 (HTTP 302)"));
   }
   EXPECT_FALSE(Record(session + "-early", "refused").empty()) << "the server saw it and refused it";
   EXPECT_EQ(Record(session + "-early", "body"), "");
@@ -135,17 +137,30 @@ TEST_F(Http, UploadCarriesTheSessionsCookies) {
   EXPECT_TRUE(Record(kept, "body") == document) << "the stored cookie went with it: " << Record(kept, "refused");
 }
 
+// Each failure says why: the status and what the server said, or in words
+// what happened when nothing answered.
 TEST_F(Http, UnreachableOrRefusingTargetsAreFailures) {
   std::string path = LocalFile("document");
   TJustHttp http;
-  for (const std::string& url : {std::string("http://127.0.0.1:1/save"), base + "/save?status=500&reply=OK",
-                                 base + "/save?drop=1", base + "/save?status=404&reply=OK"}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"http://127.0.0.1:1/save", "无法连接服务器 (WinINet 12029)"},
+      {base + "/save?status=500&reply=OK", "服务器回答 HTTP 500: OK"},
+      {base + "/save?drop=1", "服务器没有回答 (WinINet "},
+      {base + "/save?status=404&reply=OK", "服务器回答 HTTP 404: OK"},
+      // A long error page: its text, without markup, at most 200 characters.
+      {base + "/save?status=413&reply=%3Chtml%3E%3Cbody%3E%3Ch1%3E%E6%96%87%E4%BB%B6%E5%A4%AA%E5%A4%A7%3C/h1%3E%0D%0A"
+              "%3Cp%3E" + std::string(300, 'x') + "%3C/p%3E%3C/body%3E%3C/html%3E",
+       "服务器回答 HTTP 413: 文件太大 " + std::string(195, 'x') + "..."}};
+  for (const auto& [url, reason] : cases) {
     DialogRobot robot(L"", false, 0, L"#32770");
     EXPECT_EQ(http.UploadFile(url, path), "") << url;
     EXPECT_FALSE(http.LastUploadDelivered()) << url << ": never taken for a successful upload";
     const SeenDialog& seen = robot.Seen();
-    EXPECT_EQ(seen.text, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!")) << url;
+    EXPECT_EQ(WithoutReason(seen.text), Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!")) << url;
+    EXPECT_EQ(ReasonOf(seen.text).substr(0, Utf8ToWide(reason).size()), Utf8ToWide(reason))
+        << url << ": " << WideToAnsi(seen.text, CP_UTF8);
     EXPECT_EQ(seen.buttons.size(), 1u) << url << ": one OK button";
+    EXPECT_TRUE(http.LastUpload().reasonTold) << url;
   }
   EXPECT_EQ(FindWindowW(L"#32770", nullptr), nullptr) << "each message shown once";
 }
@@ -163,7 +178,8 @@ TEST_F(Http, UploadRedirects) {
     DialogRobot robot(L"", false, 0, L"#32770");
     EXPECT_EQ(http.UploadFile(base + "/save?id=moved" + status + "&status=" + status + "&redirect=" + login, path), "");
     EXPECT_FALSE(http.LastUploadDelivered()) << status << ": the login page is no reply";
-    EXPECT_EQ(robot.Seen().text, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(robot.Seen().text, Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 被重定向到登录页 (HTTP ") +
+                                     Utf8ToWide(status) + L")");
   }
   for (const char* status : {"307", "308"}) {
     std::string id = std::string("kept") + status;
@@ -191,6 +207,84 @@ TEST_F(Http, TimeOutGivesAnEmptyReplyAndNoMessage) {
   http.SetTimeOut(10000);  // takes effect on the next upload
   EXPECT_EQ(http.UploadFile(base + "/save?delay=1000&reply=OK", path), "OK");
   EXPECT_TRUE(http.LastUploadDelivered());
+}
+
+// A server that stops reading must not freeze the save: with no time-out
+// set, a transfer that moves no byte for the stall limit fails with its
+// message and the reason; a time-out set keeps its meaning over the whole request.
+TEST_F(Http, StalledServerFailsAfterTheLimit) {
+  SetEnvironmentVariableW(L"NIBWORD_STALL_LIMIT_MS", L"2000");
+  std::string path = LocalFile(RandomBytes(64 * 1024));
+  TJustHttp http;
+  {
+    DialogRobot robot(L"", false, 0, L"#32770");
+    DWORD start = GetTickCount();
+    EXPECT_EQ(http.UploadFile(base + "/save?id=stalled&stall=20000&reply=OK", path), "");
+    DWORD took = GetTickCount() - start;
+    EXPECT_GE(took, 1900u) << "not before the limit";
+    EXPECT_LT(took, 8000u) << "soon after it";
+    EXPECT_FALSE(http.LastUploadDelivered());
+    EXPECT_EQ(robot.Seen().text,
+              Utf8ToWide("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 超时: 2 秒内服务器没有收发任何数据"));
+  }
+  // A download that never starts fails the same way, and says why.
+  std::string reason;
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(TJustHttp::DownloadToFile(base + "/notice.doc?delay=20000", work + "\\stalled.doc", {}, &reason));
+  EXPECT_LT(GetTickCount() - start, 8000u);
+  EXPECT_EQ(reason, Gb("超时: 2 秒内服务器没有收发任何数据"));
+  // A slow server that keeps its time-out set by the page is waited for.
+  http.SetTimeOut(20000);
+  EXPECT_EQ(http.UploadFile(base + "/save?id=patient&stall=3000&reply=OK", path), "OK");
+  EXPECT_TRUE(http.LastUploadDelivered()) << "3 s without a byte is within a 20 s time-out";
+  SetEnvironmentVariableW(L"NIBWORD_STALL_LIMIT_MS", nullptr);
+}
+
+// The observer of a transfer: what the progress window is told, and its cancel.
+class RecordingObserver final : public TransferObserver {
+ public:
+  explicit RecordingObserver(uint64_t cancelAt = 0) : cancelAt_(cancelAt) {}
+  void OnProgress(const TransferProgress& progress) override {
+    if (sent.empty() || sent.back() != progress.sent) sent.push_back(progress.sent);
+    total = progress.sendTotal;
+  }
+  bool CancelRequested() override { return cancelAt_ && !sent.empty() && sent.back() >= cancelAt_; }
+  std::vector<uint64_t> sent;
+  uint64_t total = 0;
+
+ private:
+  uint64_t cancelAt_;
+};
+
+// The loopback's socket buffers take the first few megabytes at once: the
+// file is large enough for the rest to move at the server's pace.
+TEST_F(Http, ProgressIsToldAndCancelStops) {
+  const std::string archive = RandomBytes(12 * 1024 * 1024);
+  std::string path = LocalFile(archive);
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
+  THttpUploader uploader;
+  RecordingObserver watching;
+  uploader.SetObserver(&watching);
+  UploadResult done = uploader.PostFile(base + "/save?id=watched&rate=6000000&reply=OK", file.Get(), true);
+  EXPECT_TRUE(done.delivered);
+  EXPECT_EQ(watching.total, archive.size());
+  ASSERT_FALSE(watching.sent.empty());
+  EXPECT_EQ(watching.sent.back(), archive.size()) << "the figures add up to the file's size";
+  EXPECT_GE(watching.sent.size(), 4u) << "the bytes were told as they went";
+  EXPECT_TRUE(Record("watched", "body") == archive);
+
+  RecordingObserver cancelling(5 * 1024 * 1024);
+  uploader.SetObserver(&cancelling);
+  DialogRobot robot(L"", false, 0, L"#32770");
+  UploadResult stopped = uploader.PostFile(base + "/save?id=stopped&rate=2000000&reply=OK", file.Get(), true);
+  robot.Stop();
+  EXPECT_FALSE(robot.SawDialog()) << "the user chose it: the caller tells it";
+  EXPECT_FALSE(stopped.delivered);
+  EXPECT_TRUE(stopped.cancelled);
+  EXPECT_EQ(stopped.reason, Gb("用户取消"));
+  EXPECT_LT(stopped.sentBytes, archive.size());
+  EXPECT_EQ(Record("stopped", "body"), "") << "the server keeps no half upload";
 }
 
 LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -152,7 +152,7 @@ TEST_F(Trust, AddressesAndRedirectHopsOutsideTheRuleAreRefused) {
     DialogRobot failed(L"");
     std::wstring result;
     OpenRaw(L"3", &result);
-    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!"));
+    EXPECT_EQ(transport.Seen().text, W("Http请求未成功,可能是目标地址不可用,请与管理员联系!\r\n原因: 目标地址不在允许访问的范围内"));
     EXPECT_NE(result.rfind(L"OK:", 0), 0u) << "a refused upload is no success";
     failed.Stop();
     EndCycle();

@@ -1,0 +1,52 @@
+#include "services/Policy.h"
+
+namespace nib {
+namespace {
+
+// Owner of an open registry key.
+class RegistryKey {
+ public:
+  RegistryKey() {
+    // One policy for both builds: the 32-bit DLL reads the machine's key, not a WOW64 copy.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key_) != ERROR_SUCCESS)
+      key_ = nullptr;
+  }
+  ~RegistryKey() {
+    if (key_) RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+std::optional<DWORD> PolicyNumber(const wchar_t* name) {
+  RegistryKey key;
+  if (!key.Get()) return std::nullopt;
+  DWORD type = 0, value = 0, bytes = sizeof value;
+  if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes) != ERROR_SUCCESS ||
+      type != REG_DWORD || bytes != sizeof value)
+    return std::nullopt;
+  return value;
+}
+
+bool PolicySwitchIsOn(const std::wstring& name) {
+  RegistryKey key;
+  if (!key.Get()) return false;
+  DWORD type = 0;
+  wchar_t value[16] = L"";
+  DWORD bytes = sizeof value - sizeof(wchar_t);
+  if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) !=
+      ERROR_SUCCESS)
+    return false;
+  if (type == REG_DWORD) return bytes == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(value) == 1;
+  if (type != REG_SZ) return false;
+  value[bytes / sizeof(wchar_t)] = L'\0';
+  return std::wstring(value).c_str() == std::wstring(L"1");
+}
+
+}  // namespace nib

@@ -1,0 +1,19 @@
+#include "services/Progress.h"
+
+namespace nib {
+namespace {
+ProgressDisplay* current = nullptr;
+}
+
+ProgressDisplay* CurrentProgress() { return current; }
+void SetCurrentProgress(ProgressDisplay* display) { current = display; }
+
+void SetProgressStage(ProgressStage stage) {
+  if (current) current->SetStage(stage);
+}
+
+void EndProgressDisplay() {
+  if (current) current->End();
+}
+
+}  // namespace nib
