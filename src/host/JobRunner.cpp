@@ -11,6 +11,7 @@
 #include "services/HttpUploader.h"
 #include "services/Locale.h"
 #include "services/TextUtil.h"
+#include "services/TransferReason.h"
 #include "services/Trust.h"
 #include "services/UniqueName.h"
 #include "services/WebTransfer.h"
@@ -286,7 +287,7 @@ void JobRunner::Post(const JsonValue& body) {
   DeleteFileA(file.c_str());
   if (!sent.delivered) {
     postFailed_ = true;
-    Tell(AnsiToWide(UiText(UnreachableTargetMessage())));
+    Tell(AnsiToWide(UnreachableTargetMessageWithReason(TransferFailureReason(sent))));
     return;
   }
   std::string reply = TrimBlanks(sent.reply);

@@ -15,9 +15,7 @@ namespace {
 // on a line of its own.
 void TellUnreachable(const std::string& reason) {
   EndProgressDisplay();  // the message must not hide behind the progress window
-  std::string text = UnreachableTargetMessage();
-  if (!reason.empty()) text += "\r\n" + Gb("原因: ") + reason;
-  std::string shown = UiText(text);
+  std::string shown = UnreachableTargetMessageWithReason(reason);
   AdminLog("told the user: " + shown);
   std::wstring message = AnsiToWide(shown);
   MessageBoxW(nullptr, message.c_str(), L"NibWordLib", MB_OK);
@@ -26,6 +24,12 @@ void TellUnreachable(const std::string& reason) {
 }  // namespace
 
 std::string UnreachableTargetMessage() { return Gb("Http请求未成功,可能是目标地址不可用,请与管理员联系!"); }
+
+std::string UnreachableTargetMessageWithReason(const std::string& reason) {
+  std::string text = UnreachableTargetMessage();
+  if (!reason.empty()) text += "\r\n" + Gb("原因: ") + reason;
+  return UiText(text);
+}
 
 UploadResult THttpUploader::PostFile(const std::string& url, HANDLE file, bool trim) {
   if (!IsWebAddress(url)) {

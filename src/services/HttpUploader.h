@@ -54,5 +54,8 @@ class THttpUploader {
 
 // "Http请求未成功,可能是目标地址不可用,请与管理员联系!"
 std::string UnreachableTargetMessage();
+// That message, with the reason on a line of its own, as the user is shown it
+// (in Big5 on traditional-Chinese systems).
+std::string UnreachableTargetMessageWithReason(const std::string& reason);
 
 }  // namespace nib

@@ -67,7 +67,8 @@ TEST_F(Traditional, WholeCycleKeepsBig5NamesAndShowsTraditionalText) {
 
   // Refused first: the message reads in traditional characters.
   SeenDialog refused = PressExpectingDialog(kSaveAndClose);
-  EXPECT_EQ(refused.text, W("\r\n文件上傳未成功,請稍後再試!"));
+  // The message as users know it, then why, both in traditional characters.
+  EXPECT_EQ(refused.text, W("\r\n文件上傳未成功,請稍後再試!\r\n原因: 服務器回答: NO"));
 
   Set(&INibWord::SetUpURL, base + "/upload?id=" + id + "&reply=OK");
   SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
