@@ -1,5 +1,7 @@
 #include "services/Policy.h"
 
+#include <cstring>
+
 namespace nib {
 namespace {
 
@@ -43,10 +45,14 @@ bool PolicySwitchIsOn(const std::wstring& name) {
   if (RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) !=
       ERROR_SUCCESS)
     return false;
-  if (type == REG_DWORD) return bytes == sizeof(DWORD) && *reinterpret_cast<const DWORD*>(value) == 1;
+  if (type == REG_DWORD) {
+    DWORD number = 0;
+    std::memcpy(&number, value, sizeof number);
+    return bytes == sizeof(DWORD) && number == 1;
+  }
   if (type != REG_SZ) return false;
   value[bytes / sizeof(wchar_t)] = L'\0';
-  return std::wstring(value).c_str() == std::wstring(L"1");
+  return std::wstring(value) == L"1";
 }
 
 }  // namespace nib

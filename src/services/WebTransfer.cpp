@@ -154,6 +154,16 @@ class Transfer {
     session_.Reset();
   }
 
+  // The worker's copies of the caller's files, closed before it says it is
+  // done: the caller renames, reads or deletes them at once, and a copy still
+  // open (the sink is opened without read sharing) would make that fail.
+  void ReleaseFiles() {
+    request_.body = nullptr;
+    request_.sink = nullptr;
+    body_.Reset();
+    sink_.Reset();
+  }
+
   WebResult result;
 
  private:
@@ -332,6 +342,7 @@ DWORD WINAPI WorkerMain(void* parameter) {
   // The rule may ask the zone manager, a COM object, about each hop.
   HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   context->transfer->Run();
+  context->transfer->ReleaseFiles();
   if (SUCCEEDED(com)) CoUninitialize();
   SetEvent(context->done->Get());
   HMODULE module = context->module;

@@ -15,7 +15,7 @@ skip() { echo "skipped: $1"; exit 77; }
 [ $# -eq 1 ] || { echo "usage: launcher_e2e.sh <build tree>" >&2; exit 2; }
 build=$(cd "$1" 2>/dev/null && pwd) || skip "no build tree at $1"
 [ -f "$build/NibWordHost.exe" ] || skip "$build/NibWordHost.exe is missing (build the win64 tree first)"
-for f in NibWordLib.dll office-double.exe; do [ -f "$build/$f" ] || skip "$build/$f is missing"; done
+for f in NibWordLib.dll office-double.exe tests/win/user-at-word.exe; do [ -f "$build/$f" ] || skip "$build/$f is missing"; done
 [ -x "${NIB_CHROMIUM:-/usr/bin/chromium}" ] || skip "chromium is not installed (tests/browser/run.sh installs it)"
 [ -d "$root/examples/server/node_modules" ] || (cd "$root/examples/server" && npm ci --no-audit --no-fund --loglevel=error) || exit 1
 [ -d "$here/node_modules" ] || (cd "$here" && npm ci --no-audit --no-fund --loglevel=error) || exit 1

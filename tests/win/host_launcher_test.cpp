@@ -47,12 +47,45 @@ class Launcher : public ComApartment {
   static DWORD ExitOf(const UniqueHandle& process) {
     if (!process) return 0xFFFFFFFF;
     if (WaitForSingleObject(process.Get(), 90000) != WAIT_OBJECT_0) {
+      ADD_FAILURE() << "the launcher did not end; its windows: " << WindowsOf(GetProcessId(process.Get()));
       TerminateProcess(process.Get(), 99);
       return 0xFFFFFFFE;
     }
     DWORD code = 0;
     GetExitCodeProcess(process.Get(), &code);
     return code;
+  }
+  // What a process shows, for a failure's message: "class 'title' (hidden); ...".
+  static std::string WindowsOf(DWORD processId) {
+    WindowList found{processId, ""};
+    EnumWindows(AddWindowOf, reinterpret_cast<LPARAM>(&found));
+    return found.list.empty() ? "none" : found.list;
+  }
+  struct WindowList {
+    DWORD processId;
+    std::string list;
+  };
+  static BOOL CALLBACK AddWindowOf(HWND window, LPARAM param) {
+    auto* found = reinterpret_cast<WindowList*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != found->processId) return TRUE;
+    wchar_t windowClass[64] = L"", title[128] = L"";
+    GetClassNameW(window, windowClass, 64);
+    GetWindowTextW(window, title, 128);
+    found->list += WideToAnsi(windowClass, CP_UTF8) + " '" + WideToAnsi(title, CP_UTF8) + "'" +
+                   (IsWindowVisible(window) ? "" : " (hidden)");
+    // A message box's text is in its static controls.
+    EnumChildWindows(window, AddStaticText, reinterpret_cast<LPARAM>(&found->list));
+    found->list += "; ";
+    return TRUE;
+  }
+  static BOOL CALLBACK AddStaticText(HWND child, LPARAM param) {
+    wchar_t childClass[32] = L"", text[512] = L"";
+    GetClassNameW(child, childClass, 32);
+    if (lstrcmpiW(childClass, L"Static") == 0 && GetWindowTextW(child, text, 512) > 0)
+      *reinterpret_cast<std::string*>(param) += " \"" + WideToAnsi(text, CP_UTF8) + "\"";
+    return TRUE;
   }
   DWORD RunHost(const std::string& link) { return ExitOf(StartHost(link)); }
   std::string Record(const std::string& name, const char* part) {

@@ -76,6 +76,18 @@ TEST_F(Http, Downloads) {
   EXPECT_FALSE(TJustHttp::DownloadToFile(base + "/notice.doc", work + "\\no\\such\\folder\\a.doc"))
       << "an unwritable local path is a failure, not an error";
   EXPECT_FALSE(TJustHttp::DownloadToFile("http://127.0.0.1:1/notice.doc", missing)) << "nothing listens";
+
+  // The file is the caller's the moment the call returns: the transfer's
+  // worker holds no handle to it (the launcher reads its job at once).
+  Serve("small.json", "{}");
+  int unopenable = 0;
+  for (int i = 0; i < 30; ++i) {
+    std::string small = work + "\\small" + std::to_string(i) + ".json";
+    ASSERT_TRUE(TJustHttp::DownloadToFile(base + "/small.json", small));
+    UniqueHandle alone(CreateFileA(small.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!alone) ++unopenable;
+  }
+  EXPECT_EQ(unopenable, 0) << "downloads whose file was still held when the call returned";
 }
 
 TEST_F(Http, UploadArrivesWithItsReply) {
