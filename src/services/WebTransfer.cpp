@@ -102,10 +102,15 @@ UniqueHandle Duplicate(HANDLE handle) {
   return UniqueHandle(copy);
 }
 
-// One request, run by the worker thread. Cancel() may be called from the
-// caller's thread: closing the handles ends a blocked call, where WinINet
-// lets it; where it does not (a server that took the connection and reads
-// nothing), the caller leaves the worker to end on its own.
+// One request, run by the worker thread. The caller's thread stops it in two
+// steps. Cancel() asks: the worker stops at its next chunk and closes its
+// handles itself, so that no call of its is under way on a connection that
+// WinINet may hand to the next request (a retry's bytes would then mix with
+// the rest of the cancelled body on one connection). Abort(), for a worker
+// that did not stop within the grace, closes the handles from the caller's
+// thread: that ends a blocked call where WinINet lets it; where it does not
+// (a server that took the connection and reads nothing), the caller leaves
+// the worker to end on its own.
 class Transfer {
  public:
   explicit Transfer(const WebRequest& request)
@@ -146,7 +151,9 @@ class Transfer {
     }
   }
 
-  void Cancel() {
+  void Cancel() { cancelled_ = true; }
+
+  void Abort() {
     std::lock_guard lock(mutex_);
     cancelled_ = true;
     handle_.Reset();
@@ -239,6 +246,17 @@ class Transfer {
       InternetSetOptionW(handle, option, &timeOut, sizeof timeOut);
   }
 
+  // A body cut short leaves its connection expecting the rest. WinINet may
+  // keep such a connection for the next request to the server (Wine's does),
+  // whose bytes the server would then read as the rest of this body: ending
+  // the request at once, with no time to wait for an answer, makes WinINet
+  // drop the connection instead.
+  void SpoilConnection(HINTERNET request) {
+    DWORD instant = 1;
+    InternetSetOptionW(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &instant, sizeof instant);
+    HttpEndRequestW(request, nullptr, 0, 0);
+  }
+
   // Sends the request with the whole file as its body, from the file's start.
   bool SendBody(HINTERNET request, DWORD total, std::vector<char>& chunk) {
     LARGE_INTEGER start{};
@@ -251,6 +269,10 @@ class Transfer {
     if (!HttpSendRequestExW(request, &buffers, nullptr, 0, 0)) return false;
     MarkActivity();
     for (DWORD sent = 0; sent < total;) {
+      if (cancelled_) {
+        SpoilConnection(request);
+        return false;
+      }
       DWORD read = 0, written = 0;
       if (!ReadFile(request_.body, chunk.data(), kSendChunk, &read, nullptr) || read == 0) return false;
       if (!InternetWriteFile(request, chunk.data(), read, &written) || written != read) return false;
@@ -297,6 +319,7 @@ class Transfer {
     bool toSink = request_.sink && status >= 200 && status < 300;
     std::string body;
     for (;;) {
+      if (cancelled_) return false;
       DWORD read = 0;
       if (!InternetReadFile(request, chunk.data(), kChunk, &read)) return false;
       if (read == 0) break;
@@ -307,7 +330,6 @@ class Transfer {
         continue;
       }
       DWORD written = 0;
-      if (cancelled_) return false;  // the caller gave up on this file
       if (!WriteFile(request_.sink, chunk.data(), read, &written, nullptr) || written != read) return false;
     }
     std::lock_guard lock(mutex_);
@@ -351,8 +373,8 @@ DWORD WINAPI WorkerMain(void* parameter) {
   return 0;
 }
 
-// How long a cancelled transfer's worker is waited for before it is left to
-// end by itself.
+// How long a cancelled transfer's worker is waited for before its handles are
+// closed under it and it is left to end by itself.
 constexpr DWORD kCancelGraceMs = 1000;
 
 enum class WaitEnd { kFinished, kTimedOut, kStalled, kCancelled, kQuit };
@@ -442,7 +464,10 @@ WebResult RunWebRequest(const WebRequest& request) {
   WaitEnd end = WatchTransfer(trimmed, *transfer, done->Get());
   if (end != WaitEnd::kFinished) {
     transfer->Cancel();
-    WaitForSingleObject(done->Get(), kCancelGraceMs);
+    if (WaitForSingleObject(done->Get(), kCancelGraceMs) != WAIT_OBJECT_0) {
+      transfer->Abort();
+      WaitForSingleObject(done->Get(), kCancelGraceMs);
+    }
   }
   WebResult result;
   if (end == WaitEnd::kFinished) result = std::move(transfer->result);

@@ -191,7 +191,12 @@ TEST_F(Progress, CancelIsAFailedUploadTheUserChoseAndARetryDelivers) {
     SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
     for (const std::wstring& text : told.Texts()) ADD_FAILURE() << "the retry said: " << WideToAnsi(text, CP_UTF8);
   }
-  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK") << "the retry delivered";
+  std::string stored = Uploaded("body");
+  EXPECT_EQ(stored.substr(0, 2), "PK") << "the retry delivered";
+  // The whole archive and nothing else: it ends with its end-of-directory
+  // record (no archive comment), not with bytes of the cancelled upload.
+  EXPECT_TRUE(stored.size() >= 22 && stored.compare(stored.size() - 22, 4, "PK\x05\x06") == 0)
+      << "the stored body is one whole archive (" << stored.size() << " bytes)";
   ASSERT_EQ(sink.calls.size(), 1u);
   EXPECT_EQ(sink.calls[0].strings[1], L"Save");
   WaitForWordToQuit();
