@@ -3,7 +3,7 @@
 #include "NibVersion.h"
 
 #include "services/Events.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/ErrorInfo.h"
@@ -12,6 +12,7 @@
 #include "services/AdminLog.h"
 #include "services/ButtonSet.h"
 #include "services/TextUtil.h"
+#include "automation/EditCycleClaim.h"
 #include "services/TmpFilesMgr.h"
 #include "services/XMLHttpWrapU.h"
 #include "ui/MessageDialog.h"
@@ -59,23 +60,12 @@ void TNibWord::Initialise() {
   loger_ = TLoger();
   loger_.SetName("NibWordLib.NibWord");
   http_ = TJustHttp();
-  TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
-  ownTmpFiles_ = TmpFilesManager().get();
   dialogTimer_.Timer().SetEnabled(false);
-  settings_.HtmWidth = NibWordSettings().HtmWidth;
-  settings_.FileSizeLmt = NibWordSettings().FileSizeLmt;
-  // Each new object brings these process-wide values back to their defaults.
-  ProcessValues& process = Process();
-  process.BtnSaveCloseDisp = "K";
-  process.ExtraDispState = "NoUse";
-  process.IniXMLCont.clear();
 }
 
 TNibWord::~TNibWord() {
-  // Only the manager this object made goes: a newer object's list stays.
-  if (TmpFilesManager().get() == ownTmpFiles_) TmpFilesManager().reset();
   ctrlWindow_.reset();
-  ReleaseControlWindowLink();
+  ReleaseEditCycle(this);
   // The page went away (closed, navigated) in the middle of a cycle: Word
   // keeps the user's document and asks its own "save changes?" when closed,
   // and the working copy stays on disk. Nothing typed is thrown away.
@@ -96,20 +86,20 @@ void TNibWord::WriteDiagnosticFile(const std::string& text, const std::string& f
 
 STDMETHODIMP TNibWord::SetDownURL(BSTR DownURL) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().DownURL = Ansi(DownURL);
+  Values().DownURL = Ansi(DownURL);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetUpURL(BSTR UpURL) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   // UpURLBase keeps the page's address: uploads append their save mode to UpURL.
-  Process().UpURL = Process().UpURLBase = Ansi(UpURL);
+  Values().UpURL = Values().UpURLBase = Ansi(UpURL);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDestBaseFN(BSTR DestBaseFN) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().DestBaseFN = Ansi(DestBaseFN);
+  Values().DestBaseFN = Ansi(DestBaseFN);
   return S_OK;
 }
 
@@ -121,7 +111,7 @@ STDMETHODIMP TNibWord::SetDrafting(VARIANT_BOOL bDrafting) {
 
 STDMETHODIMP TNibWord::SetUserName(BSTR sUserName) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().UserName = Ansi(sUserName);
+  Values().UserName = Ansi(sUserName);
   return S_OK;
 }
 
@@ -133,7 +123,7 @@ STDMETHODIMP TNibWord::SetShowTrack(VARIANT_BOOL bShowTrack) {
 
 STDMETHODIMP TNibWord::setSucceedPrefix(BSTR sSuccPrefix) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().SucceedPrefix = Ansi(sSuccPrefix);
+  Values().SucceedPrefix = Ansi(sSuccPrefix);
   return S_OK;
 }
 
@@ -145,7 +135,7 @@ STDMETHODIMP TNibWord::SetIsAdmin(VARIANT_BOOL bAdmin) {
 
 STDMETHODIMP TNibWord::SetDocTmplDLURL(BSTR sDocTmplURL) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().DocTmplDLURL = Ansi(sDocTmplURL);
+  Values().DocTmplDLURL = Ansi(sDocTmplURL);
   return S_OK;
 }
 
@@ -175,25 +165,25 @@ STDMETHODIMP TNibWord::SetDownURLHt(BSTR DownUrlHt) {
 
 STDMETHODIMP TNibWord::IsMultTemplet(VARIANT_BOOL value) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().IsMultTemplet = value != 0;
+  Values().IsMultTemplet = value != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetDownTempletNameURL(BSTR Url) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().DownTempletNameURL = Ansi(Url);
+  Values().DownTempletNameURL = Ansi(Url);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetMultTemplet(BSTR MultTemplet) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().MultTemplet = Ansi(MultTemplet);
+  Values().MultTemplet = Ansi(MultTemplet);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetBtnSaveCloseDisp(BSTR aState) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().BtnSaveCloseDisp = Ansi(aState);
+  Values().BtnSaveCloseDisp = Ansi(aState);
   return S_OK;
 }
 
@@ -205,14 +195,14 @@ STDMETHODIMP TNibWord::SetFileSizeLmt(DOUBLE aFileSizeLmt) {
 
 STDMETHODIMP TNibWord::SetExtraDispState(BSTR aDispState) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().ExtraDispState = Ansi(aDispState);
+  Values().ExtraDispState = Ansi(aDispState);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetIniXMLCont(LONG aType, BSTR aIniXMLCont) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().IniXMLType = aType;
-  Process().IniXMLCont = Ansi(aIniXMLCont);
+  Values().IniXMLType = aType;
+  Values().IniXMLCont = Ansi(aIniXMLCont);
   return S_OK;
 }
 
@@ -224,25 +214,25 @@ STDMETHODIMP TNibWord::SetRevisionFN(BSTR aFN) {
 
 STDMETHODIMP TNibWord::XmlUrl(BSTR XmlUrl) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().XmlUrl = Ansi(XmlUrl);
+  Values().XmlUrl = Ansi(XmlUrl);
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetBoInsId(BSTR BoInsId) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().BoInsId = TrimBlanks(Ansi(BoInsId));
+  Values().BoInsId = TrimBlanks(Ansi(BoInsId));
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::IsSetFont(VARIANT_BOOL FisSetFont) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().IsSetFont = FisSetFont != 0;
+  Values().IsSetFont = FisSetFont != 0;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::put_SetFontName(BSTR Value) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().FontName = TrimBlanks(Ansi(Value));
+  Values().FontName = TrimBlanks(Ansi(Value));
   return S_OK;
 }
 
@@ -254,16 +244,16 @@ STDMETHODIMP TNibWord::put_SetFontSize(LONG Value) {
 
 STDMETHODIMP TNibWord::SetFontColor(LONG ColorRed, LONG ColorGreen, LONG ColorBlue) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  ProcessValues& process = Process();
-  process.FontColorR = ColorRed;
-  process.FontColorG = ColorGreen;
-  process.FontColorB = ColorBlue;
+  PageValues& values = Values();
+  values.FontColorR = ColorRed;
+  values.FontColorG = ColorGreen;
+  values.FontColorB = ColorBlue;
   return S_OK;
 }
 
 STDMETHODIMP TNibWord::SetRevPassword(BSTR strPwd) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Process().RevPassword = Ansi(strPwd);
+  Values().RevPassword = Ansi(strPwd);
   return S_OK;
 }
 
@@ -275,13 +265,13 @@ STDMETHODIMP TNibWord::SetXMLCont(LONG iGetType, BSTR XMLCont) {
     settings_.XMLGetType = iGetType;
     settings_.XMLCont = Ansi(XMLCont);
     if (SwitchIsOn("LogInputFile")) WriteDiagnosticFile(settings_.XMLCont, kXmlLogFile, false);
-    ProcessValues& process = Process();
-    process.XMLKind = iGetType;
-    process.XMLContent = settings_.XMLCont;
+    PageValues& values = Values();
+    values.XMLKind = iGetType;
+    values.XMLContent = settings_.XMLCont;
     if (iGetType == 2) {
       xmlFetcher_ = std::make_unique<TXMLHttpWrap>();
       xmlFetcher_->SetAddressRule(trust_.AsAddressRule());
-      process.XMLContent = xmlFetcher_->GetText(settings_.XMLCont);
+      values.XMLContent = xmlFetcher_->GetText(settings_.XMLCont);
     }
   });
 }
@@ -311,7 +301,7 @@ STDMETHODIMP TNibWord::InvokeUseTemplate(BSTR invoType) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   // Posted, not sent: the page's call returns before the control window acts.
   std::string kind = Ansi(invoType);
-  HWND window = Process().ControlWindow;
+  HWND window = ctrlWindow_ ? ctrlWindow_->Window() : nullptr;
   if (!window) return S_OK;
   if (kind == "ht")
     PostMessageW(window, WM_INVOKETMPL_HT, 0, 0);
@@ -323,13 +313,13 @@ STDMETHODIMP TNibWord::InvokeUseTemplate(BSTR invoType) {
 STDMETHODIMP TNibWord::ReSetFontByWebPage() {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   return Boundary([&] {
-    const ProcessValues& process = Process();
-    if (!process.IsSetFont) return;
+    const PageValues& values = Values();
+    if (!values.IsSetFont) return;
     if (!driver_) Fail("ReSetFontByWebPage: no document is open");
     ICommEdt_Word* word = driver_.Get();
-    BStr fontName = BStr::FromAnsi(process.FontName);
-    ThrowIfFailed(word->SetFontByWebPage(fontName.Get(), settings_.FontSize, process.FontColorR,
-                                         process.FontColorG, process.FontColorB),
+    BStr fontName = BStr::FromAnsi(values.FontName);
+    ThrowIfFailed(word->SetFontByWebPage(fontName.Get(), settings_.FontSize, values.FontColorR,
+                                         values.FontColorG, values.FontColorB),
                   "SetFontByWebPage");
   });
 }
@@ -368,7 +358,7 @@ STDMETHODIMP TNibWord::WFile(BSTR sMsg, BSTR fileName, VARIANT_BOOL MustWrite) {
 }
 
 STDMETHODIMP TNibWord::AddTmpDirFile(LONG iType, BSTR sName) {
-  if (const auto& manager = TmpFilesManager()) manager->Add(iType, Ansi(sName));
+  Values().TmpFiles->Add(iType, Ansi(sName));
   return S_OK;
 }
 
@@ -391,13 +381,13 @@ HRESULT TNibWord::OnAdvise(IUnknown* sink) {
   HRESULT hr = sink->QueryInterface(DIID_INibWordEvents, reinterpret_cast<void**>(events.GetAddressOf()));
   if (FAILED(hr)) return hr;
   pageSink_ = events;
-  Process().EventSink = MakeForwardingSink(events);
+  Values().EventSink = MakeForwardingSink(events);
   return S_OK;
 }
 
 void TNibWord::OnUnadvise() {
   pageSink_.Reset();
-  Process().EventSink.Reset();
+  Values().EventSink.Reset();
 }
 
 }  // namespace nib

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "automation/MsgLog.h"
+#include "com/Dispatch.h"
 #include "com/ErrorInfo.h"
 #include "com/MessageFilter.h"
 #include "server/Module.h"
@@ -22,12 +23,14 @@
 #include "server/ConnectionPoint.h"
 #include "server/Guids.h"
 #include "server/SafeAutoObject.h"
+#include "services/PageValues.h"
 #include "ui/FrmUserCtrlPop.h"
+#include "ui/GlobalSign.h"
 #include "word/CommEdtNibWord.h"
 
 namespace nib {
 
-// Settings kept per object (the process-wide ones are in ProcessValues).
+// Settings kept by the object alone (those its cycle's parts read too are in PageValues).
 struct NibWordSettings {
   std::string DownURLHt;
   std::string UpURLHt;
@@ -55,6 +58,8 @@ class TNibWord final
   static HRESULT Create(REFIID iid, void** out);
 
   const NibWordSettings& Settings() const { return settings_; }
+  // What this page's cycle shares with its driver, window and chooser.
+  PageValues& Values() const { return *values_; }
   TJustHttp& Http() { return http_; }
 
   // INibWord
@@ -147,9 +152,13 @@ class TNibWord final
   void WriteDiagnosticFile(const std::string& text, const std::string& fileName, bool mustWrite);
 
   // Opening (OpenFlow.cpp).
-  // The process-wide values each cycle starts with: the transfers' address
-  // rule, no save mode yet.
+  // The values each cycle starts with: the transfers' address rule, no save
+  // mode yet, an empty list of temporary files.
   void StartCycleValues();
+  // Refuses, told, a cycle while another object of the process has one open.
+  void ClaimCycle();
+  // The claim goes when no part of a cycle is left.
+  void ReleaseClaimIfNoCycle();
   std::string RunOpenFile();
   void RunOpenHtFile();
   bool OpenStep(bool ht);
@@ -166,6 +175,7 @@ class TNibWord final
 
   // Saving, uploading and quitting (SaveFlow.cpp).
   std::string SaveAndClose();
+  void Fire(const std::string& p1, const std::string& p2, const std::string& p3, const Arg& p4, const Arg& p5);
   std::string SaveAndCloseTold();
   template <class SaveSteps>
   std::string SaveFailureTold(SaveSteps&& steps);
@@ -197,10 +207,8 @@ class TNibWord final
   // Word died under the cycle: the window goes, Word is not asked for
   // anything more and the working copy is kept.
   void EndCycleWithoutWord();
-  void ReleaseControlWindowLink();
   void AbandonCycle() noexcept;
-  // The object's start-up state: logger, HTTP component, temporary-files
-  // manager, dialog timer and the configuration defaults.
+  // The object's start-up state: logger, HTTP component and dialog timer.
   void Initialise();
 
   server::LiveObjectCount liveCount_;
@@ -218,7 +226,9 @@ class TNibWord final
   // Word saved the working copy since the server last took it.
   bool unsentEdit_ = false;
   TThdTimerEvent dialogTimer_;
-  const void* ownTmpFiles_ = nullptr;  // the process-wide manager this object created
+  std::shared_ptr<PageValues> values_ = std::make_shared<PageValues>();
+  // The cycle's kind while one is open (true: the red-header document).
+  std::unique_ptr<TGlobalSign> htMode_;
   Microsoft::WRL::ComPtr<IUnknown> site_;
   TrustRule trust_ = TrustRule::ForProgram();
 };

@@ -2,8 +2,9 @@
 // driver and the control window.
 
 #include "services/Events.h"
+#include "automation/EditCycleClaim.h"
 #include "automation/NibWordImpl.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
@@ -67,26 +68,34 @@ void TNibWord::Inform(const char* utf8Text, LONG dlgType) {
 }
 
 void TNibWord::StartCycleValues() {
-  ProcessValues& p = Process();
+  PageValues& p = Values();
   p.CycleAddressRule = trust_.AsAddressRule();
   // A save mode is the last command's of this cycle: left from an earlier
   // cycle, an only-save would reach the server labelled "SaveAndClose", and a
   // server that finalises a document on it would do so mid-edit.
   p.SaveModeOnlySave = p.SaveModeSaveAndClose = false;
+  p.TmpFiles->Reset();
+  if (!p.EventSink && pageSink_) p.EventSink = MakeForwardingSink(pageSink_);
+}
+
+void TNibWord::ClaimCycle() {
+  if (ClaimEditCycle(this)) return;
+  AdminLog("open refused: another page's document is open for editing in this process");
+  std::string text = UiText(Gb("已有一个文档正在编辑,请先在它的控制窗口中保存并关闭或关闭它,再打开新的文档!"));
+  BStr shown = BStr::FromAnsi("\r\n" + text), okOnly(L"2");
+  MyMessageDlg(shown.Get(), kDlgInformation, okOnly.Get(), 0);
+  Fail(text, kEditCycleOpenElsewhere);
+}
+
+void TNibWord::ReleaseClaimIfNoCycle() {
+  if (!driver_ && !ctrlWindow_) ReleaseEditCycle(this);
 }
 
 std::string TNibWord::RunOpenFile() {
   AdminLog("open: mode " + settings_.ProcID + (settings_.ProcID2.empty() ? "" : "/" + settings_.ProcID2));
-  HtMode() = std::make_unique<TGlobalSign>(false);
+  ClaimCycle();
+  htMode_ = std::make_unique<TGlobalSign>(false);
   StartCycleValues();
-  if (!TmpFilesManager()) {
-    // Another object of the process took the manager, and the state that
-    // went with it, away: start afresh. The page's connection is kept; its
-    // sink is what the events go to.
-    Initialise();
-  }
-  TmpFilesManager()->Reset();
-  if (!Process().EventSink && pageSink_) Process().EventSink = MakeForwardingSink(pageSink_);
   WaitCursor cursor;
   reachedDriverOpen_ = false;
   unsentEdit_ = false;
@@ -96,8 +105,10 @@ std::string TNibWord::RunOpenFile() {
   } catch (const ComError&) {
     // A half-opened cycle must not leave Word or the control window behind.
     AbandonCycle();
+    ReleaseClaimIfNoCycle();
     throw;
   }
+  ReleaseClaimIfNoCycle();
   if (settings_.ProcID == "3" && reachedDriverOpen_ && SaveAndClose() == "OK")
     return "OK:" + std::to_string(settings_.ConvResult);
   return "";
@@ -105,15 +116,15 @@ std::string TNibWord::RunOpenFile() {
 
 void TNibWord::RunOpenHtFile() {
   AdminLog("open the red-header document");
+  ClaimCycle();
   StartCycleValues();
-  if (!TmpFilesManager()) {
-    TmpFilesManager() = std::make_shared<TTmpFilesMgr>();
-    ownTmpFiles_ = TmpFilesManager().get();
-  }
-  TmpFilesManager()->Reset();
   unsentEdit_ = false;
+  struct ReleaseUnlessOpen {
+    TNibWord* self;
+    ~ReleaseUnlessOpen() { self->ReleaseClaimIfNoCycle(); }
+  } release{this};
   ShowCtrlWindow(true, true);
-  HtMode() = std::make_unique<TGlobalSign>(true);
+  htMode_ = std::make_unique<TGlobalSign>(true);
   for (auto [button, enabled] : {std::pair{kBtnCloseAndSave, false}, {kSpbClose, true}, {kSpbShowTrack, false},
                                  {kSpbPrintMode, false}, {kSpbUseTmpl, false}, {kSpbPage1BottomLine, false},
                                  {kSpbHT, true}})
@@ -124,7 +135,7 @@ void TNibWord::RunOpenHtFile() {
 }
 
 bool TNibWord::OpenStep(bool ht) {
-  ProcessValues& p = Process();
+  PageValues& p = Values();
   settings_.LogInputFiles = SwitchIsOn("LogInputFile");
   p.LocalDocFN.clear();
   p.LocalTmplFN.clear();
@@ -144,8 +155,8 @@ bool TNibWord::OpenStep(bool ht) {
     return false;
   }
   if (settings_.LogInputFiles) CopyForLog(p.LocalDocFN, "c:\\tmp\\FLog_OriDoc.doc");
-  TmpFilesManager()->Add(TTmpFilesMgr::kFile, p.LocalDocFN);
-  TmpFilesManager()->Add(TTmpFilesMgr::kFolder, folder);
+  p.TmpFiles->Add(TTmpFilesMgr::kFile, p.LocalDocFN);
+  p.TmpFiles->Add(TTmpFilesMgr::kFolder, folder);
 
   bool needTemplate = ht ? settings_.IsPrinter : true;
   if (needTemplate && !DownloadTemplate()) {
@@ -195,7 +206,7 @@ bool TNibWord::PreOpenCheck() {
   }
   if (settings_.ProcID == "6") {
     settings_.IsPrinter = true;
-    if (IsBlank(Process().DocTmplDLURL)) {
+    if (IsBlank(Values().DocTmplDLURL)) {
       Inform("打印时必须提供模板的下载地址!", kDlgInformation);
       return false;
     }
@@ -211,7 +222,7 @@ bool TNibWord::DownloadTo(const std::string& url, const std::string& file) {
   WaitCursor cursor;
   std::string reason;
   {
-    TFrmProgress progress;  // a large document takes a while: shown from half a second on
+    TFrmProgress progress(Values().ControlWindow);  // a large document takes a while: shown from half a second on
     if (TJustHttp::DownloadToFile(url, file, trust_.AsAddressRule(), &reason)) return true;
   }
   // The message as users know it, then why.
@@ -223,19 +234,19 @@ bool TNibWord::DownloadTo(const std::string& url, const std::string& file) {
 }
 
 bool TNibWord::DownloadTemplate() {
-  ProcessValues& p = Process();
+  PageValues& p = Values();
   if (IsBlank(p.DocTmplDLURL)) return true;
   if (p.LocalTmplFN.empty()) p.LocalTmplFN = TempFolderPath() + NewUniqueName() + ".doc";
   if (!DownloadTo(p.DocTmplDLURL, p.LocalTmplFN)) return false;
-  TmpFilesManager()->Add(TTmpFilesMgr::kFile, p.LocalTmplFN);
+  p.TmpFiles->Add(TTmpFilesMgr::kFile, p.LocalTmplFN);
   if (settings_.LogInputFiles) CopyForLog(p.LocalTmplFN, "c:\\tmp\\FLog_TmplDoc.doc");
   return true;
 }
 
 bool TNibWord::PrepareEditor() {
-  const ProcessValues& p = Process();
+  const PageValues& p = Values();
   if (!TextEquals(EditorOf(p.DocExt), kSupportedApps[0])) return false;
-  driver_ = TCommEdt_NibWord::Create();
+  driver_ = TCommEdt_NibWord::Create(values_);
   driver_->RevisionFN = settings_.RevisionFN;
   driver_->OnEdtStsNotify = [this](long app, long item, long sts) { OnEdtStsNotify(app, item, sts); };
   ThrowIfFailed(driver_->SetICommGUI(this), "SetICommGUI");
@@ -266,7 +277,7 @@ void TNibWord::OnEdtStsNotify(long implAppId, long stsItemId, long stsId) {
 
 void TNibWord::ShowCtrlWindow(bool place, bool ht) {
   if (!ctrlWindow_) {
-    ctrlWindow_ = std::make_unique<TFrmUserCtrlPop>();
+    ctrlWindow_ = std::make_unique<TFrmUserCtrlPop>(values_);
     ThrowIfFailed(ctrlWindow_->setInnerFuncIntf(this), "setInnerFuncIntf");
   }
   HWND window = ctrlWindow_->Window();

@@ -14,8 +14,13 @@ STDMETHODIMP TNibWord::SetSite(IUnknown* site) {
   // judgement, so a refused page cannot clear its refusal by leaving.
   site_ = site;
   if (!site) return S_OK;
-  std::optional<std::string> page = PageAddressOf(site);
-  trust_ = page ? TrustRule::ForPage(*page) : TrustRule::ForProgram();
+  PageAddresses page = PageAddressesOf(site);
+  if (page.document)
+    trust_ = TrustRule::ForPage(*page.document, page.top);
+  else if (page.top)
+    trust_ = TrustRule::ForPage(*page.top);  // a host that tells only the browser's address
+  else
+    trust_ = TrustRule::ForProgram();
   http_.SetAddressRule(trust_.AsAddressRule());
   return S_OK;
 }
@@ -35,10 +40,12 @@ STDMETHODIMP TNibWord::SetInterfaceSafetyOptions(REFIID iid, DWORD mask, DWORD o
 
 HRESULT TNibWord::PageMayCall() {
   if (trust_.PageTrusted()) return S_OK;
+  // The refused address is told: in a frame it may be the top page's.
   SetComErrorInfo(server::kProgId, IID_INibWord,
                   UiText(Gb("此网页无权使用 NibWordLib 控件。如需使用，请管理员将本网站加入 "
                             "HKLM\\Software\\NibWordLib 下的 AllowedOrigins 列表，"
-                            "或将其加入本地 Intranet 或受信任的站点区域。")));
+                            "或将其加入本地 Intranet 或受信任的站点区域。") +
+                         "\r\n" + Gb("被拒绝的地址: ") + trust_.RefusedAddress()));
   return E_ACCESSDENIED;
 }
 

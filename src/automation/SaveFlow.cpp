@@ -4,9 +4,10 @@
 #include <cmath>
 
 #include "services/Events.h"
+#include "automation/EditCycleClaim.h"
 #include "automation/NibWordImpl.h"
 #include "services/WebAddress.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
@@ -39,11 +40,15 @@ void PlainMessage(const std::string& gbText, const char* utf8Caption = "") {
   MessageBoxW(nullptr, AnsiToWide(gbText).c_str(), AnsiToWide(utf8Caption, CP_UTF8).c_str(), MB_OK);
 }
 
-void Fire(const std::string& p1, const std::string& p2, const std::string& p3, const Arg& p4, const Arg& p5) {
-  if (Process().EventSink) FireOnEventStart(p1, p2, p3, *p4.Get(), *p5.Get());
-}
 
 }  // namespace
+
+// The page's own event, on this object's thread: a cycle is driven only from
+// the thread of the object that opened it.
+void TNibWord::Fire(const std::string& p1, const std::string& p2, const std::string& p3, const Arg& p4,
+                    const Arg& p5) {
+  FireOnEventStart(Values().EventSink.Get(), p1, p2, p3, *p4.Get(), *p5.Get());
+}
 
 // --- IInnerFunc ---------------------------------------------------------------------------
 
@@ -158,12 +163,12 @@ void TNibWord::SetEdtSts(LONG implAppId, LONG stsItemId, LONG stsId) {
 // --- upload ----------------------------------------------------------------------------------
 
 bool TNibWord::ReplyIsSuccess(const std::string& reply) const {
-  const std::string& prefix = Process().SucceedPrefix;
+  const std::string& prefix = Values().SucceedPrefix;
   return reply.size() >= prefix.size() && TextEquals(reply.substr(0, prefix.size()), prefix);
 }
 
 bool TNibWord::UploadWithSaveMode(const std::string& file) {
-  ProcessValues& p = Process();
+  PageValues& p = Values();
   if (p.SaveModeOnlySave) p.UpURL = WithQueryParameter(p.UpURLBase, "isSave=OnlySave");
   if (p.SaveModeSaveAndClose) p.UpURL = WithQueryParameter(p.UpURLBase, "isSave=SaveAndClose");
   std::string reply = http_.UploadFile(p.UpURL, file);
@@ -181,7 +186,7 @@ std::string TNibWord::ConvertForUpload(const std::string& file) {
   SetProgressStage(ProgressStage::kConvert);
   SetEdtSts(0, 0, 1);
   TMSDocConvter converter;
-  converter.UseWord(Process().WordApplication.Get());
+  converter.UseWord(Values().WordApplication.Get());
   converter.OnHtmlConvtOK = [this](const std::string& html) {
     BStr name = BStr::FromAnsi(html);
     std::string reply = BstrToAnsi(BStr::Attach(driver_->procQozerOnHtmlConvtOK(name.Get())).Get());
@@ -203,9 +208,9 @@ void TNibWord::SetControlsEnabled(bool enabled) {
 }
 
 void TNibWord::RegisterUploadFile(const std::string& file) {
-  if (GwUpload() || !TmpFilesManager()) return;
-  TmpFilesManager()->Add(TTmpFilesMgr::kFolder, FolderOfPath(file));
-  TmpFilesManager()->Add(TTmpFilesMgr::kFile, file);
+  if (GwUpload()) return;
+  Values().TmpFiles->Add(TTmpFilesMgr::kFolder, FolderOfPath(file));
+  Values().TmpFiles->Add(TTmpFilesMgr::kFile, file);
 }
 
 void TNibWord::ShowTestModeMessage() {
@@ -256,11 +261,11 @@ bool TNibWord::SaveInWord() {
 // --- the sequences ----------------------------------------------------------------------------
 
 std::string TNibWord::SaveAndClose() {
-  TFrmProgress progress;  // shown from half a second on, gone once the outcome is known
+  TFrmProgress progress(Values().ControlWindow);  // shown from half a second on, gone once the outcome is known
   AdminLog("save and close");
   SetEdtSts(0, 0, 1);
   if (!SaveInWord()) return "";
-  const std::string& local = Process().LocalDocFN;
+  const std::string& local = Values().LocalDocFN;
   std::string file = GwUpload() ? local : ConvertForUpload(local);
   if (FileSizeK(file) > settings_.FileSizeLmt) {
     PlainMessage(Gb("文件大小不能超过") + std::to_string(static_cast<long long>(std::trunc(settings_.FileSizeLmt))) +
@@ -290,7 +295,7 @@ std::string TNibWord::SaveAndClose() {
 }
 
 std::string TNibWord::Save(bool isHt) {
-  TFrmProgress progress;  // shown from half a second on, gone once the outcome is known
+  TFrmProgress progress(Values().ControlWindow);  // shown from half a second on, gone once the outcome is known
   AdminLog(isHt ? "save the red-header document" : "save");
   SetControlsEnabled(false);
   // Whatever the outcome, the cycle stays open: the user gets the controls back.
@@ -324,7 +329,7 @@ std::string TNibWord::SaveFailureTold(SaveSteps&& steps) {
 }
 
 std::string TNibWord::SaveForPage() {
-  std::string file = GwUpload() ? Process().LocalDocFN : ConvertForUpload(Process().LocalDocFN);
+  std::string file = GwUpload() ? Values().LocalDocFN : ConvertForUpload(Values().LocalDocFN);
   if (file.empty()) return "";
   RegisterUploadFile(file);
   if (NoUploadMode()) {
@@ -349,7 +354,7 @@ std::string TNibWord::SaveForPage() {
 // afterwards, on every path, the working copy gets its revisions back and is
 // open in Word again.
 std::string TNibWord::SaveRedHeader() {
-  const std::string& local = Process().LocalDocFN;
+  const std::string& local = Values().LocalDocFN;
   bool uploaded = false;
   try {
     driver_->MakeRevisionCopy();
@@ -425,14 +430,14 @@ void TNibWord::Quit(bool forceQuit) {
     // A document saved in Word whose upload failed is still the user's
     // unsent edit: the clean-up would delete it without asking. The
     // red-header document is the user's to edit as well.
-    bool editable = !ReadOnly() || HtModeIsSet();
+    bool editable = !ReadOnly() || HtModeIsSet(htMode_);
     bool ask = GwUpload() || (editable && driver_ && (driver_->getSaved() == VARIANT_FALSE || unsentEdit_));
     if (ask && !templateApplied) {
       std::wstring text = AnsiToWide("\r\n" + UiText(Gb("您对文档进行了修改,是否要保存?")));
       if (MessageBoxW(nullptr, text.c_str(), AnsiToWide("确认", CP_UTF8).c_str(), MB_YESNO) == IDYES) {
         // Only a save that reached the server ends the cycle: otherwise Word
         // keeps the edit and the user can try again.
-        if (HtModeIsSet()) {
+        if (HtModeIsSet(htMode_)) {
           if (Save(true) == "OK") EndCycle();
         } else {
           SaveAndCloseTold();
@@ -442,7 +447,7 @@ void TNibWord::Quit(bool forceQuit) {
     }
   }
   // Word's Application as the page last knew it; empty when Word never started.
-  Arg word = Process().WordApplication ? Arg(Process().WordApplication.Get()) : Arg::Empty();
+  Arg word = Values().WordApplication ? Arg(Values().WordApplication.Get()) : Arg::Empty();
   EndCycle();
   Fire("quit", "NoSave", "", word, word);
 }
@@ -460,7 +465,6 @@ void TNibWord::AbandonCycle() noexcept {
 // flag and message filter.
 void TNibWord::CloseCycleParts(bool quitWord) {
   ctrlWindow_.reset();
-  ReleaseControlWindowLink();
   if (driver_) {
     Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver = std::move(driver_);
     if (quitWord)
@@ -468,30 +472,26 @@ void TNibWord::CloseCycleParts(bool quitWord) {
     else
       driver->LetGo();
   }
-  HtMode().reset();
+  htMode_.reset();
   messageFilter_.reset();
+  ReleaseEditCycle(this);
 }
 
 void TNibWord::EndCycle() {
   AdminLog("cycle ends: Word asked to quit, temporary files removed");
   CloseCycleParts(true);
   // Last, because it pumps messages for a second or more: a page that starts
-  // its next cycle meanwhile finds this one fully ended. The manager is held
-  // here, as the object that owns it may go away during the wait.
-  if (std::shared_ptr<TTmpFilesMgr> manager = TmpFilesManager(); manager && !SwitchIsOn("NoClearTmpFiles"))
-    manager->Cleanup(1000, 200);
-}
-
-void TNibWord::ReleaseControlWindowLink() {
-  // The window's reference to this object would keep it, its timer thread
-  // and the DLL alive after the page let go.
-  ProcessValues& p = Process();
-  if (p.InnerFunc == static_cast<IInnerFunc*>(this)) p.InnerFunc = nullptr;
+  // its next cycle meanwhile finds this one fully ended. The list is held
+  // here, as the object that owns it may go away during the wait, and a
+  // cycle this object opens meanwhile has a list of its own.
+  std::shared_ptr<TTmpFilesMgr> files = Values().TmpFiles;
+  Values().TmpFiles = std::make_shared<TTmpFilesMgr>();
+  if (!SwitchIsOn("NoClearTmpFiles")) files->Cleanup(1000, 200);
 }
 
 void TNibWord::EndCycleWithoutWord() {
   AdminLog("cycle ends: Word is gone, the working copy is kept");
-  std::string kept = Process().LocalDocFN;
+  std::string kept = Values().LocalDocFN;
   InformWithPath("Word已意外关闭,本次编辑已结束。最近一次保存的文档保留在:", kept);
   CloseCycleParts(false);
   // The temporary files stay: the working copy holds the last save.

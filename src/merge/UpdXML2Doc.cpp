@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "services/ProcessValues.h"
 #include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
@@ -89,9 +88,7 @@ void TUpdXML2Doc::AttachDocument(const DispObject& document) {
 
 bool TUpdXML2Doc::Fill(int kind, const std::string& content, std::string& headerText) {
   document_.Call(L"Activate");
-  const ProcessValues& p = Process();
-  ComPtr<IXMLDOMElement> root =
-      p.IniXMLCont.empty() ? Load(kind, content) : Load(p.IniXMLType, p.IniXMLCont);
+  ComPtr<IXMLDOMElement> root = Load(kind, content);
   if (!root) return false;
 
   ComPtr<IXMLDOMNodeList> children;

@@ -26,8 +26,8 @@ class TUpdXML2Doc {
   void SetCommGUI(ICommGUI* gui) { commGUI_ = gui; }
   void AttachDocument(const DispObject& document);
 
-  // Fills from (kind, content), or from the page's initial XML when it set
-  // one. False when no root element was found: the document is untouched and
+  // Fills from (kind, content): the caller passes the page's initial XML when
+  // it set one. False when no root element was found: the document is untouched and
   // `headerText` not written. Word's own errors propagate.
   bool Fill(int kind, const std::string& content, std::string& headerText);
 

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "automation/NibWordImpl.h"
-#include "services/ProcessValues.h"
 #include "server/ClassFactory.h"
 #include "server/Guids.h"
 #include "server/Module.h"
@@ -29,8 +28,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       factory.emplace(&nib::TNibWord::Create);
       break;
     case DLL_PROCESS_DETACH:
-      // `reserved` is set when the whole process ends: other DLLs may be gone then.
-      nib::ClearProcessValues(reserved != nullptr);
+      (void)reserved;
       factory.reset();
       break;
   }

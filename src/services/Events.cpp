@@ -1,7 +1,6 @@
 #include "services/Events.h"
 
 #include "services/AdminLog.h"
-#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComObject.h"
 
@@ -37,9 +36,9 @@ ComPtr<IDispatch> MakeForwardingSink(ComPtr<IDispatch> pageSink) {
   return NewComObject<ForwardingSink>(std::move(pageSink));
 }
 
-void FireOnEventStart(const std::string& p1, const std::string& p2, const std::string& p3, const VARIANT& p4,
-                      const VARIANT& p5) {
-  ComPtr<IDispatch> sink = Process().EventSink;
+void FireOnEventStart(IDispatch* pageSink, const std::string& p1, const std::string& p2, const std::string& p3,
+                      const VARIANT& p4, const VARIANT& p5) {
+  ComPtr<IDispatch> sink = pageSink;  // held: the handler may let go of the object that fired
   if (!sink) return;
   AdminLog("event OnEventStart(" + p1 + ", " + p2 + ", " + p3 + ")");
   BStr b1 = BStr::FromAnsi(p1), b2 = BStr::FromAnsi(p2), b3 = BStr::FromAnsi(p3);

@@ -2,7 +2,8 @@
 
 namespace nib {
 namespace {
-ProgressDisplay* current = nullptr;
+// Per thread: each page's cycle runs on its own page's thread.
+thread_local ProgressDisplay* current = nullptr;
 }
 
 ProgressDisplay* CurrentProgress() { return current; }

@@ -31,9 +31,4 @@ void TTmpFilesMgr::Cleanup(unsigned timeoutMs, unsigned stepMs) const {
   }
 }
 
-std::shared_ptr<TTmpFilesMgr>& TmpFilesManager() {
-  static std::shared_ptr<TTmpFilesMgr> manager;
-  return manager;
-}
-
 }  // namespace nib

@@ -33,8 +33,4 @@ class TTmpFilesMgr {
   T1DimStrArr folders_;
 };
 
-// The process-wide manager: created with each automation object (replacing
-// the previous one) and cleared when it is destroyed.
-std::shared_ptr<TTmpFilesMgr>& TmpFilesManager();
-
 }  // namespace nib

@@ -48,15 +48,21 @@ unsigned long ZoneOfAddress(const std::string& url) {
   return zone;
 }
 
-TrustRule TrustRule::ForPage(const std::string& pageAddress) {
+TrustRule TrustRule::ForPage(const std::string& pageAddress, const std::optional<std::string>& topAddress) {
   TrustRule rule;
   rule.hasPage_ = true;
   rule.pageAddress_ = pageAddress;
   rule.origins_ = AdministratorOrigins();
   // The page itself may be local (a file: page in the local machine zone),
   // which no list names.
-  rule.pageTrusted_ = rule.origins_ ? IsOnOriginList(pageAddress, *rule.origins_)
-                                    : IsTrustedZone(ZoneOfAddress(pageAddress));
+  auto trusted = [&](const std::string& address) {
+    return rule.origins_ ? IsOnOriginList(address, *rule.origins_) : IsTrustedZone(ZoneOfAddress(address));
+  };
+  if (!trusted(pageAddress))
+    rule.refusedAddress_ = pageAddress;
+  else if (topAddress && *topAddress != pageAddress && !trusted(*topAddress))
+    rule.refusedAddress_ = *topAddress;
+  rule.pageTrusted_ = rule.refusedAddress_.empty();
   return rule;
 }
 

@@ -30,13 +30,19 @@ class TrustRule {
   // A program the user runs: nothing is judged beyond "a web address".
   static TrustRule ForProgram() { return TrustRule(); }
   // The page at `pageAddress`, judged now by the list (read now) or its zone.
-  static TrustRule ForPage(const std::string& pageAddress);
+  // In a frame, `topAddress` is the browser's top page: it must pass too, so
+  // that a trusted frame in an untrusted page gets nothing either. The
+  // transfers are held to the page's own rule.
+  static TrustRule ForPage(const std::string& pageAddress,
+                           const std::optional<std::string>& topAddress = std::nullopt);
   // The launcher's rule: only the origins on `origins`.
   static TrustRule ForOrigins(std::vector<std::string> origins);
 
   bool HasPage() const { return hasPage_; }
   bool PageTrusted() const { return pageTrusted_; }
   const std::string& PageAddress() const { return pageAddress_; }
+  // The address that was refused (the page's or its top page's); empty when trusted.
+  const std::string& RefusedAddress() const { return refusedAddress_; }
   // True when a transfer may reach `url`.
   bool Allows(const std::string& url) const;
   // The same rule for the transfers.
@@ -46,6 +52,7 @@ class TrustRule {
   bool hasPage_ = false;
   bool pageTrusted_ = true;
   std::string pageAddress_;
+  std::string refusedAddress_;
   std::optional<std::vector<std::string>> origins_;
 };
 

@@ -5,7 +5,6 @@
 #include "com/ComError.h"
 #include "com/StrConv.h"
 #include "services/Locale.h"
-#include "services/ProcessValues.h"
 
 namespace nib {
 namespace {
@@ -50,7 +49,7 @@ void RegisterProgressClass() {
 
 }  // namespace
 
-TFrmProgress::TFrmProgress(DWORD delayMs) : start_(GetTickCount()), delayMs_(delayMs) {
+TFrmProgress::TFrmProgress(HWND owner, DWORD delayMs) : owner_(owner), start_(GetTickCount()), delayMs_(delayMs) {
   previous_ = CurrentProgress();
   SetCurrentProgress(this);
   // While the page's thread dispatches messages (an upload, Word's calls
@@ -112,7 +111,7 @@ void TFrmProgress::Create() {
   AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOPMOST);
   int width = frame.right - frame.left, height = frame.bottom - frame.top;
   // Owned by the control window: it goes with it, and stays above Word with it.
-  HWND owner = Process().ControlWindow;
+  HWND owner = IsWindow(owner_) ? owner_ : nullptr;  // the cycle may have ended meanwhile
   window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kProgressWindowClass, Text("请稍候...").c_str(), style,
                             (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
                             width, height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);

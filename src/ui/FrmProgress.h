@@ -7,7 +7,7 @@
 // belongs to the control window and stays above Word.
 //
 // One per step: the object creates it when the step starts and destroys it
-// once the outcome is known; meanwhile it is the process's CurrentProgress().
+// once the outcome is known; meanwhile it is its thread's CurrentProgress().
 
 #include <windows.h>
 
@@ -23,8 +23,9 @@ inline constexpr int kProgressStageId = 101, kProgressBarId = 102, kProgressFigu
 
 class TFrmProgress final : public ProgressDisplay {
  public:
-  // `delayMs`: how long the step runs before the window shows.
-  explicit TFrmProgress(DWORD delayMs = 500);
+  // `owner`: the cycle's control window (none yet while the document
+  // downloads); `delayMs`: how long the step runs before the window shows.
+  explicit TFrmProgress(HWND owner, DWORD delayMs = 500);
   ~TFrmProgress() override;
   TFrmProgress(const TFrmProgress&) = delete;
   TFrmProgress& operator=(const TFrmProgress&) = delete;
@@ -43,6 +44,7 @@ class TFrmProgress final : public ProgressDisplay {
   void Create();
   void Refresh();
 
+  HWND owner_;
   DWORD start_;
   DWORD delayMs_;
   ProgressStage stage_ = ProgressStage::kSaveDocument;

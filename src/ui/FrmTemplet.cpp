@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "services/Events.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"
 #include "com/Dispatch.h"
@@ -28,7 +28,9 @@ std::wstring Text(const char* utf8) { return AnsiToWide(utf8, CP_UTF8); }
 }  // namespace
 
 TFrmTemplet::TFrmTemplet(TFrmUserCtrlPop& controlWindow)
-    : controlWindow_(controlWindow), entries_(TemplateEntries(Process().MultTemplet)) {
+    : controlWindow_(controlWindow),
+      values_(controlWindow.SharedValues()),
+      entries_(TemplateEntries(values_->MultTemplet)) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES};
   InitCommonControlsEx(&controls);
   WNDCLASSW windowClass{};
@@ -174,9 +176,9 @@ void TFrmTemplet::Confirm() {
     value = entry.value;
     break;
   }
-  ProcessValues& p = Process();
+  PageValues& p = *values_;
   p.TempletFN = value;
-  if (p.EventSink) FireOnEventStart("TempletFN", value, "a", *Arg(L"d").Get(), *Arg(L"b").Get());
+  FireOnEventStart(p.EventSink.Get(), "TempletFN", value, "a", *Arg(L"d").Get(), *Arg(L"b").Get());
   DelayWithMessages(kPageAnswerMs);  // the page answers with SetDocTmplDLURL
   if (ownerGone_) return;  // the cycle ended meanwhile: nothing to apply the template to
   if (!DownloadTemplate()) {
@@ -191,7 +193,7 @@ void TFrmTemplet::Confirm() {
 }
 
 bool TFrmTemplet::DownloadTemplate() {
-  ProcessValues& p = Process();
+  PageValues& p = *values_;
   if (TrimBlanks(p.DocTmplDLURL).empty()) return true;
   if (p.LocalTmplFN.empty()) p.LocalTmplFN = TempFolderPath() + NewUniqueName() + ".doc";
   bool downloaded;
@@ -205,7 +207,7 @@ bool TFrmTemplet::DownloadTemplate() {
     MessageBoxW(window_, Text("不能正确下载目标文档! ").c_str(), caption, MB_OKCANCEL);
     return false;
   }
-  if (TmpFilesManager()) TmpFilesManager()->Add(TTmpFilesMgr::kFile, p.LocalTmplFN);
+  p.TmpFiles->Add(TTmpFilesMgr::kFile, p.LocalTmplFN);
   return true;
 }
 

@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <string>
+#include <memory>
 #include <vector>
 
+#include "services/PageValues.h"
 #include "ui/TemplateList.h"
 
 namespace nib {
@@ -41,6 +43,8 @@ class TFrmTemplet {
   void Close();
 
   TFrmUserCtrlPop& controlWindow_;
+  // Held: the cycle (and its window) may end while the chooser waits.
+  std::shared_ptr<PageValues> values_;
   std::vector<TemplateEntry> entries_;
   HWND window_ = nullptr;
   HWND tree_ = nullptr;

@@ -3,7 +3,9 @@
 // drives the edit cycle while Word has the document. It does no document
 // work itself: every command goes to the automation object through
 // IInnerFunc; the object and the Word driver report state changes back
-// through IUserIntfFunc and three private messages.
+// through IUserIntfFunc and three private messages. The window (classes,
+// layout, states) is FrmUserCtrlPop.cpp; what each button does is
+// CtrlPopCommands.cpp.
 //
 // The toggles keep their state in their captions: a handler decides by
 // comparing the caption with a known text.
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "NibWordLib.h"
+#include "services/PageValues.h"
 
 namespace nib {
 
@@ -41,13 +44,16 @@ class TFrmTemplet;
 
 class TFrmUserCtrlPop final : public IUserIntfFunc {
  public:
-  // Creates the window hidden and publishes its handle to the process.
-  TFrmUserCtrlPop();
+  // Creates the window hidden and records its handle in `values`, those of
+  // the page whose cycle it drives.
+  explicit TFrmUserCtrlPop(std::shared_ptr<PageValues> values);
   ~TFrmUserCtrlPop();
   TFrmUserCtrlPop(const TFrmUserCtrlPop&) = delete;
   TFrmUserCtrlPop& operator=(const TFrmUserCtrlPop&) = delete;
 
   HWND Window() const { return window_; }
+  PageValues& Values() const { return *values_; }
+  const std::shared_ptr<PageValues>& SharedValues() const { return values_; }
   HWND Toolbar() const { return toolbar_; }
   HWND Button(CtrlButton button) const { return buttons_[button]; }
   // Shows the window; the layout and initial enabling run as it appears.
@@ -111,6 +117,7 @@ class TFrmUserCtrlPop final : public IUserIntfFunc {
   template <class Call>
   void WithToolbarLocked(Call&& call);
   IInnerFunc& Inner() const;
+  bool IsGwUpload() const;
   class ButtonsHeld;
 
   // Buttons.
@@ -122,6 +129,12 @@ class TFrmUserCtrlPop final : public IUserIntfFunc {
   void SetVisible(CtrlButton button, bool visible);
   const std::wstring& ShowTrackCaption() const { return showCaption_; }
 
+  std::shared_ptr<PageValues> values_;
+  // The object whose cycle this window drives, and the open mode it read
+  // from it. Not owned: the object ends its cycle, and destroys this window,
+  // before it goes; a reference here would keep it alive after its page let go.
+  IInnerFunc* inner_ = nullptr;
+  std::string ctrlProcID_, ctrlProcID2_;
   HWND window_ = nullptr;
   HWND toolbar_ = nullptr;
   HWND buttons_[kCtrlButtonCount]{};

@@ -1,7 +1,8 @@
 #pragma once
-// TGlobalSign: the flag object behind the process-wide HtMode, which tells
-// the quit logic which kind of edit cycle runs (true: the red-header
-// document of OpenHtFile). No object means false.
+// TGlobalSign: the flag object behind a page's HtMode, which tells the quit
+// logic which kind of edit cycle runs (true: the red-header document of
+// OpenHtFile). No object means false. Each object keeps its own: a cycle
+// another page opened must not change how this one quits.
 
 #include <memory>
 
@@ -17,8 +18,7 @@ class TGlobalSign {
   bool value_;
 };
 
-std::unique_ptr<TGlobalSign>& HtMode();
-inline bool HtModeIsSet() { return HtMode() && HtMode()->Get(); }
+inline bool HtModeIsSet(const std::unique_ptr<TGlobalSign>& htMode) { return htMode && htMode->Get(); }
 
 // The editor programs an edit cycle accepts: "WinWord.exe", "excel.exe",
 // "POWERPNT.EXE"; only the first has a driver.

@@ -1,7 +1,6 @@
 #include "word/CommEdtNibWord.h"
 
 #include "services/Events.h"
-#include "services/ProcessValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"
@@ -38,7 +37,11 @@ constexpr char kProtectionKeptText[] =
 
 }  // namespace
 
-Microsoft::WRL::ComPtr<TCommEdt_NibWord> TCommEdt_NibWord::Create() { return NewComObject<TCommEdt_NibWord>(); }
+Microsoft::WRL::ComPtr<TCommEdt_NibWord> TCommEdt_NibWord::Create(std::shared_ptr<PageValues> values) {
+  auto driver = NewComObject<TCommEdt_NibWord>();
+  if (values) driver->values_ = std::move(values);
+  return driver;
+}
 
 TCommEdt_NibWord::~TCommEdt_NibWord() {
   WordDocNew = DispObject();
@@ -137,7 +140,7 @@ bool TCommEdt_NibWord::ConnectWordApp() {
     TWordUtil::BackupNormalDot(NormalDotRec);
     DelayWithMessages(200);
     WordApp.ConnectNew([this](DISPID id, DISPPARAMS& params) { OnWordEvent(id, params); });
-    Process().WordApplication = WordApp.app.Get();
+    values_->WordApplication = WordApp.app.Get();
     bAppConnected = true;
     // Before any document or template is opened in this Word.
     ForbidMacros(WordApp.app);
@@ -200,7 +203,7 @@ void TCommEdt_NibWord::RestoreLocalUserInfo() {
 }
 
 void TCommEdt_NibWord::BackupSrcDoc() {
-  if (DestFN == Process().LocalTmplFN) {
+  if (DestFN == values_->LocalTmplFN) {
     SrcBakFN = DestFN;
     return;
   }
@@ -229,10 +232,8 @@ bool TCommEdt_NibWord::OpenWordDoc() {
   } catch (const ComError&) {
     Message("打开Word文档未成功!", kDlgInformation);
   }
-  if (Process().EventSink) {
-    Arg document(WordDocNew.Get());
-    FireOnEventStart("TempletFN", Process().DestBaseFN, "b", *document.Get(), *document.Get());
-  }
+  Arg document(WordDocNew.Get());
+  FireOnEventStart(values_->EventSink.Get(), "TempletFN", values_->DestBaseFN, "b", *document.Get(), *document.Get());
   return opened;
 }
 
@@ -255,7 +256,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenDoc(BSTR proc
       ThrowIfFailed(SetUseTmpl(VARIANT_TRUE), "applying the red-header template");
     }
   }
-  if (!Process().IniXMLCont.empty()) FillFromXML(WordDocNew);
+  if (!values_->IniXMLCont.empty()) FillFromXML(WordDocNew);
   Save();
   return VARIANT_TRUE;
 }
@@ -286,7 +287,7 @@ void TCommEdt_NibWord::OnWordEvent(DISPID id, DISPPARAMS& params) {
 void TCommEdt_NibWord::WordAppDocumentBeforeClose(IDispatch* doc, VARIANT_BOOL* cancel) {
   if (!bClosingByProg && WordDocNew.SameObject(doc)) {
     std::wstring text = AnsiToWide(UiText(Gb("\r\n请不要使用这种方式来关闭文档,而使用\"关闭\"按钮来关闭!")));
-    MessageBoxW(Process().ControlWindow, text.c_str(), AnsiToWide("确认", CP_UTF8).c_str(), MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(values_->ControlWindow, text.c_str(), AnsiToWide("确认", CP_UTF8).c_str(), MB_OK | MB_ICONINFORMATION);
     if (cancel) *cancel = VARIANT_TRUE;
   }
   bClosingByProg = false;
@@ -337,7 +338,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::AppQuit() {
         if (!IsServerGone(e.Code())) throw;
       }
       WordApp.Disconnect();
-      Process().WordApplication.Reset();
+      values_->WordApplication.Reset();
       bAppConnected = false;
     }
   } catch (...) {
@@ -360,7 +361,7 @@ void TCommEdt_NibWord::LetGo() noexcept {
   }
   WordDocNew = DispObject();
   WordApp.Disconnect();  // no more refusing Word's own close
-  Process().WordApplication.Reset();
+  values_->WordApplication.Reset();
   bAppConnected = false;
 }
 

@@ -14,11 +14,13 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "NibWordLib.h"
 #include "server/SafeAutoObject.h"
+#include "services/PageValues.h"
 #include "word/WordUtil.h"
 
 namespace nib {
@@ -46,7 +48,10 @@ class TCommEdtBase {
 
 class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICommEdt>, public TCommEdtBase {
  public:
-  static Microsoft::WRL::ComPtr<TCommEdt_NibWord> Create();
+  // `values`: those of the page whose cycle this driver runs (a driver of its
+  // own when none is given).
+  static Microsoft::WRL::ComPtr<TCommEdt_NibWord> Create(std::shared_ptr<PageValues> values = nullptr);
+  PageValues& Values() const { return *values_; }
 
   // The red-header save's copies, named by MakeRevisionCopy: the untouched
   // working copy (with its revisions) and the copy with every revision
@@ -200,6 +205,7 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   } ToPrtBak;
   T2DimStrArr LineArr;  // ("Line 50", decimal colour)
   bool revisionCopyMade_ = false;
+  std::shared_ptr<PageValues> values_ = std::make_shared<PageValues>();
 };
 
 }  // namespace nib

@@ -1,7 +1,7 @@
 // The Word driver's print mode for paper that already carries the red
 // header: the template parts print white, the data bookmarks grey.
 
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"

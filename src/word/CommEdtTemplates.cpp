@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/ErrorInfo.h"
@@ -65,13 +65,13 @@ class WorkingCopyGuard {
 
 STDMETHODIMP TCommEdt_NibWord::SetXMLCont(LONG getType, BSTR xmlCont) {
   return TrapToHResult([&] {
-    Process().XMLKind = getType;
-    Process().XMLContent = BstrToAnsi(xmlCont);
+    values_->XMLKind = getType;
+    values_->XMLContent = BstrToAnsi(xmlCont);
   });
 }
 
 STDMETHODIMP TCommEdt_NibWord::SetDocTmplFN(BSTR tmplFN) {
-  return TrapToHResult([&] { Process().LocalTmplFN = BstrToAnsi(tmplFN); });
+  return TrapToHResult([&] { values_->LocalTmplFN = BstrToAnsi(tmplFN); });
 }
 
 // --- the body and the template ---------------------------------------------------------------
@@ -147,11 +147,11 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
           RestoreWordViewState(state);
           MessageBoxW(nullptr, AnsiToWide("找不到模板文件", CP_UTF8).c_str(), AnsiToWide("信息提示", CP_UTF8).c_str(),
                       MB_SYSTEMMODAL | MB_ICONINFORMATION);
-          Process().TmplMissing = true;
-          if (Process().ControlWindow) SendMessageW(Process().ControlWindow, WM_TEMPLATE_MISSING, 0, 0);
+          values_->TmplMissing = true;
+          if (values_->ControlWindow) SendMessageW(values_->ControlWindow, WM_TEMPLATE_MISSING, 0, 0);
           return 1;
         }
-        Process().TmplMissing = false;
+        values_->TmplMissing = false;
         bUseTmpl = true;
         DelayWithMessages(300);
         FillFromXML(WordDocNew);
@@ -181,7 +181,7 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
 
 bool TCommEdt_NibWord::ApplyTemplate() {
   BakValidBMS = TBakValidBMSRec();  // recorded anew once the template is filled
-  const std::string& templateFile = Process().LocalTmplFN;
+  const std::string& templateFile = values_->LocalTmplFN;
   if (TrimBlanks(templateFile).empty() || !FileExists(templateFile)) return false;
   DispObject documents = WordApp.app.Object(L"Documents");
   DispObject tmpl = documents.CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(templateFile)},
@@ -302,7 +302,7 @@ bool TCommEdt_NibWord::FillFromXML(DispObject& doc) {
   TUpdXML2Doc filler;
   filler.SetCommGUI(CommGUI);
   filler.AttachDocument(doc);
-  const ProcessValues& p = Process();
+  const PageValues& p = *values_;
   if (!p.IniXMLCont.empty()) return filler.Fill(p.IniXMLType, p.IniXMLCont, XMLFillResult);
   return filler.Fill(p.XMLKind, p.XMLContent, XMLFillResult);
 }

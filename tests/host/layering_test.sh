@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The layers below the automation object never reach up into it: the Word
 # driver, the XML fill, the windows, the conversion and the services know the
-# object only through ICommGUI/IInnerFunc and the process-wide values.
+# object only through ICommGUI/IInnerFunc and the values its page shares with them.
 #   tests/host/layering_test.sh SOURCE_DIR
 set -u
 src=$1/src

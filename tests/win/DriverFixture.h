@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/BStr.h"
 #include "com/Dispatch.h"
 #include "com/StrConv.h"
@@ -75,8 +75,7 @@ class DriverFixture : public ComApartment {
     DeleteFileA("c:\\doubles\\calls.log");
     work = TempFolderPath() + "nib-driver-" + NewUniqueName();
     CreateDirectoryA(work.c_str(), nullptr);
-    Process().ControlWindow = nullptr;
-    driver = TCommEdt_NibWord::Create();
+    driver = TCommEdt_NibWord::Create(values);
     driver->OnEdtStsNotify = [this](long app, long item, long sts) {
       notes.push_back(std::to_string(app) + "," + std::to_string(item) + "," + std::to_string(sts));
     };
@@ -108,11 +107,14 @@ class DriverFixture : public ComApartment {
   // The user types at the start of the document, through Word.
   void Type(const wchar_t* text) { driver->Document().CallObject(L"Range", {Arg(0), Arg(0)}).Put(L"Text", text); }
   long DocumentCount() {
-    DispObject word(Process().WordApplication);
+    DispObject word(values->WordApplication);
     return word.Object(L"Documents").Long(L"Count");
   }
 
   std::string work;
+  // What the page's object would share with its driver; kept across the
+  // drivers a test makes, as one page's cycles share them.
+  std::shared_ptr<PageValues> values = std::make_shared<PageValues>();
   RecordingGUI gui;
   Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver;
   std::vector<std::string> notes;

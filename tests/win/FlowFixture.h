@@ -78,7 +78,7 @@ class FlowFixture : public ComApartment {
     Set(&INibWord::setSucceedPrefix, "OK");
     Set(&INibWord::SetDestBaseFN, "通知1.doc");
     Set(&INibWord::SetUserName, "张三");
-    Set(&INibWord::SetDocTmplDLURL, "");  // process-wide: an earlier case may have left one
+    Set(&INibWord::SetDocTmplDLURL, "");
   }
   std::wstring Open(const wchar_t* procID, const wchar_t* procID2 = L"") {
     BStr p1(procID), p2(procID2), result;

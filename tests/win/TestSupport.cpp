@@ -89,7 +89,7 @@ STDMETHODIMP TestSink::QueryInterface(REFIID iid, void** out) {
 }
 
 STDMETHODIMP TestSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
-  SinkCall call{id, {}, {}};
+  SinkCall call{id, {}, {}, GetCurrentThreadId()};
   for (UINT i = params->cArgs; i-- > 0;) {
     const VARIANT& arg = params->rgvarg[i];
     call.types.push_back(V_VT(&arg));

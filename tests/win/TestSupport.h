@@ -54,6 +54,7 @@ struct SinkCall {
   DISPID id;
   std::vector<std::wstring> strings;  // the BSTR arguments, in call order
   std::vector<VARTYPE> types;         // every argument's type, in call order
+  DWORD thread = 0;                   // the thread the event arrived on
 };
 
 // A page's event sink: implements INibWordEvents through IDispatch and

@@ -124,6 +124,69 @@ class PageSite final : public ComObject<IOleClientSite, IServiceProvider> {
   Microsoft::WRL::ComPtr<AddressProperty> browser_, document_;
 };
 
+// An object with one object property, read through IDispatch by name: a
+// browser window's "document".
+class ObjectProperty final : public ComObject<IDispatch> {
+ public:
+  ObjectProperty(const wchar_t* name, Microsoft::WRL::ComPtr<IDispatch> value) : name_(name), value_(std::move(value)) {}
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (count != 1 || _wcsicmp(names[0], name_) != 0) return DISP_E_UNKNOWNNAME;
+    ids[0] = 1;
+    return S_OK;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+    if (id != 1 || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+    V_VT(result) = VT_DISPATCH;
+    return value_.CopyTo(&V_DISPATCH(result));
+  }
+
+ private:
+  const wchar_t* name_;
+  Microsoft::WRL::ComPtr<IDispatch> value_;
+};
+
+// How a browser's site tells a control its own document (a frame's page).
+enum class FrameRoute { kContainer, kContainerDispatch, kHtmlWindow };
+
+// The site a browser gives a control created in a frame: the web browser
+// service answers the top page's address, as a real browser's does for every
+// frame; only the route named answers the frame's own document.
+class FrameSite final : public ComObject<IOleClientSite, IServiceProvider> {
+ public:
+  FrameSite(const std::string& frame, const std::string& top, FrameRoute route) : route_(route) {
+    browser_ = NewComObject<AddressProperty>(L"LocationURL", AnsiToWide(top));
+    document_ = NewComObject<AddressProperty>(L"URL", AnsiToWide(frame));
+    window_ = NewComObject<ObjectProperty>(L"document", Microsoft::WRL::ComPtr<IDispatch>(document_.Get()));
+  }
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetContainer(IOleContainer** container) override {
+    *container = nullptr;
+    return route_ == FrameRoute::kContainer ? document_.CopyTo(container) : E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+  STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override {
+    *out = nullptr;
+    constexpr GUID kWebBrowserApp = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    constexpr GUID kContainerDispatch = {0xB722BE00, 0x4E68, 0x101B, {0xA2, 0xBC, 0x00, 0xAA, 0x00, 0x40, 0x47, 0x70}};
+    constexpr GUID kHtmlWindow = {0x332C4427, 0x26CB, 0x11D0, {0xB4, 0x83, 0x00, 0xC0, 0x4F, 0xD9, 0x01, 0x19}};
+    if (service == kWebBrowserApp) return browser_->QueryInterface(iid, out);
+    if (service == kContainerDispatch && route_ == FrameRoute::kContainerDispatch)
+      return document_->QueryInterface(iid, out);
+    if (service == kHtmlWindow && route_ == FrameRoute::kHtmlWindow) return window_->QueryInterface(iid, out);
+    return E_NOINTERFACE;
+  }
+
+ private:
+  FrameRoute route_;
+  Microsoft::WRL::ComPtr<AddressProperty> browser_, document_;
+  Microsoft::WRL::ComPtr<ObjectProperty> window_;
+};
+
 // `text` percent-encoded for a query value.
 inline std::string QueryText(const std::string& text) {
   std::string out;

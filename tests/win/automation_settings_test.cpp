@@ -1,6 +1,6 @@
-// What the setters store, per object and process-wide; the members that act
+// What the setters store, each object its own; the members that act
 // (InvokeUseTemplate, ReSetFontByWebPage, SetXMLCont); the diagnostic
-// switches; and the event sink shared by all objects of the process.
+// switches; and each object's own event sink.
 
 #include <windows.h>
 #include <ocidl.h>
@@ -11,7 +11,7 @@
 #include "TestSupport.h"
 #include "services/Events.h"
 #include "automation/NibWordImpl.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "services/Switches.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
@@ -33,6 +33,8 @@ ComPtr<INibWord> NewObject() {
 const NibWordSettings& SettingsOf(const ComPtr<INibWord>& object) {
   return static_cast<TNibWord*>(object.Get())->Settings();
 }
+
+PageValues& ValuesOf(const ComPtr<INibWord>& object) { return static_cast<TNibWord*>(object.Get())->Values(); }
 
 BStr Text(const char* utf8) { return BStr(Utf8ToWide(utf8)); }
 
@@ -93,7 +95,7 @@ TEST_F(Settings, SettersStoreWhatThePageGave) {
   EXPECT_EQ(object->SetFontColor(255, -1, 0), S_OK);
   EXPECT_EQ(object->SetRevPassword(Text("pw").Get()), S_OK);
 
-  const ProcessValues& process = Process();
+  const PageValues& process = ValuesOf(object);
   EXPECT_EQ(process.DownURL, "http://127.0.0.1/get?id=1");
   EXPECT_EQ(process.UpURL, "http://127.0.0.1/put?id=1");
   EXPECT_EQ(process.UpURLBase, "http://127.0.0.1/put?id=1");
@@ -150,40 +152,34 @@ TEST_F(Settings, BooleansTakeAnyNonZeroValue) {
   EXPECT_FALSE(settings.IsAdmin);
 }
 
-TEST_F(Settings, NewObjectReappliesProcessDefaults) {
+// Two pages of one process (two tabs, two frames): neither sees the other's settings.
+TEST_F(Settings, EachObjectKeepsItsOwnSettings) {
   ComPtr<INibWord> first = NewObject();
   first->SetBtnSaveCloseDisp(Text("T").Get());
   first->SetExtraDispState(Text("ExtraState_1").Get());
   first->SetIniXMLCont(1, Text("<a/>").Get());
-  first->SetDownURL(Text("kept").Get());
+  first->SetDownURL(Text("first").Get());
+  first->SetUpURL(Text("first-up").Get());
   first->SetHtmWidth(100);
 
   ComPtr<INibWord> second = NewObject();
-  EXPECT_EQ(Process().BtnSaveCloseDisp, "K");
-  EXPECT_EQ(Process().ExtraDispState, "NoUse");
-  EXPECT_EQ(Process().IniXMLCont, "");
-  EXPECT_EQ(Process().DownURL, "kept") << "other process-wide values keep the last writer's";
-  EXPECT_EQ(SettingsOf(first).HtmWidth, 100) << "per-object values belong to each object";
+  second->SetUpURL(Text("second-up").Get());
+  EXPECT_EQ(ValuesOf(second).BtnSaveCloseDisp, "K");
+  EXPECT_EQ(ValuesOf(second).ExtraDispState, "NoUse");
+  EXPECT_EQ(ValuesOf(second).IniXMLCont, "");
+  EXPECT_EQ(ValuesOf(second).DownURL, "") << "a new object starts from the defaults";
+  EXPECT_EQ(ValuesOf(first).DownURL, "first");
+  EXPECT_EQ(ValuesOf(first).UpURL, "first-up") << "the second page's setter left the first's alone";
+  EXPECT_EQ(ValuesOf(first).BtnSaveCloseDisp, "T");
+  EXPECT_EQ(SettingsOf(first).HtmWidth, 100);
   EXPECT_EQ(SettingsOf(second).HtmWidth, 715);
 }
 
 TEST_F(Settings, InvokeUseTemplatePostsToTheControlWindow) {
   ComPtr<INibWord> object = NewObject();
-  Process().ControlWindow = nullptr;
   EXPECT_EQ(object->InvokeUseTemplate(Text("ht").Get()), S_OK) << "no control window: nothing to do";
-
-  HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  Process().ControlWindow = window;
-  for (const char* kind : {"ht", "tmp", "HT", "Tmp", "", "other"}) EXPECT_EQ(object->InvokeUseTemplate(Text(kind).Get()), S_OK);
-  std::vector<UINT> received;
-  MSG message;
-  while (PeekMessageW(&message, window, WM_USER, WM_USER + 1000, PM_REMOVE)) received.push_back(message.message);
-  EXPECT_EQ(received, (std::vector<UINT>{WM_INVOKETMPL_HT, WM_INVOKETMPL_TMP})) << "exact, case-sensitive kinds";
   EXPECT_EQ(WM_INVOKETMPL_HT, 1328u);
   EXPECT_EQ(WM_INVOKETMPL_TMP, 1327u);
-  Process().ControlWindow = nullptr;
-  DestroyWindow(window);
 }
 
 TEST_F(Settings, ReSetFontByWebPageNeedsAnOpenDocument) {
@@ -210,8 +206,8 @@ TEST_F(Settings, SetXmlContStoresAndLogsTheXml) {
   EXPECT_EQ(object->SetXMLCont(1, wideXml.Get()), S_OK);
   EXPECT_EQ(SettingsOf(object).XMLGetType, 1);
   EXPECT_EQ(SettingsOf(object).XMLCont, xml);
-  EXPECT_EQ(Process().XMLKind, 1);
-  EXPECT_EQ(Process().XMLContent, xml);
+  EXPECT_EQ(ValuesOf(object).XMLKind, 1);
+  EXPECT_EQ(ValuesOf(object).XMLContent, xml);
   EXPECT_FALSE(FileExists(kLog)) << "no switch file: no copy";
 
   // LogInputFile alone is not enough: the copy is written only when logging is enabled too.
@@ -227,7 +223,7 @@ TEST_F(Settings, SetXmlContStoresAndLogsTheXml) {
   DeleteFileA(kLog);
 
   EXPECT_EQ(object->SetXMLCont(7, Text("x").Get()), S_OK) << "other kinds are stored and handed on";
-  EXPECT_EQ(Process().XMLKind, 7);
+  EXPECT_EQ(ValuesOf(object).XMLKind, 7);
 }
 
 TEST_F(Settings, CommGuiFilesAndTemporaryFiles) {
@@ -259,18 +255,17 @@ TEST_F(Settings, CommGuiFilesAndTemporaryFiles) {
   BStr unwritable(L"c:\\tmp\\no\\such\\folder\\f.txt");
   EXPECT_EQ(gui->WFile(message.Get(), unwritable.Get(), VARIANT_TRUE), S_OK) << "silently writes nothing";
 
-  // Temporary files registered through ICommGUI land in the process-wide manager.
+  // Temporary files registered through ICommGUI land in the object's own list.
   BStr lower(L"c:\\tmp\\a.doc"), upper(L"C:\\TMP\\A.DOC"), folder(L"c:\\tmp\\dl");
   EXPECT_EQ(gui->AddTmpDirFile(2, lower.Get()), S_OK);
   EXPECT_EQ(gui->AddTmpDirFile(2, upper.Get()), S_OK);
   EXPECT_EQ(gui->AddTmpDirFile(1, folder.Get()), S_OK);
   EXPECT_EQ(gui->AddTmpDirFile(5, folder.Get()), S_OK);
-  ASSERT_TRUE(TmpFilesManager());
-  EXPECT_EQ(TmpFilesManager()->Files(), (T1DimStrArr{"c:\\tmp\\a.doc"}));
-  EXPECT_EQ(TmpFilesManager()->Folders(), (T1DimStrArr{"c:\\tmp\\dl"}));
-  gui.Reset();
-  object.Reset();
-  EXPECT_FALSE(TmpFilesManager()) << "destroying the object clears the manager";
+  EXPECT_EQ(ValuesOf(object).TmpFiles->Files(), (T1DimStrArr{"c:\\tmp\\a.doc"}));
+  EXPECT_EQ(ValuesOf(object).TmpFiles->Folders(), (T1DimStrArr{"c:\\tmp\\dl"}));
+  ComPtr<INibWord> other = NewObject();
+  EXPECT_TRUE(ValuesOf(other).TmpFiles->Files().empty()) << "another page's object has a list of its own";
+  EXPECT_EQ(ValuesOf(object).TmpFiles->Files().size(), 1u) << "and creating it left this list alone";
 }
 
 TEST_F(Settings, DiagnosticSwitchesAreReadEveryTime) {
@@ -298,7 +293,7 @@ TEST_F(Settings, NoUploadFallsBackToTheFileBesideTheRegisteredDll) {
   EXPECT_FALSE(NoUploadMode());
 }
 
-TEST_F(Settings, LastConnectedSinkReceivesEveryObjectsEvents) {
+TEST_F(Settings, EachObjectsEventsGoToItsOwnSink) {
   ComPtr<INibWord> first = NewObject(), second = NewObject();
   auto pointOf = [](const ComPtr<INibWord>& object) {
     ComPtr<IConnectionPointContainer> container;
@@ -311,32 +306,31 @@ TEST_F(Settings, LastConnectedSinkReceivesEveryObjectsEvents) {
   TestSink firstSink, secondSink(true, E_FAIL);
   DWORD firstCookie = 0, secondCookie = 0;
   ASSERT_EQ(pointOf(first)->Advise(&firstSink, &firstCookie), S_OK);
+  ASSERT_EQ(pointOf(second)->Advise(&secondSink, &secondCookie), S_OK);
   VARIANT a, empty;
   VariantInit(&empty);
   a.vt = VT_BSTR;
   BStr textA(L"a");
   a.bstrVal = textA.Get();
-  FireOnEventStart("quit", "Save", "12", a, a);
+  FireOnEventStart(ValuesOf(first).EventSink.Get(), "quit", "Save", "12", a, a);
   ASSERT_EQ(firstSink.calls.size(), 1u);
   EXPECT_EQ(firstSink.calls[0].id, 201);
   EXPECT_EQ(firstSink.calls[0].strings, (std::vector<std::wstring>{L"quit", L"Save", L"12", L"a", L"a"}));
+  EXPECT_TRUE(secondSink.calls.empty()) << "the other page heard nothing";
 
-  ASSERT_EQ(pointOf(second)->Advise(&secondSink, &secondCookie), S_OK);
-  FireOnEventStart("quit", "NoSave", "", empty, empty);
-  EXPECT_EQ(firstSink.calls.size(), 1u) << "the last connected sink wins";
+  FireOnEventStart(ValuesOf(second).EventSink.Get(), "quit", "NoSave", "", empty, empty);
+  EXPECT_EQ(firstSink.calls.size(), 1u);
   ASSERT_EQ(secondSink.calls.size(), 1u);
   EXPECT_EQ(secondSink.calls[0].types, (std::vector<VARTYPE>{VT_BSTR, VT_BSTR, VT_BSTR, VT_EMPTY, VT_EMPTY}));
-  ComPtr<IDispatch> forwarder = Process().EventSink;
+  ComPtr<IDispatch> forwarder = ValuesOf(second).EventSink;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   EXPECT_EQ(forwarder->Invoke(201, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK)
       << "the forwarding sink hides the handler's failure";
   forwarder.Reset();
-  const size_t delivered = secondSink.calls.size();
 
   EXPECT_EQ(pointOf(second)->Unadvise(secondCookie), S_OK);
-  EXPECT_FALSE(Process().EventSink) << "disconnecting empties the process-wide sink";
-  FireOnEventStart("quit", "NoSave", "", empty, empty);
-  EXPECT_EQ(secondSink.calls.size(), delivered) << "no sink, no event";
+  EXPECT_FALSE(ValuesOf(second).EventSink) << "disconnecting empties the object's sink";
+  EXPECT_TRUE(ValuesOf(first).EventSink) << "and only that object's";
   EXPECT_EQ(pointOf(first)->Unadvise(firstCookie), S_OK);
 }
 

@@ -14,7 +14,7 @@
 #include "DialogRobot.h"
 #include "TestSupport.h"
 #include "automation/NibWordImpl.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/BStr.h"
 #include "services/WindowUtil.h"
 #include "ui/FrmUserCtrlPop.h"
@@ -114,18 +114,9 @@ class ControlWindow : public ComApartment {
  protected:
   void SetUp() override {
     ComApartment::SetUp();
-    ProcessValues& p = Process();
-    p.ExtraDispState = "NoUse";
-    p.BtnSaveCloseDisp = "K";
-    p.IsMultTemplet = false;
-    p.MultTemplet.clear();
-    p.InvokedTmplKind.clear();
-    p.TmplMissing = false;
-    p.SaveModeSaveAndClose = p.SaveModeOnlySave = false;
   }
   void TearDown() override {
     window.reset();
-    Process().InnerFunc = nullptr;
     EXPECT_EQ(inner.references, 0u) << "the window holds no reference to the object";
     ComApartment::TearDown();
   }
@@ -135,7 +126,7 @@ class ControlWindow : public ComApartment {
     inner.calls.clear();
     inner.procID = procID;
     inner.procID2 = procID2;
-    window = std::make_unique<TFrmUserCtrlPop>();
+    window = std::make_unique<TFrmUserCtrlPop>(values);
     inner.window = window.get();
     ASSERT_EQ(window->setInnerFuncIntf(&inner), S_OK);
     window->Show();
@@ -188,6 +179,7 @@ class ControlWindow : public ComApartment {
   }
 
   RecordingInnerFunc inner;
+  std::shared_ptr<PageValues> values = std::make_shared<PageValues>();
   std::unique_ptr<TFrmUserCtrlPop> window;
 };
 
@@ -250,7 +242,7 @@ TEST_F(ControlWindow, InitialEnablingFollowsTheOpenMode) {
 TEST_F(ControlWindow, WindowAndToolbarAt96Dpi) {
   Open();
   HWND frame = window->Window();
-  EXPECT_EQ(Process().ControlWindow, frame) << "the handle is published";
+  EXPECT_EQ(values->ControlWindow, frame) << "the handle is recorded for the page's cycle";
   wchar_t text[64] = L"";
   GetWindowTextW(frame, text, 64);
   EXPECT_EQ(text, W("文档编辑控制窗口"));
@@ -338,7 +330,7 @@ TEST_F(ControlWindow, TogglesAskTheObjectAndFollowItsReports) {
   EXPECT_EQ(inner.Names(), (Calls{"ProcUserSetEdtSts(0,1,1)", "ProcUserSetEdtSts(0,0,1)"}));
   EXPECT_EQ(Caption(kSpbPrintMode), W("套打模式"));
   EXPECT_TRUE(On(kSpbHT));
-  Process().InvokedTmplKind = "tmp";  // the page's overprint template: no red-header save
+  values->InvokedTmplKind = "tmp";  // the page's overprint template: no red-header save
   Press(kSpbPrintMode);
   Press(kSpbPrintMode);
   EXPECT_FALSE(On(kSpbHT));
@@ -387,19 +379,19 @@ TEST_F(ControlWindow, HiddenButtonsCompactLayoutAndCommonRules) {
 
   // The save-and-close display rule: "K" leaves it, "T" enables, anything else disables.
   Open("2", "0");
-  Process().BtnSaveCloseDisp = "T";
+  values->BtnSaveCloseDisp = "T";
   window->SetBtnsHidden(2);
   EXPECT_TRUE(On(kBtnCloseAndSave));
-  Process().BtnSaveCloseDisp = "K";
+  values->BtnSaveCloseDisp = "K";
   window->SetBtnsHidden(2);
   EXPECT_TRUE(On(kBtnCloseAndSave));
-  Process().BtnSaveCloseDisp = "F";
+  values->BtnSaveCloseDisp = "F";
   window->SetBtnsHidden(4);
   EXPECT_FALSE(On(kBtnCloseAndSave));
 
   // The restricted display: only "关闭" and "套用模板", and the timer keeps it so.
   Open();
-  Process().ExtraDispState = "ExtraState_1";
+  values->ExtraDispState = "ExtraState_1";
   window->SetBtnsHidden(2);
   EXPECT_EQ(States(), "01010000");
   for (CtrlButton button : {kBtnCloseAndSave, kSpbPrintMode, kSpbHT, kSBInsertFile}) Enable(button, true);
@@ -438,7 +430,7 @@ TEST_F(ControlWindow, SaveAndCloseAndClose) {
   inner.saveAndCloseResult = "NoSave";
   Press(kBtnCloseAndSave);
   EXPECT_EQ(inner.Names(), Calls{"ProcSaveAndClose"});
-  EXPECT_TRUE(Process().SaveModeSaveAndClose);
+  EXPECT_TRUE(values->SaveModeSaveAndClose);
   EXPECT_EQ(States(), before) << "nothing was saved: the buttons are usable again, as they were";
 
   // The upload succeeded: the object ends the cycle and destroys the window
@@ -463,12 +455,12 @@ TEST_F(ControlWindow, SaveAndCloseAndClose) {
 
   // After the page's overprint template the template is removed first.
   Open();
-  Process().InvokedTmplKind = "tmp";
+  values->InvokedTmplKind = "tmp";
   inner.saveAndCloseResult = "NoSave";
   Press(kBtnCloseAndSave);
   EXPECT_EQ(inner.Names(), (Calls{"ProcUserSetEdtSts(0,2,1)", "ProcSaveAndClose"}));
   ExpectAllCallsLocked();
-  Process().InvokedTmplKind.clear();
+  values->InvokedTmplKind.clear();
 
   // "关闭" that ends the cycle.
   Open();
@@ -524,8 +516,10 @@ TEST_F(ControlWindow, FailingCallsEndTheCommandAndUnlock) {
   EXPECT_TRUE(On(kSBInsertFile));
 
   // No object: the command fails quietly.
-  Open();
-  Process().InnerFunc = nullptr;
+  window.reset();
+  inner.calls.clear();
+  window = std::make_unique<TFrmUserCtrlPop>(values);
+  window->Show();
   Press(kSpbShowTrack);
   EXPECT_TRUE(inner.calls.empty());
 }
@@ -540,7 +534,7 @@ TEST_F(ControlWindow, ApplyingAndRemovingTheTemplate) {
     EXPECT_EQ(robot.Seen().buttons.size(), 3u);
   }
   EXPECT_EQ(inner.Names(), Calls{"ProcUserSetEdtSts(0,0,1)"}) << "cancel ends the command";
-  EXPECT_FALSE(Process().SaveModeOnlySave);
+  EXPECT_FALSE(values->SaveModeOnlySave);
 
   inner.calls.clear();
   {
@@ -549,7 +543,7 @@ TEST_F(ControlWindow, ApplyingAndRemovingTheTemplate) {
     EXPECT_TRUE(question.Pressed());
   }
   EXPECT_EQ(inner.Names(), (Calls{"ProcUserSetEdtSts(0,0,1)", "ProcSave(false)", "ProcUserSetEdtSts(0,2,0)"}));
-  EXPECT_TRUE(Process().SaveModeOnlySave);
+  EXPECT_TRUE(values->SaveModeOnlySave);
   EXPECT_EQ(Caption(kSpbUseTmpl), W("不用模板"));
   EXPECT_TRUE(On(kSpbPrintMode));
   EXPECT_TRUE(On(kSpbHT));
@@ -570,7 +564,7 @@ TEST_F(ControlWindow, ApplyingAndRemovingTheTemplate) {
 
   // A missing template file keeps "保存并关闭" usable after applying.
   Open("6", "0");
-  Process().TmplMissing = true;
+  values->TmplMissing = true;
   {
     DialogRobot question(L"", false, 0, L"#32770");
     Press(kSpbUseTmpl);
@@ -599,9 +593,9 @@ TEST_F(ControlWindow, MultiTemplateDescriptionDecidesTheChooser) {
   };
   for (const Case& c : cases) {
     Open();
-    Process().IsMultTemplet = true;
-    Process().ExtraDispState = "ExtraState_0";  // no save question
-    Process().MultTemplet = c.description;
+    values->IsMultTemplet = true;
+    values->ExtraDispState = "ExtraState_0";  // no save question
+    values->MultTemplet = c.description;
     int opened = 0;
     window->SetTemplateChooser([&](HWND owner) {
       EXPECT_EQ(owner, nullptr);
@@ -624,15 +618,13 @@ TEST_F(ControlWindow, MultiTemplateDescriptionDecidesTheChooser) {
   }
 }
 
+// The page's InvokeUseTemplate posts these to its own cycle's window.
 TEST_F(ControlWindow, TemplateInvokedByThePage) {
-  ComPtr<INibWord> page;
-  ASSERT_EQ(TNibWord::Create(IID_INibWord, reinterpret_cast<void**>(page.GetAddressOf())), S_OK);
   Open();
-  BStr tmp(L"tmp"), ht(L"ht");
-  ASSERT_EQ(page->InvokeUseTemplate(tmp.Get()), S_OK);
+  ASSERT_TRUE(PostMessageW(window->Window(), WM_INVOKETMPL_TMP, 0, 0));
   EXPECT_TRUE(inner.calls.empty()) << "posted: the page's call returns first";
   Pump();
-  EXPECT_EQ(Process().InvokedTmplKind, "tmp");
+  EXPECT_EQ(values->InvokedTmplKind, "tmp");
   EXPECT_EQ(inner.Names(), (Calls{"ProcUserSetEdtSts(0,0,1)", "ProcUserSetEdtSts(0,2,0)"}));
   EXPECT_TRUE(On(kBtnCloseAndSave));
   EXPECT_FALSE(On(kSpbHT));
@@ -642,9 +634,9 @@ TEST_F(ControlWindow, TemplateInvokedByThePage) {
 
   Open();
   inner.calls.clear();
-  ASSERT_EQ(page->InvokeUseTemplate(ht.Get()), S_OK);
+  ASSERT_TRUE(PostMessageW(window->Window(), WM_INVOKETMPL_HT, 0, 0));
   Pump();
-  EXPECT_EQ(Process().InvokedTmplKind, "ht");
+  EXPECT_EQ(values->InvokedTmplKind, "ht");
   EXPECT_EQ(inner.Names(), (Calls{"ProcUserSetEdtSts(0,0,1)", "ProcUserSetEdtSts(0,2,0)"}));
   EXPECT_EQ(Caption(kSpbUseTmpl), W("不用模板"));
   EXPECT_FALSE(On(kSpbUseTmpl));
@@ -655,11 +647,11 @@ TEST_F(ControlWindow, TemplateInvokedByThePage) {
   // A page asking for a template from a bad description sees the warning only.
   Open();
   inner.calls.clear();
-  Process().IsMultTemplet = true;
-  Process().MultTemplet = "";
+  values->IsMultTemplet = true;
+  values->MultTemplet = "";
   {
     DialogRobot robot(L"", false, 0, L"#32770");
-    page->InvokeUseTemplate(tmp.Get());
+    PostMessageW(window->Window(), WM_INVOKETMPL_TMP, 0, 0);
     Pump();
     EXPECT_EQ(robot.Seen().text, W("没有可供使用的套打模板!"));
   }
@@ -678,7 +670,7 @@ TEST_F(ControlWindow, InterfaceContract) {
   HWND handle = window->Window();
   window.reset();
   EXPECT_FALSE(IsWindow(handle));
-  EXPECT_EQ(Process().ControlWindow, nullptr);
+  EXPECT_EQ(values->ControlWindow, nullptr);
 }
 
 TEST_F(ControlWindow, DraggedByItsSurface) {

@@ -10,7 +10,7 @@
 #include "DialogRobot.h"
 #include "TestSupport.h"
 #include "automation/NibWordImpl.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/Handle.h"
@@ -339,12 +339,12 @@ TEST_F(Http, XmlFetch) {
   ASSERT_EQ(TNibWord::Create(IID_INibWord, reinterpret_cast<void**>(object.GetAddressOf())), S_OK);
   BStr address = BStr::FromAnsi(base + "/fields.xml");
   EXPECT_EQ(object->SetXMLCont(2, address.Get()), S_OK);
-  EXPECT_EQ(Process().XMLKind, 2);
-  EXPECT_EQ(Process().XMLContent, xml) << "the fetched XML takes the address's place";
+  EXPECT_EQ(static_cast<TNibWord*>(object.Get())->Values().XMLKind, 2);
+  EXPECT_EQ(static_cast<TNibWord*>(object.Get())->Values().XMLContent, xml) << "the fetched XML takes the address's place";
 
   BStr dead(L"http://127.0.0.1:1/fields.xml");
   EXPECT_TRUE(FAILED(object->SetXMLCont(2, dead.Get())));
-  EXPECT_EQ(Process().XMLContent, "http://127.0.0.1:1/fields.xml") << "a failed fetch leaves the address";
+  EXPECT_EQ(static_cast<TNibWord*>(object.Get())->Values().XMLContent, "http://127.0.0.1:1/fields.xml") << "a failed fetch leaves the address";
   EXPECT_EQ(static_cast<TNibWord*>(object.Get())->Settings().XMLGetType, 2) << "the object's fields were updated";
   ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, &info), S_OK);

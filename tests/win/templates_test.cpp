@@ -22,7 +22,7 @@ std::string U8(const std::string& text) { return text; }  // fixture texts are U
 class XmlFill : public DriverFixture {
  protected:
   void TearDown() override {
-    ProcessValues& p = Process();
+    PageValues& p = *values;
     p.IniXMLCont.clear();
     p.IniXMLType = 0;
     p.XMLKind = 0;
@@ -32,8 +32,8 @@ class XmlFill : public DriverFixture {
   // Opens `doc` with the page's initial XML, which the open fills in.
   void OpenWithInitialXml(const std::string& doc, int kind, const std::string& utf8Xml) {
     Configure(doc);
-    Process().IniXMLType = kind;
-    Process().IniXMLCont = Gb(utf8Xml);
+    values->IniXMLType = kind;
+    values->IniXMLCont = Gb(utf8Xml);
     ASSERT_TRUE(Start());
     ASSERT_EQ(driver->SaveDoc(), VARIANT_TRUE);
   }
@@ -94,15 +94,15 @@ TEST_F(XmlFill, ALongFormFieldValueIsCutAndTheFillGoesOn) {
 
 TEST_F(XmlFill, InitialXmlWinsAndBadXmlTouchesNothing) {
   std::string doc = Fixture("fields.doc", kFieldsDocument);
-  Process().XMLKind = 1;
-  Process().XMLContent = Gb("<r><BookMark Name=\"发文\" Text=\"ignored\"/></r>");
+  values->XMLKind = 1;
+  values->XMLContent = Gb("<r><BookMark Name=\"发文\" Text=\"ignored\"/></r>");
   OpenWithInitialXml(doc, 1, "<r><BookMark Name=\"发文\" Text=\"初始\"/></r>");
   EXPECT_NE(ReadAll(doc).find(U8("result=\"初始\"")), std::string::npos);
   driver->AppQuit();
 
   std::string untouched = Fixture("plain.doc", kFieldsDocument);
   std::string before = ReadAll(untouched);
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   ASSERT_EQ(driver->SetICommGUI(&gui), S_OK);
   OpenWithInitialXml(untouched, 1, "<r><BookMark Name=\"发文\"");
   ASSERT_EQ(gui.messages.size(), 1u);
@@ -113,7 +113,7 @@ TEST_F(XmlFill, InitialXmlWinsAndBadXmlTouchesNothing) {
   driver->AppQuit();
 
   // A fetched error page that is no XML: reported, and the fill finds nothing.
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   ASSERT_EQ(driver->SetICommGUI(&gui), S_OK);
   OpenWithInitialXml(Fixture("fetched.doc", kFieldsDocument), 2, "<html><body>Not found<br></body></html>");
   EXPECT_EQ(gui.messages.size(), 2u);
@@ -159,8 +159,8 @@ constexpr char kTemplate[] =
 class Templates : public XmlFill {
  protected:
   void TearDown() override {
-    Process().LocalTmplFN.clear();
-    Process().TmplMissing = false;
+    values->LocalTmplFN.clear();
+    values->TmplMissing = false;
     XmlFill::TearDown();
   }
   void OpenBody(const char* body = "Body text") {
@@ -170,7 +170,7 @@ class Templates : public XmlFill {
     notes.clear();
   }
   std::wstring Text() { return driver->Document().CallObject(L"Range").Text(L"Text"); }
-  long SelectionStart() { return DispObject(Process().WordApplication).Object(L"Selection").Long(L"Start"); }
+  long SelectionStart() { return DispObject(values->WordApplication).Object(L"Selection").Long(L"Start"); }
   std::string doc;
 };
 
@@ -180,7 +180,7 @@ TEST_F(Templates, ApplyAroundTheBodyAndRemoveAgain) {
   BStr tmplName = BStr::FromAnsi(tmpl), xml = BStr::FromAnsi(Gb("<r><BookMark Name=\"发文号\" Text=\"第7号\"/></r>"));
   ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
   ASSERT_EQ(driver->SetXMLCont(1, xml.Get()), S_OK);
-  DispObject word(Process().WordApplication);
+  DispObject word(values->WordApplication);
   word.Put(L"WindowState", 0);  // a normal window: its place and size are given back too
   long width = word.Long(L"Width");
 
@@ -190,7 +190,7 @@ TEST_F(Templates, ApplyAroundTheBodyAndRemoveAgain) {
   EXPECT_EQ(notes.back(), "0,2,0");
   EXPECT_EQ(word.Long(L"Width"), width) << "Word's window is given back";
   EXPECT_EQ(word.Long(L"WindowState"), 0);
-  EXPECT_FALSE(Process().TmplMissing);
+  EXPECT_FALSE(values->TmplMissing);
   EXPECT_EQ(WideToAnsi(driver->Document().Text(L"FullName")), doc) << "the working copy is the rebuilt document";
   std::string saved = ReadAll(doc);
   EXPECT_NE(saved.find(U8("result=\"第7号\"")), std::string::npos) << "filled from XML after applying";
@@ -257,7 +257,7 @@ TEST_F(Templates, FieldResultsInTheHeaderAreNoEditOfTheTemplate) {
 
 TEST_F(Templates, MissingOrBodilessTemplate) {
   OpenBody();
-  TFrmUserCtrlPop controlWindow;  // told through its published handle
+  TFrmUserCtrlPop controlWindow(values);  // told through the handle it records
   EnableWindow(controlWindow.Button(kSpbHT), TRUE);
   BStr missing(L"c:\\no\\such\\template.doc");
   ASSERT_EQ(driver->SetDocTmplFN(missing.Get()), S_OK);
@@ -267,7 +267,7 @@ TEST_F(Templates, MissingOrBodilessTemplate) {
     EXPECT_EQ(robot.Seen().text, Utf8ToWide("找不到模板文件"));
     EXPECT_EQ(robot.Seen().title, Utf8ToWide("信息提示"));
   }
-  EXPECT_TRUE(Process().TmplMissing);
+  EXPECT_TRUE(values->TmplMissing);
   EXPECT_FALSE(IsWindowEnabled(controlWindow.Button(kSpbHT))) << "the control window was told (1324)";
   EXPECT_TRUE(notes.empty() || notes.back() != "0,2,0") << "no state change reported";
 
@@ -476,7 +476,7 @@ TEST_F(Print, SavingInPrintModeWritesTheTemplateColours) {
   EXPECT_TRUE(driver->Document().Bool(L"Saved"));
   std::string copy = doc + ".saved.doc";
   ASSERT_TRUE(CopyFileA(doc.c_str(), copy.c_str(), FALSE));
-  DispObject saved = DispObject(Process().WordApplication)
+  DispObject saved = DispObject(values->WordApplication)
                          .Object(L"Documents")
                          .CallObject(L"Open", {Arg::Ansi(copy)});
   auto savedColor = [&](long start, long end) {

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <objsafe.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "DialogRobot.h"
 #include "FlowFixture.h"
@@ -61,6 +63,21 @@ class Trust : public FlowFixture {
     ComPtr<IObjectSafety> safety;
     return SUCCEEDED(page.As(&safety)) &&
            SUCCEEDED(safety->SetInterfaceSafetyOptions(IID_IDispatch, 3, 3));
+  }
+
+  HRESULT PlaceInFrame(const std::string& frame, const std::string& top, FrameRoute route) {
+    ComPtr<IObjectWithSite> withSite;
+    HRESULT hr = page.As(&withSite);
+    if (FAILED(hr)) return hr;
+    ComPtr<FrameSite> site = NewComObject<FrameSite>(frame, top, route);
+    return withSite->SetSite(static_cast<IOleClientSite*>(site.Get()));
+  }
+  // A new object in place of `page`, as a page's script creates one.
+  void NewPage() {
+    ComPtr<INibWord> fresh;
+    ASSERT_EQ(CoCreateInstance(CLSID_NibWord, nullptr, CLSCTX_INPROC_SERVER, IID_INibWord,
+                               reinterpret_cast<void**>(fresh.GetAddressOf())), S_OK);
+    page.Swap(fresh);
   }
 
   ZoneMapEntry zone{L"localhost", 1};
@@ -175,6 +192,65 @@ TEST_F(Trust, WithTheAdministratorsListOnlyListedPagesRun) {
   ASSERT_EQ(page->SetXMLCont(0, noXml.Get()), S_OK);
 }
 
+// A control in a frame: the frame's own document is the page, judged as any
+// page is, and the top page must pass too. The browser's LocationURL (the top
+// page) never stands for the frame.
+TEST_F(Trust, AFrameIsJudgedByItsOwnAddressAndByTheTopPage) {
+  struct Case {
+    const char* story;
+    std::string frame, top;
+    bool listed;  // the administrator's list names only the intranet server
+    std::string refused;  // empty: the frame's page may use the object
+  };
+  const std::string unlisted = "http://localhost:1/frame.html";
+  const Case cases[] = {
+      {"an Internet widget in an intranet page", base + "/widget.html", intranet + "/page.html", false,
+       base + "/widget.html"},
+      {"an intranet frame in an Internet page", intranet + "/frame.html", base + "/page.html", false,
+       base + "/page.html"},
+      {"a same-origin frame", intranet + "/frame.html", intranet + "/page.html", false, ""},
+      {"an unlisted frame in a listed page", unlisted, intranet + "/page.html", true, unlisted},
+      {"a listed frame in a listed page", intranet + "/frame.html", intranet + "/page.html", true, ""},
+  };
+  for (const Case& c : cases) {
+    std::optional<AllowedOrigins> list;
+    if (c.listed) list.emplace(std::vector<std::string>{intranet});
+    for (FrameRoute route : {FrameRoute::kContainer, FrameRoute::kContainerDispatch, FrameRoute::kHtmlWindow}) {
+      SCOPED_TRACE(std::string(c.story) + ", route " + std::to_string(static_cast<int>(route)));
+      NewPage();
+      ASSERT_EQ(PlaceInFrame(c.frame, c.top, route), S_OK);
+      HRESULT hr = Call(&INibWord::SetUserName, "x");
+      if (c.refused.empty()) {
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_TRUE(SafetyAccepted());
+        continue;
+      }
+      EXPECT_EQ(hr, E_ACCESSDENIED);
+      std::string description = LastDescription();
+      EXPECT_NE(description.find(c.refused), std::string::npos) << "names the refused address: " << description;
+      EXPECT_FALSE(SafetyAccepted());
+      EXPECT_EQ(OpenRaw(L"1"), E_ACCESSDENIED);
+    }
+  }
+  EXPECT_EQ(FindWindowW(L"OpusApp", nullptr), nullptr) << "no refused frame started Word";
+}
+
+// A trusted frame runs a whole cycle, its transfers held to its own rule.
+TEST_F(Trust, ASameOriginFrameRunsAWholeCycle) {
+  ASSERT_EQ(PlaceInFrame(intranet + "/frame.html", intranet + "/page.html", FrameRoute::kContainerDispatch), S_OK);
+  BStr internetXml = BStr::FromAnsi(base + "/page.xml?id=" + id + "-fx");
+  EXPECT_TRUE(FAILED(page->SetXMLCont(2, internetXml.Get()))) << "an Internet address stays out of reach";
+  EXPECT_FALSE(Fetched(id + "-fx"));
+  Serve(id + ".doc", "Body");
+  ASSERT_EQ(Call(&INibWord::SetDownURL, intranet + "/" + id + ".doc"), S_OK);
+  ASSERT_EQ(Call(&INibWord::SetUpURL, intranet + "/upload?id=" + id + "&reply=OK"), S_OK);
+  ASSERT_EQ(Call(&INibWord::setSucceedPrefix, "OK"), S_OK);
+  std::wstring result;
+  ASSERT_EQ(OpenRaw(L"3", &result), S_OK) << LastDescription();
+  EXPECT_EQ(result.rfind(L"OK:", 0), 0u) << WideToAnsi(result, CP_UTF8);
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK") << "the archive arrived";
+}
+
 // Field data with a document type: refused as bad data, nothing expanded or fetched.
 TEST_F(Trust, XmlDataWithADocumentTypeIsRefused) {
   Serve(id + ".doc", "Body");
@@ -193,7 +269,7 @@ TEST_F(Trust, XmlDataWithADocumentTypeIsRefused) {
     EndCycle();
   }
   BStr none(L"");
-  ASSERT_EQ(page->SetIniXMLCont(0, none.Get()), S_OK) << "process-wide: the next case must not inherit it";
+  ASSERT_EQ(page->SetIniXMLCont(0, none.Get()), S_OK);
   EXPECT_FALSE(Fetched(id + "-dtd")) << "the external document type was not fetched";
 }
 

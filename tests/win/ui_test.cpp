@@ -146,12 +146,12 @@ TEST(StatusWindow, RefusesToCloseAndKeepsItsLook) {
   }
   EXPECT_EQ(FindWindowW(kStatusWindowClass, nullptr), nullptr) << "freeing removes it";
 
-  EXPECT_FALSE(HtModeIsSet()) << "no flag object reads false";
-  HtMode() = std::make_unique<TGlobalSign>(true);
-  EXPECT_TRUE(HtModeIsSet());
-  HtMode()->Set(false);
-  EXPECT_FALSE(HtModeIsSet());
-  HtMode().reset();
+  std::unique_ptr<TGlobalSign> htMode;
+  EXPECT_FALSE(HtModeIsSet(htMode)) << "no flag object reads false";
+  htMode = std::make_unique<TGlobalSign>(true);
+  EXPECT_TRUE(HtModeIsSet(htMode));
+  htMode->Set(false);
+  EXPECT_FALSE(HtModeIsSet(htMode));
   EXPECT_STREQ(kSupportedApps[0], "WinWord.exe");
 }
 

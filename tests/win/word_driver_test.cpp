@@ -12,7 +12,7 @@
 #include "DialogRobot.h"
 #include "DriverFixture.h"
 #include "TestSupport.h"
-#include "services/ProcessValues.h"
+#include "services/PageValues.h"
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/Dispatch.h"
@@ -71,7 +71,7 @@ TEST_F(WordDriver, WholeCycleUnderProtection) {
   EXPECT_TRUE(notes.empty()) << "nothing to show before Word runs";
   ASSERT_TRUE(Start());
 
-  DispObject word(Process().WordApplication);
+  DispObject word(values->WordApplication);
   ASSERT_TRUE(word);
   EXPECT_TRUE(word.Bool(L"Visible"));
   EXPECT_EQ(word.Text(L"UserName"), W("张三"));
@@ -129,7 +129,7 @@ TEST_F(WordDriver, MissingWorkingCopyIsCreated) {
   Configure(doc, "");
   ASSERT_TRUE(Start(L"3"));
   EXPECT_TRUE(FileExists(doc));
-  DispObject word(Process().WordApplication);
+  DispObject word(values->WordApplication);
   EXPECT_EQ(word.Long(L"WindowState"), 2) << "minimised for unattended work";
   EXPECT_EQ(driver->Document().Object(L"ActiveWindow").Object(L"View").Long(L"FieldShading"), 2);
   EXPECT_EQ(driver->Document().Bool(L"PrintRevisions"), false);
@@ -182,7 +182,7 @@ TEST_F(WordDriver, ClosesBehindItsBackAreRefused) {
   // Other documents in the same Word close freely.
   {
     std::string other = Fixture("other.doc", "<text>Other</text>");
-    DispObject word(Process().WordApplication);
+    DispObject word(values->WordApplication);
     DispObject second = word.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(other)});
     EXPECT_FALSE(second.SameObject(driver->Document().Get())) << "two documents, two identities";
     EXPECT_TRUE(driver->Document().SameObject(driver->Document().Get()));
@@ -220,7 +220,7 @@ TEST_F(WordDriver, ProtectedDocumentsAndPasswords) {
   EXPECT_EQ(driver->getTrackRev(), VARIANT_FALSE) << "the display was put back";
   driver->AppQuit();
 
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   driver->SetICommGUI(&gui);
   Configure(doc);
   driver->SetRvePassWord(right.Get());
@@ -232,7 +232,7 @@ TEST_F(WordDriver, ProtectedDocumentsAndPasswords) {
 
   // Without protection asked for, the page's password lifts the protection.
   driver->AppQuit();
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   driver->SetICommGUI(&gui);
   Configure(doc);
   driver->SetRvePassWord(right.Get());
@@ -287,7 +287,7 @@ TEST_F(WordDriver, NormalTemplateGuard) {
     SetFileTime(file, nullptr, nullptr, &later);
     CloseHandle(file);
   };
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   driver->SetICommGUI(&gui);
   Configure(Fixture("b.doc", "<text>B</text>"));
   ASSERT_TRUE(Start());
@@ -298,7 +298,7 @@ TEST_F(WordDriver, NormalTemplateGuard) {
   EXPECT_FALSE(FileExists(rec.BakFN));
 
   // Changed and locked: the backup is kept and its place written down.
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   driver->SetICommGUI(&gui);
   Configure(Fixture("c.doc", "<text>C</text>"));
   ASSERT_TRUE(Start());
@@ -481,8 +481,8 @@ TEST_F(WordDriver, OpenVariantsAndThePageEvent) {
   std::string doc = Fixture("gw.doc", "<text>Old New</text><revision author=\"Li\">New</revision>");
   Configure(doc);
   TestSink sink;
-  Process().EventSink = &sink;
-  Process().DestBaseFN = Gb("通知");
+  values->EventSink = &sink;
+  values->DestBaseFN = Gb("通知");
   driver->setTrackRev(VARIANT_TRUE);
   ASSERT_TRUE(Start(L"6", L"2"));
   EXPECT_EQ(ReadAll(doc).find("<revision"), std::string::npos) << "accepted and saved";
@@ -490,12 +490,12 @@ TEST_F(WordDriver, OpenVariantsAndThePageEvent) {
   ASSERT_EQ(sink.calls.size(), 1u);
   EXPECT_EQ(sink.calls[0].strings, (std::vector<std::wstring>{L"TempletFN", W("通知"), L"b"}));
   EXPECT_EQ(sink.calls[0].types, (std::vector<VARTYPE>{VT_BSTR, VT_BSTR, VT_BSTR, VT_DISPATCH, VT_DISPATCH}));
-  Process().EventSink.Reset();
-  Process().DestBaseFN.clear();
+  values->EventSink.Reset();
+  values->DestBaseFN.clear();
   driver->AppQuit();
 
   // The red-header variant shows revisions first and protects afterwards.
-  driver = TCommEdt_NibWord::Create();
+  driver = TCommEdt_NibWord::Create(values);
   driver->SetICommGUI(&gui);
   notes.clear();
   driver->OnEdtStsNotify = [this](long app, long item, long sts) {
@@ -511,7 +511,7 @@ TEST_F(WordDriver, OpenVariantsAndThePageEvent) {
 
   // Bringing Word forward keeps it usable from the driver.
   driver->SetAppWindowState(1, true);
-  EXPECT_EQ(DispObject(Process().WordApplication).Long(L"WindowState"), 1);
+  EXPECT_EQ(DispObject(values->WordApplication).Long(L"WindowState"), 1);
 }
 
 }  // namespace

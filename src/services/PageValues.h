@@ -1,20 +1,24 @@
 #pragma once
-// Values shared by every automation object in the process (one copy per
-// loaded DLL), with the Word driver and the control window. The page's
-// thread is the only one that touches them; the last writer wins.
+// The values one page's object shares with the parts of its edit cycle: the
+// Word driver, the control window, the template chooser and the XML fill.
+// Each object has its own, made when it is created; its parts hold a
+// reference to it, so that a second page in the same process (another tab,
+// another frame) can never change, nor be told about, this page's cycle.
+// Only the object's own thread (the page's apartment) touches them.
 
 #include <windows.h>
 #include <oaidl.h>
 #include <wrl/client.h>
 
+#include <memory>
 #include <string>
 
-#include "NibWordLib.h"
+#include "services/TmpFilesMgr.h"
 #include "services/WebTransfer.h"
 
 namespace nib {
 
-struct ProcessValues {
+struct PageValues {
   bool IsMultTemplet = false;
   bool IsSetFont = false;
   std::string DocTmplDLURL;
@@ -44,35 +48,26 @@ struct ProcessValues {
   // The XML content pair handed to the Word driver: kind and content.
   int XMLKind = 0;
   std::string XMLContent;
-  // The forwarding wrapper around the connected page's event sink.
+  // The forwarding wrapper around this page's event sink.
   Microsoft::WRL::ComPtr<IDispatch> EventSink;
-  // The control window, recorded when it is created: target of InvokeUseTemplate,
-  // owner of the driver's message boxes and target of its missing-template message.
+  // The cycle's control window, recorded when it is created: owner of the
+  // driver's message boxes and of the progress window, target of the
+  // driver's missing-template message.
   HWND ControlWindow = nullptr;
-  // What the control window works with: the object behind its commands, the
-  // open mode it read from it, and the template the page asked for ("tmp", "ht").
-  // Not owned: the object ends its cycle, and destroys this window, before it
-  // goes; a reference here would keep it alive after its page let go.
-  IInnerFunc* InnerFunc = nullptr;
-  std::string CtrlProcID;
-  std::string CtrlProcID2;
+  // The template the page asked for ("tmp", "ht").
   std::string InvokedTmplKind;
-  // Which addresses the cycle's transfers may reach: the rule of the page
-  // whose object opened the cycle (the template chooser downloads with it).
+  // Which addresses the cycle's transfers may reach: the rule of this page
+  // (the template chooser downloads with it).
   AddressRule CycleAddressRule;
-  // Word's Application object while a driver is connected to it.
+  // Word's Application object while this page's driver is connected to it.
   Microsoft::WRL::ComPtr<IDispatch> WordApplication;
   // Set by the template step when the template file cannot be found.
   bool TmplMissing = false;
   // How the next upload was asked for: "保存并关闭", or saving before a template.
   bool SaveModeSaveAndClose = false;
   bool SaveModeOnlySave = false;
+  // The cycle's temporary files and folders, deleted when it ends.
+  std::shared_ptr<TTmpFilesMgr> TmpFiles = std::make_shared<TTmpFilesMgr>();
 };
-
-ProcessValues& Process();
-
-// Library end: the configuration strings are emptied and the sink let go.
-// `processEnding` skips the release when other DLLs may already be gone.
-void ClearProcessValues(bool processEnding);
 
 }  // namespace nib
