@@ -1,11 +1,18 @@
-// The whole unattended cycle (OpenFile "3" to "OK:n") against the sum of its
-// parts done alone: download, Word open/save/HTML/quit, pack, upload.
-//   cycle_bench <base url> <document name> <work folder>
-// Prints the seconds of each, "whole" last.
+// What the clerk waits for against the work it takes, side by side:
+//   - the whole unattended cycle (OpenFile "3" to "OK:n") against the sum of its
+//     parts done alone: download, Word open/save/HTML/quit, pack, upload;
+//   - 套用模板 pressed until the window shows the template applied, against the
+//     Word calls that apply it made directly;
+//   - 保存并关闭 pressed until the page hears quit/Save, against the save,
+//     conversion, pack and upload done directly.
+//   cycle_bench <base url> <document name> <template name> <work folder>
+// Prints the seconds of each as name=value.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "com/BStr.h"
 #include "com/ComError.h"
@@ -60,7 +67,8 @@ void Parts(const std::string& base, const std::string& document, const std::stri
   std::printf("download=%.3f word=%.3f pack=%.3f upload=%.3f\n", download, word, pack, upload);
 }
 
-void Whole(const std::string& base, const std::string& document) {
+// A page's object set up for `document`, and for `templateName` when given.
+ComPtr<INibWord> NewPage(const std::string& base, const std::string& document, const std::string& templateName = "") {
   ComPtr<INibWord> page;
   nib::ThrowIfFailed(CoCreateInstance(CLSID_NibWord, nullptr, CLSCTX_INPROC_SERVER, IID_INibWord,
                                       reinterpret_cast<void**>(page.GetAddressOf())),
@@ -70,21 +78,125 @@ void Whole(const std::string& base, const std::string& document) {
     nib::ThrowIfFailed((page.Get()->*setter)(text.Get()), "configuring");
   };
   set(&INibWord::SetDownURL, base + "/" + document);
-  set(&INibWord::SetUpURL, base + "/upload?id=bench-whole&reply=OK");
+  set(&INibWord::SetUpURL, base + "/upload?id=bench-page&reply=OK");
   set(&INibWord::setSucceedPrefix, "OK");
+  set(&INibWord::SetDocTmplDLURL, templateName.empty() ? "" : base + "/" + templateName);
+  // Templates are offered for official documents.
+  if (!templateName.empty()) nib::ThrowIfFailed(page->SetIsPrinter(VARIANT_TRUE), "configuring");
+  return page;
+}
+
+void Whole(const std::string& base, const std::string& document) {
+  ComPtr<INibWord> page = NewPage(base, document);
   nib::BStr three(L"3"), none(L""), result;
   double whole = Timed([&] { nib::ThrowIfFailed(page->OpenFile(three.Get(), none.Get(), result.Out()), "OpenFile"); });
   std::printf("result=%s whole=%.3f\n", nib::WideToAnsi(result.Wide()).c_str(), whole);
 }
 
+HWND Button(int index) {
+  HWND window = FindWindowW(L"TFrmUserCtrlPop", nullptr);
+  HWND toolbar = window ? FindWindowExW(window, nullptr, L"TToolBar", nullptr) : nullptr;
+  if (!toolbar) throw nib::ComError("no control window", E_FAIL);
+  return GetDlgItem(toolbar, 100 + index);
+}
+
+// Answers "在套用模板前是否先保存正文？" with 否, as the clerk who saved already does.
+class NoToTheQuestion {
+ public:
+  NoToTheQuestion()
+      : thread_([this] {
+          while (!stop_) {
+            if (HWND box = FindWindowW(L"#32770", nullptr)) PostMessageW(box, WM_COMMAND, IDNO, 0);
+            Sleep(2);
+          }
+        }) {}
+  ~NoToTheQuestion() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The clerk's two presses, each timed until the window (or the page) shows its outcome.
+void Clerk(const std::string& base, const std::string& document, const std::string& templateName) {
+  ComPtr<INibWord> page = NewPage(base, document, templateName);
+  nib::BStr one(L"1"), none(L""), result;
+  nib::ThrowIfFailed(page->OpenFile(one.Get(), none.Get(), result.Out()), "OpenFile");
+  double apply;
+  {
+    NoToTheQuestion no;
+    apply = Timed([&] { SendMessageW(Button(3), BM_CLICK, 0, 0); });
+  }
+  wchar_t caption[32] = L"";
+  GetWindowTextW(Button(3), caption, 32);
+  if (std::wstring(caption) == nib::AnsiToWide("套用模板", CP_UTF8)) throw nib::ComError("the template was not applied", E_FAIL);
+  SendMessageW(Button(3), BM_CLICK, 0, 0);  // removed again: 保存并关闭 is offered without a template
+  double save = Timed([&] { SendMessageW(Button(0), BM_CLICK, 0, 0); });
+  if (FindWindowW(L"TFrmUserCtrlPop", nullptr)) throw nib::ComError("the cycle did not end", E_FAIL);
+  std::printf("template_clerk=%.3f save_clerk=%.3f\n", apply, save);
+}
+
+// The Word calls of applying a template, made directly on an open working copy;
+// then those of saving it as the clerk's 保存并关闭 does: save, HTML, close,
+// quit, pack and upload.
+void TemplateCalls(const std::string& base, const std::string& document, const std::string& templateName,
+                   const std::string& work) {
+  std::string local = work + "\\tmpl-work.doc", tmpl = work + "\\tmpl.doc", copy = work + "\\tmpl-copy.doc";
+  if (!nib::TJustHttp::DownloadToFile(base + "/" + document, local) ||
+      !nib::TJustHttp::DownloadToFile(base + "/" + templateName, tmpl))
+    throw nib::ComError("download failed", E_FAIL);
+  nib::WordServer server;
+  server.ConnectNew();
+  nib::DispObject documents = server.app.Object(L"Documents");
+  nib::DispObject working = documents.CallObject(L"Open", {nib::Arg::Ansi(local)});
+  double calls = Timed([&] {
+    nib::DispObject t = documents.CallObject(L"Open", {nib::Arg::Ansi(tmpl)});
+    working.Call(L"Save");
+    working.Call(L"Close", {}, {{L"SaveChanges", nib::Arg(false)}});
+    CopyFileW(nib::AnsiToWide(local).c_str(), nib::AnsiToWide(copy).c_str(), FALSE);
+    nib::DispObject begin = t.Object(L"Bookmarks").CallObject(L"Item", {nib::Arg::Ansi(nib::Gb("正文内容B"))});
+    nib::DispObject end = t.Object(L"Bookmarks").CallObject(L"Item", {nib::Arg::Ansi(nib::Gb("正文内容E"))});
+    nib::DispObject body = t.CallObject(L"Range", {nib::Arg(begin.Long(L"End")), nib::Arg(end.Long(L"Start"))});
+    body.Call(L"InsertFile", {}, {{L"FileName", nib::Arg::Ansi(copy)}});
+    DeleteFileW(nib::AnsiToWide(local).c_str());
+    t.Call(L"SaveAs", {}, {{L"FileName", nib::Arg::Ansi(local)}});
+    t.Call(L"Close", {}, {{L"SaveChanges", nib::Arg(true)}});
+    working = documents.CallObject(L"Open", {nib::Arg::Ansi(local)});
+    working.Call(L"Save");
+  });
+  std::string html = work + "\\save.htm", archive = work + "\\save.Qoz";
+  double save = Timed([&] {
+    working.Call(L"Save");
+    // The conversion as the converter makes it: the saved file opened, its revisions accepted, saved as a page.
+    working = documents.CallObject(L"Open", {nib::Arg::Ansi(local)});
+    working.Call(L"AcceptAllRevisions");
+    working.Call(L"SaveAs", {}, {{L"FileName", nib::Arg::Ansi(html)}, {L"FileFormat", nib::Arg(8)}});
+    working.Call(L"Close", {}, {{L"SaveChanges", nib::Arg(false)}});
+    working = nib::DispObject();
+    documents = nib::DispObject();
+    server.app.Call(L"Quit");
+    server.Disconnect();
+    nib::PackHtmlFolder(html, archive);
+    nib::TJustHttp http;
+    http.UploadFile(base + "/upload?id=bench-save-parts&reply=OK", archive);
+    if (!http.LastUploadDelivered()) throw nib::ComError("upload failed", E_FAIL);
+  });
+  std::printf("template_calls=%.3f save_calls=%.3f\n", calls, save);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) return 2;
+  if (argc != 5) return 2;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   try {
-    Parts(argv[1], argv[2], argv[3]);
+    Parts(argv[1], argv[2], argv[4]);
     Whole(argv[1], argv[2]);
+    TemplateCalls(argv[1], argv[2], argv[3], argv[4]);
+    Clerk(argv[1], argv[2], argv[3]);
   } catch (const nib::ComError& e) {
     std::printf("failed=%s\n", e.what());
     return 1;

@@ -136,6 +136,7 @@ STDMETHODIMP TNibWord::SetIsAdmin(VARIANT_BOOL bAdmin) {
 STDMETHODIMP TNibWord::SetDocTmplDLURL(BSTR sDocTmplURL) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
   Values().DocTmplDLURL = Ansi(sDocTmplURL);
+  ++Values().DocTmplDLURLSets;
   return S_OK;
 }
 

@@ -486,7 +486,7 @@ void TNibWord::EndCycle() {
   // cycle this object opens meanwhile has a list of its own.
   std::shared_ptr<TTmpFilesMgr> files = Values().TmpFiles;
   Values().TmpFiles = std::make_shared<TTmpFilesMgr>();
-  if (!SwitchIsOn("NoClearTmpFiles")) files->Cleanup(1000, 200);
+  if (!SwitchIsOn("NoClearTmpFiles")) files->Cleanup(1000, 50);
 }
 
 void TNibWord::EndCycleWithoutWord() {

@@ -114,11 +114,11 @@ bool TQozer::ConvertWord(const std::string& file, const std::string& archive, bo
     bool quit;
     ~Release() { TWordUtil::ReleaseWord(word, quit); }
   } release{word_, how == 1};
-  DelayWithMessages(100);
+  WaitUntil(100, [&] { return WordAnswers(word_.app); });
   word_.app.Put(L"Visible", true);
-  DelayWithMessages(100);
+  WaitUntil(100, [&] { return word_.app.Bool(L"Visible"); });
   DispObject document = word_.app.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(file)});
-  DelayWithMessages(100);
+  WaitUntil(100, [&] { return IsDocumentOf(document, file); });
   // Word refuses AcceptAllRevisions on a protected document, and a document
   // that came protected with a password nobody gave stays so (lifting it would
   // ask for the password in Word's dialog): its page shows the revisions as
@@ -134,7 +134,8 @@ bool TQozer::ConvertWord(const std::string& file, const std::string& archive, bo
   document.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
   document = DispObject();
   TWordUtil::ReleaseWord(word_, how == 1);
-  Sleep(300);
+  // Packed only once Word (perhaps quitting) has let go of the page it wrote.
+  WaitUntil(300, [&] { return FileExists(html) && !IsFileInUse(html); });
   if (OnHtmlConverted) OnHtmlConverted(html);
   PackHtmlFolder(html, archive);
   DeleteHtmlAndFiles(html);

@@ -22,6 +22,9 @@ struct PageValues {
   bool IsMultTemplet = false;
   bool IsSetFont = false;
   std::string DocTmplDLURL;
+  // How often the page has set it: the template chooser goes on as soon as
+  // the page answered its event with the chosen template's address.
+  unsigned DocTmplDLURLSets = 0;
   std::string DownURL;
   std::string UpURL;
   std::string DestBaseFN;

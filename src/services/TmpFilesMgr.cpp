@@ -19,16 +19,12 @@ void TTmpFilesMgr::Reset() {
 }
 
 void TTmpFilesMgr::Cleanup(unsigned timeoutMs, unsigned stepMs) const {
-  for (const std::string& file : files_) {
-    DWORD start = GetTickCount();
-    while (IsFileInUse(file) && TicksSince(start) < timeoutMs) DelayWithMessages(stepMs);
-    DeleteFileA(file.c_str());
-  }
-  for (const std::string& folder : folders_) {
-    DWORD start = GetTickCount();
-    while (FolderExists(folder) && TicksSince(start) < timeoutMs) DelayWithMessages(stepMs);
-    DeleteTree(folder);
-  }
+  // Word may hold a file (or a file in a folder) a moment after it closed it:
+  // each entry is deleted as soon as it can be, and given up to the time-out.
+  for (const std::string& file : files_)
+    WaitUntil(timeoutMs, [&] { return (DeleteFileA(file.c_str()) || !FileExists(file)); }, stepMs);
+  for (const std::string& folder : folders_)
+    WaitUntil(timeoutMs, [&] { return DeleteTree(folder) || !FolderExists(folder); }, stepMs);
 }
 
 }  // namespace nib

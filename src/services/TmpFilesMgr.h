@@ -19,10 +19,10 @@ class TTmpFilesMgr {
   void Add(int kind, const std::string& path);
   // Empties both lists; nothing is deleted from disk.
   void Reset();
-  // Deletes every listed file (waiting up to `timeoutMs` while it is in use,
-  // checking every `stepMs`), then every listed folder (each is given the
-  // full time-out while it exists). A missing or undeletable entry never
-  // stops the others. The lists stay as they are.
+  // Deletes every listed file, then every listed folder with its tree, each
+  // as soon as it can be: an entry still held is tried again every `stepMs`
+  // for up to `timeoutMs`. A missing or undeletable entry never stops the
+  // others. The lists stay as they are.
   void Cleanup(unsigned timeoutMs, unsigned stepMs) const;
 
   const T1DimStrArr& Files() const { return files_; }

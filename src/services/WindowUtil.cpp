@@ -1,5 +1,7 @@
 #include "services/WindowUtil.h"
 
+#include <algorithm>
+
 namespace nib {
 
 bool ProcessMessages() {
@@ -23,6 +25,22 @@ void DelayWithMessages(DWORD ms) {
     DWORD elapsed = TicksSince(start);
     if (elapsed >= ms) return;
     MsgWaitForMultipleObjectsEx(0, nullptr, ms - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+bool WaitUntil(DWORD limitMs, const std::function<bool()>& condition, DWORD stepMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    bool holds = false;
+    try {
+      holds = condition();
+    } catch (...) {
+      // Not observable yet (a call rejected, a document not there): look again.
+    }
+    if (holds) return true;
+    DWORD elapsed = TicksSince(start);
+    if (elapsed >= limitMs) return false;
+    DelayWithMessages(std::min(stepMs, limitMs - elapsed));
   }
 }
 

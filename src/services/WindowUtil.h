@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace nib {
@@ -12,6 +13,13 @@ namespace nib {
 // between messages rather than spinning; 0 processes the queue once. A
 // WM_QUIT ends the wait early and is posted again for the thread's own loop.
 void DelayWithMessages(DWORD ms);
+
+// Waits, dispatching the thread's messages, until `condition` holds or
+// `limitMs` have passed; looks every `stepMs` (and at once). `limitMs` is the
+// time the step was always given: what the wait is for may take that long on
+// a slow machine, but once it can be seen there is nothing left to wait for.
+// True when the condition held. A condition that throws counts as not yet.
+bool WaitUntil(DWORD limitMs, const std::function<bool()>& condition, DWORD stepMs = 20);
 
 // The hourglass while the thread works, the previous cursor afterwards.
 class WaitCursor {

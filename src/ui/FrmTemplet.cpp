@@ -178,8 +178,11 @@ void TFrmTemplet::Confirm() {
   }
   PageValues& p = *values_;
   p.TempletFN = value;
+  const unsigned answersBefore = p.DocTmplDLURLSets;
   FireOnEventStart(p.EventSink.Get(), "TempletFN", value, "a", *Arg(L"d").Get(), *Arg(L"b").Get());
-  DelayWithMessages(kPageAnswerMs);  // the page answers with SetDocTmplDLURL
+  // The page answers with SetDocTmplDLURL, in its handler or a moment later;
+  // a page that does not answer keeps the address it set before.
+  WaitUntil(kPageAnswerMs, [&] { return p.DocTmplDLURLSets != answersBefore; });
   if (ownerGone_) return;  // the cycle ended meanwhile: nothing to apply the template to
   if (!DownloadTemplate()) {
     wchar_t caption[64] = L"";
@@ -189,7 +192,7 @@ void TFrmTemplet::Confirm() {
     controlWindow_.ApplyChosenTemplate();
   }
   Close();
-  DelayWithMessages(kAfterCloseMs);
+  WaitUntil(kAfterCloseMs, [&] { return !IsWindowVisible(window_); });
 }
 
 bool TFrmTemplet::DownloadTemplate() {

@@ -138,17 +138,18 @@ bool TCommEdt_NibWord::ConnectWordApp() {
   bAppConnected = false;
   try {
     TWordUtil::BackupNormalDot(NormalDotRec);
-    DelayWithMessages(200);
+    // The backup must be on disk before a Word that may change the template starts.
+    WaitUntil(200, [&] { return !NormalDotRec.valid || FileExists(NormalDotRec.BakFN); });
     WordApp.ConnectNew([this](DISPID id, DISPPARAMS& params) { OnWordEvent(id, params); });
     values_->WordApplication = WordApp.app.Get();
     bAppConnected = true;
     // Before any document or template is opened in this Word.
     ForbidMacros(WordApp.app);
-    DelayWithMessages(500);
+    // A Word that has just started may still refuse calls: it is ready once it answers one.
+    WaitUntil(500, [&] { return WordAnswers(WordApp.app); });
     WordApp.app.Put(L"Visible", true);
     if (ProcID == "3") WordApp.app.Put(L"WindowState", kMinimised);
-    DelayWithMessages(100);
-    hAppWnd = FindWordWindow();
+    WaitUntil(100, [&] { return WordWindowShown(); });
     WordApp.app.Put(L"DisplayAlerts", 0L);
     if (!UserName.empty()) {
       OldUserName = WideToAnsi(WordApp.app.Text(L"UserName"));
@@ -390,8 +391,8 @@ void TCommEdt_NibWord::SetAppWindowState(long state, bool force) {
   WordApp.app.Put(L"WindowState", state);
   WordApp.app.Call(L"Activate");
   if (!force || !hAppWnd || state == kMinimised) return;
-  DelayWithMessages(300);
-  hAppWnd = FindWordWindow();
+  // Forced to the front only once Word shows the window in its new state.
+  WaitUntil(300, [&] { return WordWindowShown() && !IsIconic(hAppWnd); });
   if (!hAppWnd) return;
   DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
   DWORD ownThread = GetCurrentThreadId();
@@ -399,6 +400,11 @@ void TCommEdt_NibWord::SetAppWindowState(long state, bool force) {
   SetForegroundWindow(hAppWnd);
   if (attached) AttachThreadInput(ownThread, foregroundThread, FALSE);
   SetForegroundWindow(hAppWnd);
+}
+
+bool TCommEdt_NibWord::WordWindowShown() {
+  hAppWnd = FindWordWindow();
+  return hAppWnd && IsWindowVisible(hAppWnd);
 }
 
 HWND TCommEdt_NibWord::FindDocWnd() {
@@ -512,15 +518,21 @@ void TCommEdt_NibWord::MakeRevisionCopy() {
   Save();
   TWordUtil::SaveDocumentAs(WordDocNew, OriRevisionFN);
   revisionCopyMade_ = true;
-  DelayWithMessages(300);
+  // Each copy is written, Word's document bears its name and Word has let go
+  // of the file it had before: the working copy is written over later.
+  WaitUntil(300, [&] {
+    return FileExists(OriRevisionFN) && IsDocumentOf(WordDocNew, OriRevisionFN) && !IsFileInUse(DestFN);
+  });
   TWordUtil::SaveDocumentAs(WordDocNew, RevisionFN);
-  DelayWithMessages(300);
+  WaitUntil(300, [&] {
+    return FileExists(RevisionFN) && IsDocumentOf(WordDocNew, RevisionFN) && !IsFileInUse(OriRevisionFN);
+  });
   DispObject accepted = WordApp.app.Object(L"Documents")
                             .CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(RevisionFN)},
                                                       {L"AddToRecentFiles", Arg(false)}});
   accepted.Call(L"AcceptAllRevisions");
   accepted.Call(L"Save");
-  DelayWithMessages(300);
+  WaitUntil(300, [&] { return accepted.Bool(L"Saved"); });
   bClosingByProg = true;
   accepted.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
   WordDocNew = DispObject();

@@ -169,6 +169,8 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   LONG Message(const char* utf8Text, LONG dlgType);
   void Log(const std::string& text);
   HWND FindWordWindow(const std::wstring& document = L"");
+  // Finds Word's window again; true when it is on the screen.
+  bool WordWindowShown();
   void Save();
 
   bool bClosingByProg = false;

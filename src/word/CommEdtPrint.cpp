@@ -70,7 +70,7 @@ STDMETHODIMP TCommEdt_NibWord::SetPrintMode(VARIANT_BOOL printMode) {
       }
       bPrintMode = on;
       if (HWND window = FindDocWnd()) {
-        DelayWithMessages(300);
+        WaitUntil(300, [&] { return IsWindowVisible(window) != FALSE; });
         SetForegroundWindow(window);
       }
     } catch (const ComError&) {

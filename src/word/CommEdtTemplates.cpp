@@ -132,7 +132,9 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
     WordViewState state;
     SaveWordViewState(state);
     status->Show();
-    DelayWithMessages(1000);
+    // The clerk is to see the status window before Word's window shrinks away.
+    UpdateWindow(status->Window());
+    WaitUntil(1000, [&] { return IsWindowVisible(status->Window()) != FALSE; });
     SetAppWindowState(kNormalWindow, false);
     POINT tiny = TinyWindowPosition();
     WordApp.app.Put(L"Width", 50);
@@ -153,7 +155,8 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
         }
         values_->TmplMissing = false;
         bUseTmpl = true;
-        DelayWithMessages(300);
+        // The rebuilt document is open again under the working copy's name.
+        WaitUntil(300, [&] { return IsDocumentOf(WordDocNew, DestFN); });
         FillFromXML(WordDocNew);
         // Recorded once the fields show their data: a field's result is part of
         // the text, so filling one moves the template's bookmarks after it.
@@ -172,7 +175,8 @@ long TCommEdt_NibWord::SwitchTemplate(bool applying) {
       if (CommGUI && e.Code() != kProtectionKept) CommGUI->MyMessageDlg(message.Get(), kDlgWarning, okOnly.Get(), 0);
     }
     RestoreWordViewState(state);
-    DelayWithMessages(200);
+    // Word's window is back as it was before the status window goes.
+    WaitUntil(200, [&] { return WordApp.app.Long(L"WindowState") == state.windowState; });
     status.reset();
     Notify(2, bUseTmpl ? 0 : 1);
     return 0;
@@ -188,7 +192,7 @@ bool TCommEdt_NibWord::ApplyTemplate() {
                                                         {L"AddToRecentFiles", Arg(false)}});
   bClosingByProg = true;
   Save();
-  DelayWithMessages(300);
+  WaitUntil(300, [&] { return WordDocNew.Bool(L"Saved"); });
   WordDocNew.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
   WordDocNew = DispObject();
   std::string copy = MakeTempName(DestFN, "", false, false, true, true);
@@ -212,7 +216,9 @@ bool TCommEdt_NibWord::ApplyTemplate() {
   }
   try {
     body.Call(L"InsertFile", {}, {{L"FileName", Arg::Ansi(copy)}});
-    DelayWithMessages(500);
+    // The working copy is written over next: Word must have done with the
+    // inserted copy and let go of the working copy it closed above.
+    WaitUntil(500, [&] { return !IsFileInUse(copy) && !IsFileInUse(DestFN) && WordAnswers(WordApp.app); });
     WorkingCopyGuard guard(DestFN);
     TWordUtil::SaveDocumentAs(tmpl, DestFN);
     guard.Commit();
@@ -268,7 +274,8 @@ bool TCommEdt_NibWord::RemoveTemplate() {
   bClosingByProg = true;
   WordDocNew.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
   WordDocNew = DispObject();
-  DelayWithMessages(1000);
+  // The working copy is written over next: Word must have closed it and let go of its file.
+  WaitUntil(1000, [&] { return NoDocumentOpenFrom(WordApp.app, DestFN) && !IsFileInUse(DestFN); });
   try {
     WorkingCopyGuard guard(DestFN);
     TWordUtil::SaveDocumentAs(plain, DestFN);
@@ -328,7 +335,7 @@ STDMETHODIMP TCommEdt_NibWord::SetFontByWebPage(BSTR fontName, LONG fontSize, LO
 STDMETHODIMP TCommEdt_NibWord::SetBottomLine() {
   return TrapToHResult([&] {
     if (HWND window = FindDocWnd()) {
-      DelayWithMessages(300);
+      WaitUntil(300, [&] { return IsWindowVisible(window) != FALSE; });
       SetForegroundWindow(window);
     }
     DispObject selection = WordApp.app.Object(L"Selection");

@@ -153,7 +153,17 @@ ComPtr<IOleClientSite> NewPageMeasureSite(HWND window) {
   return client;
 }
 
+// A browser that cannot make an HTML document (no HTML engine installed, or
+// one the system has disabled) still navigates, and never shows a body: the
+// measurement would wait out its whole limit for nothing.
+bool HtmlDocumentsCanBeMade() {
+  constexpr CLSID kHtmlDocument = {0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+  ComPtr<IUnknown> document;
+  return SUCCEEDED(CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&document)));
+}
+
 long MeasurePageHeight(const std::string& htmlFile, int width) {
+  if (!HtmlDocumentsCanBeMade()) return -1;  // nothing here can measure the page
   ComPtr<IWebBrowser2> browser;
   if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&browser))))
     return -1;  // no browser on this machine: nothing to measure with

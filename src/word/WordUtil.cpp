@@ -51,6 +51,25 @@ long OfficeVersion(DispObject& application) {
   }
 }
 
+bool WordAnswers(DispObject& application) {
+  application.Text(L"Name");
+  return true;
+}
+
+bool IsDocumentOf(DispObject& document, const std::string& path) {
+  return TextEquals(WideToAnsi(document.Text(L"FullName")), path);
+}
+
+bool NoDocumentOpenFrom(DispObject& application, const std::string& path) {
+  DispObject documents = application.Object(L"Documents");
+  long count = documents.Long(L"Count");
+  for (long i = 1; i <= count; ++i) {
+    DispObject document = documents.CallObject(L"Item", {Arg(i)});
+    if (IsDocumentOf(document, path)) return false;
+  }
+  return true;
+}
+
 bool TWordUtil::AttachOrStartWord(WordServer& server, IDispatch* cycleWord, int& how, bool showMsg) {
   try {
     if (cycleWord) {
@@ -102,7 +121,7 @@ void TWordUtil::BackupNormalDot(TResotreNormalDotRec& rec) {
   if (rec.NormalFN.empty() || !FileExists(rec.NormalFN)) {
     rec.NormalFN = GetNormalTmplFN(nullptr);
     WriteScrambledRegValue(HKEY_CURRENT_USER, rec.NormalFN, kKarstoKey, kNormalTmplValue);
-    DelayWithMessages(200);
+    WaitUntil(200, [&] { return ReadScrambledRegValue(HKEY_CURRENT_USER, kKarstoKey, kNormalTmplValue) == rec.NormalFN; });
   }
   rec.exists = !rec.NormalFN.empty() && FileExists(rec.NormalFN);
   rec.valid = rec.exists && !IsFileInUse(rec.NormalFN);

@@ -57,6 +57,15 @@ struct TBakValidBMSRec {
 // may run. Sets msoAutomationSecurityForceDisable; an Office that has no such
 // member (Word 2000) goes on without it, any other failure throws.
 void ForbidMacros(DispObject& application);
+
+// What the driver's waits look for, each a cheap call that throws while Word
+// is not there yet (see docs/office-calls.md, "Waits").
+// Word answers a call (it no longer refuses them while starting or busy).
+bool WordAnswers(DispObject& application);
+// `document` is open under the file `path` (its FullName answers that path).
+bool IsDocumentOf(DispObject& document, const std::string& path);
+// No document of `application` is open from `path`.
+bool NoDocumentOpenFrom(DispObject& application, const std::string& path);
 inline constexpr long kForceDisableMacros = 3;  // msoAutomationSecurityForceDisable
 
 // The major version number of an Office application (Application.Version,

@@ -34,7 +34,18 @@ bool modalDialogOpen = false;  // the double's one apartment thread is its only 
 
 void SetModalDialogOpen(bool open) { modalDialogOpen = open; }
 
-bool InjectedBusy() { return modalDialogOpen || Read(L"busy", L"on") == L"1"; }
+namespace {
+DWORD startedAt = 0;
+}  // namespace
+
+DWORD SettleMs(const wchar_t* key) { return static_cast<DWORD>(_wtoi(Read(L"settle", key).c_str())); }
+
+void MarkStarted() { startedAt = GetTickCount(); }
+
+bool InjectedBusy() {
+  bool starting = startedAt && GetTickCount() - startedAt < SettleMs(L"start");
+  return starting || modalDialogOpen || Read(L"busy", L"on") == L"1";
+}
 
 std::wstring Setting(const wchar_t* section, const wchar_t* key) { return Read(section, key); }
 

@@ -17,6 +17,12 @@
 //                           [excel] links=1  (the workbooks hold links: Workbooks.Open without
 //                                  UpdateLinks asks the user, a modal prompt)
 //                           [powerpoint] savehtml=0  (PowerPoint 2013 and later: no web-page format 12)
+//                           [settle] start=ms  (a Word that has just started refuses calls, "retry
+//                                  later", for ms: as a real Word still loading its add-ins)
+//                           [settle] window=ms  (Word's window appears ms after Visible := true)
+//                           [settle] release=ms  (a closed or renamed document's file stays held ms
+//                                  after Close, SaveAs to another name or Quit; SaveAs onto a held
+//                                  file fails, as Word's does)
 //   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments (a property put adds
 //                           "= value"), outcome, locale ("lcid=1033"), local time (hh:mm:ss.mmm),
 //                           separated by tabs (UTF-8)
@@ -38,6 +44,10 @@ bool CreationRefused();
 // from outside with "retry later" (RPC_E_SERVERCALL_RETRYLATER reaches a
 // caller whose COM does not retry it).
 bool InjectedBusy();
+// The milliseconds of a [settle] key; 0 when it is not set.
+DWORD SettleMs(const wchar_t* key);
+// The served application has just started: calls are refused until [settle] start passed.
+void MarkStarted();
 // A modal dialog of Word's own is open (the insert-file dialog): calls from
 // outside are refused as while Word is busy. Set by the dialog's owner.
 void SetModalDialogOpen(bool open);

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "Control.h"
@@ -27,6 +29,40 @@ constexpr HRESULT kPasswordIncorrect = static_cast<HRESULT>(0x800A156D);  // run
 constexpr HRESULT kStringTooLong = static_cast<HRESULT>(0x800A1201);      // run-time error 4609
 
 class WordApplication;
+// [settle] release: files Word has done with, still held for a while, by path.
+std::mutex settlingMutex;
+std::map<std::wstring, HANDLE> settling;
+
+std::wstring SettleKey(std::wstring path) {
+  CharLowerW(path.data());
+  return path;
+}
+
+void ReleaseLater(const std::wstring& path, HANDLE file, DWORD ms) {
+  std::wstring key = SettleKey(path);
+  {
+    std::lock_guard lock(settlingMutex);
+    if (auto older = settling.find(key); older != settling.end()) CloseHandle(older->second);
+    settling[key] = file;
+  }
+  std::thread([key, file, ms] {
+    Sleep(ms);
+    std::lock_guard lock(settlingMutex);
+    if (auto found = settling.find(key); found != settling.end() && found->second == file) {
+      CloseHandle(file);
+      settling.erase(found);
+    }
+  }).detach();
+}
+
+void EndSettling(const std::wstring& path) {
+  std::lock_guard lock(settlingMutex);
+  if (auto found = settling.find(SettleKey(path)); found != settling.end()) {
+    CloseHandle(found->second);
+    settling.erase(found);
+  }
+}
+
 class WordDocument;
 
 // Background printing: the pages are rendered this long after PrintOut returned.
@@ -93,11 +129,19 @@ class WordDocument : public DynObject {
   // nobody can have it for themselves.
   void HoldFile() {
     ReleaseFile();
+    EndSettling(path_);  // Word taking its own file again does not wait for itself
     file_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, 0, nullptr);
   }
-  void ReleaseFile() {
-    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  // `settle`: the file is one Word is done with (closed, renamed): with
+  // [settle] release it stays held a while longer, as a real Word's may.
+  void ReleaseFile(bool settle = true) {
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    DWORD ms = settle ? SettleMs(L"release") : 0;
+    if (ms == 0)
+      CloseHandle(file_);
+    else
+      ReleaseLater(path_, file_, ms);
     file_ = INVALID_HANDLE_VALUE;
   }
   HANDLE file_ = INVALID_HANDLE_VALUE;
@@ -265,6 +309,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
     return part;
   }
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static constexpr UINT_PTR kAppearTimer = 1;
 
   EventPoint events_{this};
   std::vector<WordDocument*> documents_;  // open documents, each holding one reference
@@ -275,6 +320,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   HWND window_ = nullptr;
   DWORD rotCookie_ = 0;
   bool visible_ = false;
+  bool windowAppeared_ = false;  // [settle] window: shown once its delay passed
   bool heldByUser_ = false;  // visible: the user's, not ended by automation letting go
   long windowState_ = 1;
   long displayAlerts_ = -1;
@@ -1095,7 +1141,16 @@ Part* WordDocument::NewWindow() {
 void WordDocument::SaveTo(const std::wstring& path, long format) {
   RequireOpen();
   bool ownFile = _wcsicmp(path.c_str(), path_.c_str()) == 0;
-  if (ownFile) ReleaseFile();  // Word itself may write its file
+  if (ownFile) ReleaseFile(false);  // Word itself may write its file
+  // Word cannot write over a file someone else holds (another Word, a
+  // document it has just closed and not yet let go of).
+  HANDLE probe = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+  } else if (GetLastError() == ERROR_SHARING_VIOLATION) {
+    if (ownFile) HoldFile();
+    Raise(L"Word cannot save this file because it is already open elsewhere. (" + path + L")");
+  }
   if (format == kFormatHtml) {
     WriteHtmlPage(path, content_);
   } else {
@@ -1143,6 +1198,8 @@ WordApplication::WordApplication() : DynObject(L"Application") {
                Release();
              }
            });
+  // Word.Application.Name: "Microsoft Word" whatever the version.
+  Property(L"Name", [](Args&, VARIANT* r) { SetString(r, L"Microsoft Word"); });
   Property(L"UserName", [this](Args&, VARIANT* r) { SetString(r, userName_); },
            [this](Args&, const VARIANT& v) { userName_ = ValueString(v); });
   Property(L"NormalTemplate", [this](Args&, VARIANT* r) {
@@ -1212,6 +1269,7 @@ WordApplication::WordApplication() : DynObject(L"Application") {
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   RegisterActiveObject(static_cast<IDispatch*>(this), kWordClass, ACTIVEOBJECT_WEAK, &rotCookie_);
+  MarkStarted();
 
   // Word's global template: a real file, which the system backs up and restores.
   wchar_t appData[MAX_PATH] = L"";
@@ -1365,6 +1423,13 @@ void WordApplication::UpdateWindow() {
   std::wstring caption = active_ ? active_->Name() + compatibility + L" - " + own : own;
   SetWindowTextW(window_, caption.c_str());
   if (windowState_ == 0) MoveWindow(window_, left_, top_, width_, height_, TRUE);
+  if (visible_ && !windowAppeared_) {
+    if (DWORD ms = SettleMs(L"window")) {
+      SetTimer(window_, kAppearTimer, ms, nullptr);  // shown when it fires
+      return;
+    }
+    windowAppeared_ = true;
+  }
   ShowWindow(window_, !visible_ ? SW_HIDE : windowState_ == 2 ? SW_SHOWMINNOACTIVE : windowState_ == 1 ? SW_SHOWMAXIMIZED : SW_SHOWNOACTIVATE);
 }
 
@@ -1390,6 +1455,12 @@ LRESULT CALLBACK WordApplication::WindowProc(HWND window, UINT message, WPARAM w
   // The user closing the window closes the active document, events first.
   if (message == WM_CLOSE && app) {
     if (app->active_) app->CloseDocument(app->active_);
+    return 0;
+  }
+  if (message == WM_TIMER && wParam == kAppearTimer && app) {
+    KillTimer(window, kAppearTimer);
+    app->windowAppeared_ = true;
+    app->UpdateWindow();
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);

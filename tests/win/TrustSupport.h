@@ -61,11 +61,12 @@ class ZoneMapEntry {
   std::wstring path_;
 };
 
-// An object with one text property, read through IDispatch by name: the web
-// browser's LocationURL, or the container document's URL.
-class AddressProperty final : public ComObject<IDispatch, IOleContainer> {
+// An object with one property, read through IDispatch by name, as hosts
+// that answer IDispatch only give it.
+template <class... More>
+class OneProperty : public ComObject<IDispatch, More...> {
  public:
-  AddressProperty(const wchar_t* name, std::wstring value) : name_(name), value_(std::move(value)) {}
+  explicit OneProperty(const wchar_t* name) : name_(name) {}
   STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
@@ -75,18 +76,50 @@ class AddressProperty final : public ComObject<IDispatch, IOleContainer> {
   }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
     if (id != 1 || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-    V_VT(result) = VT_BSTR;
-    V_BSTR(result) = SysAllocString(value_.c_str());
-    return S_OK;
+    return Answer(result);
   }
+
+ protected:
+  virtual HRESULT Answer(VARIANT* result) = 0;
+
+ private:
+  const wchar_t* name_;
+};
+
+// A text property: the web browser's LocationURL, or the container document's URL.
+class AddressProperty final : public OneProperty<IOleContainer> {
+ public:
+  AddressProperty(const wchar_t* name, std::wstring value) : OneProperty(name), value_(std::move(value)) {}
   // IOleContainer: the document as a site's container.
   STDMETHODIMP ParseDisplayName(IBindCtx*, LPOLESTR, ULONG*, IMoniker**) override { return E_NOTIMPL; }
   STDMETHODIMP EnumObjects(DWORD, IEnumUnknown**) override { return E_NOTIMPL; }
   STDMETHODIMP LockContainer(BOOL) override { return S_OK; }
 
+ protected:
+  HRESULT Answer(VARIANT* result) override {
+    V_VT(result) = VT_BSTR;
+    V_BSTR(result) = SysAllocString(value_.c_str());
+    return S_OK;
+  }
+
  private:
-  const wchar_t* name_;
   std::wstring value_;
+};
+
+// An object property: a browser window's "document".
+class ObjectProperty final : public OneProperty<> {
+ public:
+  ObjectProperty(const wchar_t* name, Microsoft::WRL::ComPtr<IDispatch> value)
+      : OneProperty(name), value_(std::move(value)) {}
+
+ protected:
+  HRESULT Answer(VARIANT* result) override {
+    V_VT(result) = VT_DISPATCH;
+    return value_.CopyTo(&V_DISPATCH(result));
+  }
+
+ private:
+  Microsoft::WRL::ComPtr<IDispatch> value_;
 };
 
 // The site a browser gives the control of a page at `address`: through its
@@ -122,29 +155,6 @@ class PageSite final : public ComObject<IOleClientSite, IServiceProvider> {
  private:
   bool documentRoute_;
   Microsoft::WRL::ComPtr<AddressProperty> browser_, document_;
-};
-
-// An object with one object property, read through IDispatch by name: a
-// browser window's "document".
-class ObjectProperty final : public ComObject<IDispatch> {
- public:
-  ObjectProperty(const wchar_t* name, Microsoft::WRL::ComPtr<IDispatch> value) : name_(name), value_(std::move(value)) {}
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    if (count != 1 || _wcsicmp(names[0], name_) != 0) return DISP_E_UNKNOWNNAME;
-    ids[0] = 1;
-    return S_OK;
-  }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
-    if (id != 1 || !(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
-    V_VT(result) = VT_DISPATCH;
-    return value_.CopyTo(&V_DISPATCH(result));
-  }
-
- private:
-  const wchar_t* name_;
-  Microsoft::WRL::ComPtr<IDispatch> value_;
 };
 
 // How a browser's site tells a control its own document (a frame's page).

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "com/ComError.h"
+#include "com/Dispatch.h"
+#include "word/WordUtil.h"
 #include "com/BStr.h"
 #include "com/StrConv.h"
 #include "com/Variant.h"
@@ -703,6 +706,43 @@ TEST_F(WordDouble, PrintOutIsRecordedAndMacrosFail) {
   BStr macro(L"InsertFileMacro");
   EXPECT_THROW(Call(word.Get(), L"Run", DISPATCH_METHOD, {Text(macro.Get())}), CallError);
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
+}
+
+// The settle switches: a Word that shows what it did a moment later (still
+// starting, its window not yet up, a closed file not yet let go of), for the
+// system's waits to be tested against.
+TEST_F(WordDouble, SettleSwitchesDelayWhatWordShows) {
+  std::string file = Fixture("settle.doc", "Body"), other = Fixture("other.doc", "Other");
+  std::ofstream("c:\\doubles\\control.ini") << "[settle]\r\nstart=600\r\nwindow=400\r\nrelease=500\r\n";
+  ComPtr<IDispatch> raw = StartWord();
+  ASSERT_TRUE(raw);
+  LPOLESTR name = const_cast<LPOLESTR>(L"Name");
+  DISPID id = 0;
+  ASSERT_EQ(raw->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+  DISPPARAMS none{};
+  Variant answer;
+  EXPECT_EQ(raw->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, answer.Get(), nullptr, nullptr),
+            RPC_E_SERVERCALL_RETRYLATER) << "a Word still starting refuses calls";
+  DispObject word(raw);
+  EXPECT_TRUE(WaitUntil(3000, [&] { return WordAnswers(word); })) << "and answers once started";
+
+  word.Put(L"Visible", true);
+  HWND window = FindWindowW(L"OpusApp", nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(IsWindowVisible(window)) << "the window is not up at once";
+  EXPECT_TRUE(WaitUntil(3000, [&] { return IsWindowVisible(window) != FALSE; })) << "but a moment later";
+
+  DispObject documents = word.Object(L"Documents");
+  DispObject first = documents.CallObject(L"Open", {Arg::Ansi(file)});
+  DispObject second = documents.CallObject(L"Open", {Arg::Ansi(other)});
+  EXPECT_THROW(second.Call(L"SaveAs", {Arg::Ansi(file)}), ComError) << "no SaveAs onto a file Word holds";
+  first.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
+  EXPECT_TRUE(IsFileInUse(file)) << "a closed document's file is let go of a moment later";
+  EXPECT_THROW(second.Call(L"SaveAs", {Arg::Ansi(file)}), ComError);
+  EXPECT_TRUE(WaitUntil(3000, [&] { return !IsFileInUse(file); }));
+  second.Call(L"SaveAs", {Arg::Ansi(file)});
+  EXPECT_TRUE(IsDocumentOf(second, file));
+  word.Call(L"Quit");
 }
 
 }  // namespace

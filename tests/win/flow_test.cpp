@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <ocidl.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -537,6 +538,19 @@ TEST_F(Flow, OverprintUploadsTheDocumentItself) {
 }
 
 
+std::function<void()>* pendingLater = nullptr;
+
+void CALLBACK RunLater(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  if (pendingLater) (*pendingLater)();
+}
+
+// Runs `*call` on this thread `ms` from now, as a page's script timer would.
+void LaterOnThisThread(UINT ms, std::function<void()>* call) {
+  pendingLater = call;
+  SetTimer(nullptr, 0, ms, RunLater);
+}
+
 TEST_F(Flow, TemplateChooser) {
   Serve("choose.doc", "Body of the notice");
   ServeDocument("tmpl-c.doc",
@@ -548,11 +562,17 @@ TEST_F(Flow, TemplateChooser) {
   Set(&INibWord::SetMultTemplet, "1**甲.doc##tmpl-a.doc@@3**丙.doc##tmpl-c.doc@@2**乙.doc##tmpl-b.doc@@2**说明.txt##x");
   std::wstring answered;
   std::string answerWith;  // the address the page gives for the chosen value
+  bool answerLater = false;  // the page answers a moment after the event, not in its handler
+  std::function<void()> answer;
   sink.onCall = [&](const SinkCall& call) {
     if (call.strings.empty() || call.strings[0] != L"TempletFN" || call.strings.size() < 2) return;
     if (call.strings[1].empty() || call.strings[1].find(L"tmpl-") != 0) return;  // the open's own event
     answered = call.strings[1];
-    Set(&INibWord::SetDocTmplDLURL, answerWith.empty() ? base + "/" + WideToAnsi(answered) : answerWith);
+    answer = [&, address = answerWith.empty() ? base + "/" + WideToAnsi(answered) : answerWith] {
+      Set(&INibWord::SetDocTmplDLURL, address);
+    };
+    if (!answerLater) return answer();
+    LaterOnThisThread(400, &answer);
   };
   EXPECT_EQ(Open(L"1"), L"");
 
@@ -584,8 +604,11 @@ TEST_F(Flow, TemplateChooser) {
   ASSERT_EQ(running.As(&word), S_OK);
   EXPECT_EQ(DispObject(word).Object(L"ActiveDocument").CallObject(L"Range").Text(L"Text"), L"Body of the notice");
 
-  // The page answers in time with the template's address: downloaded and applied.
+  // The page answers a moment after the event (its handler went back to the
+  // page first): the chooser waits for it, the answered template is applied,
+  // not the address the page set before.
   answerWith.clear();
+  answerLater = true;
   TemplateChoice chosen{true};
   user = std::thread([&] { chosen.Run(); });
   SendMessageW(ControlButton(kUseTemplate), BM_CLICK, 0, 0);
@@ -603,6 +626,46 @@ TEST_F(Flow, TemplateChooser) {
   BStr ignored;
   ASSERT_EQ(inner->ProcQuit(VARIANT_TRUE, ignored.Out()), S_OK);
   ASSERT_EQ(page->IsMultTemplet(VARIANT_FALSE), S_OK);
+}
+
+// A Word slow to show what it did: still refusing calls just after it
+// started, its window up a moment after it was told, the files it closed or
+// renamed let go of a moment later (within the time each step gives it). Every step waits for what it needs and
+// the cycle ends as on a quick Word: the template applied and removed, the
+// edit uploaded, nothing left behind.
+TEST_F(Flow, AWordSlowToSettleIsWaitedFor) {
+  CreateDirectoryA("c:\\doubles", nullptr);
+  struct ControlFile {
+    ControlFile() { SaveTextFile("[settle]\r\nstart=800\r\nwindow=80\r\nrelease=250\r\n", "c:\\doubles\\control.ini"); }
+    ~ControlFile() { DeleteFileA("c:\\doubles\\control.ini"); }
+  } settle;
+  Serve("settle.doc", "Body of the notice");
+  ServeDocument("settle-template.doc",
+                "<text>RED HEADER\r[\r\r]\rFOOTER</text><bookmark name=\"正文内容B\" start=\"11\" end=\"12\"/>"
+                "<bookmark name=\"正文内容E\" start=\"14\" end=\"15\"/>");
+  Configure("settle.doc", "&reply=OK");
+  Set(&INibWord::SetDocTmplDLURL, base + "/settle-template.doc");
+  ASSERT_EQ(page->SetIsPrinter(VARIANT_TRUE), S_OK);  // templates are offered for official documents
+  EXPECT_EQ(Open(L"1"), L"");
+  std::string workingCopy = TypeInWord(L"Typed ");
+  ASSERT_FALSE(workingCopy.empty());
+  DispObject word = RunningWord();
+  auto text = [&] { return word.Object(L"ActiveDocument").CallObject(L"Range").Text(L"Text"); };
+  {
+    DialogRobot question(L"#2", false, 0, L"#32770");  // no save before the template
+    SendMessageW(ControlButton(kUseTemplate), BM_CLICK, 0, 0);
+  }
+  EXPECT_EQ(text(), L"RED HEADER\r[\rTyped Body of the notice]\rFOOTER") << "applied over a working copy let go of late";
+  SendMessageW(ControlButton(kUseTemplate), BM_CLICK, 0, 0);
+  EXPECT_EQ(text(), L"Typed Body of the notice") << "and removed again";
+  word = DispObject();
+  sink.calls.clear();
+  SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK") << "the page was converted and packed once Word let go of it";
+  ASSERT_EQ(sink.calls.size(), 1u);
+  EXPECT_EQ(sink.calls[0].strings[1], L"Save");
+  EXPECT_FALSE(FolderExists(FolderOfPath(workingCopy))) << "the cycle's folder went once its files were let go of";
+  Set(&INibWord::SetDocTmplDLURL, "");
 }
 
 // Another page's object coming and going (another tab opened and closed)

@@ -148,35 +148,46 @@ TEST_F(Services, CleanupWaitsForFilesInUse) {
   manager.Add(TTmpFilesMgr::kFile, held);
   manager.Add(TTmpFilesMgr::kFile, free);
   manager.Add(TTmpFilesMgr::kFile, work + "\\free.doc");  // same file, other case
+  manager.Add(TTmpFilesMgr::kFile, never);                 // never created
   manager.Add(TTmpFilesMgr::kFolder, missingFolder);       // never created
   manager.Add(TTmpFilesMgr::kFolder, folder);
   manager.Add(3, work + "\\ignored");
-  EXPECT_EQ(manager.Files().size(), 2u);
+  EXPECT_EQ(manager.Files().size(), 3u);
   EXPECT_EQ(manager.Folders().size(), 2u);
 
-  // Word lets go of the document 400 ms into the cleanup.
+  // Word lets go of the document 400 ms into the cleanup, and of a file in
+  // the folder 300 ms after that.
   HANDLE word = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE inner = CreateFileA((folder + "\\inner.doc").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(word, INVALID_HANDLE_VALUE);
-  std::thread release([word] {
+  ASSERT_NE(inner, INVALID_HANDLE_VALUE);
+  std::thread release([word, inner] {
     Sleep(400);
     CloseHandle(word);
+    Sleep(300);
+    CloseHandle(inner);
   });
   DWORD start = GetTickCount();
-  manager.Cleanup(1000, 200);
+  manager.Cleanup(1000, 50);
   DWORD elapsed = GetTickCount() - start;
   release.join();
   EXPECT_FALSE(FileExists(held)) << "retried, then deleted once released";
   EXPECT_FALSE(FileExists(free));
-  EXPECT_FALSE(FolderExists(folder)) << "a missing folder before it does not stop the cleanup";
-  EXPECT_GE(elapsed, 400u + 1000u - 50u) << "the held file waited, and the existing folder got its full time-out";
-  EXPECT_EQ(manager.Files().size(), 2u) << "the lists stay";
+  EXPECT_FALSE(FolderExists(folder)) << "retried until its file was released; a missing folder does not stop it";
+  EXPECT_GE(elapsed, 650u) << "it waited for both releases";
+  EXPECT_EQ(manager.Files().size(), 3u) << "the lists stay";
 
-  // A file that was never created costs the whole time-out and is skipped.
+  // A file held past the time-out stays, and the cleanup goes on.
+  Touch(held);
+  HANDLE kept = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   TTmpFilesMgr second;
-  second.Add(TTmpFilesMgr::kFile, never);
-  start = GetTickCount();
-  second.Cleanup(600, 200);
-  EXPECT_GE(GetTickCount() - start, 550u);
+  second.Add(TTmpFilesMgr::kFile, held);
+  second.Add(TTmpFilesMgr::kFile, free);
+  Touch(free);
+  second.Cleanup(300, 50);
+  EXPECT_TRUE(FileExists(held));
+  EXPECT_FALSE(FileExists(free));
+  CloseHandle(kept);
 
   // Reset forgets the entries; the files stay on disk.
   Touch(free);
