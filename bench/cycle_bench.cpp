@@ -139,9 +139,32 @@ void Clerk(const std::string& base, const std::string& document, const std::stri
   std::printf("template_clerk=%.3f save_clerk=%.3f\n", apply, save);
 }
 
-// The Word calls of applying a template, made directly on an open working copy;
-// then those of saving it as the clerk's 保存并关闭 does: save, HTML, close,
-// quit, pack and upload.
+using nib::Arg;
+using nib::DispObject;
+
+// The revisions display as the driver switches it (its four calls).
+void HideRevisions(DispObject& document) {
+  document.Bool(L"ShowRevisions");
+  document.Put(L"ShowRevisions", false);
+  document.Put(L"PrintRevisions", false);
+  document.Bool(L"ShowRevisions");
+}
+
+DispObject Zoom(DispObject& document) {
+  return document.Object(L"ActiveWindow").Object(L"ActivePane").Object(L"View").Object(L"Zoom");
+}
+
+// Word's window found by its caption, as the driver finds it.
+void FindByCaption(DispObject& app) {
+  std::wstring own = app.Text(L"Caption");
+  app.Put(L"Caption", std::wstring(L"NibWordLib bench"));
+  FindWindowW(L"OpusApp", L"NibWordLib bench");
+  app.Put(L"Caption", own);
+}
+
+// The same Word calls as 套用模板 and 保存并关闭 make (the double's call log of
+// the clerk's presses, in order), made directly one after another: what the
+// presses cost beyond them is the system's own (its waits among it).
 void TemplateCalls(const std::string& base, const std::string& document, const std::string& templateName,
                    const std::string& work) {
   std::string local = work + "\\tmpl-work.doc", tmpl = work + "\\tmpl.doc", copy = work + "\\tmpl-copy.doc";
@@ -150,39 +173,100 @@ void TemplateCalls(const std::string& base, const std::string& document, const s
     throw nib::ComError("download failed", E_FAIL);
   nib::WordServer server;
   server.ConnectNew();
-  nib::DispObject documents = server.app.Object(L"Documents");
-  nib::DispObject working = documents.CallObject(L"Open", {nib::Arg::Ansi(local)});
+  DispObject& app = server.app;
+  app.Put(L"Visible", true);
+  DispObject documents = app.Object(L"Documents");
+  DispObject working = documents.CallObject(L"Open", {Arg::Ansi(local)});
+  const std::wstring password = L"BENCH";
+  working.Call(L"Protect", {Arg(0), Arg::Omitted(), Arg(password)});  // as the cycle opens it, revisions only
+  const std::string begin = nib::Gb("正文内容B"), end = nib::Gb("正文内容E");
+  auto bookmarkEnd = [](DispObject& doc, const std::string& name) {
+    return doc.Object(L"Bookmarks").CallObject(L"Item", {Arg::Ansi(name)}).Long(L"End");
+  };
   double calls = Timed([&] {
-    nib::DispObject t = documents.CallObject(L"Open", {nib::Arg::Ansi(tmpl)});
+    // The view as it was, then Word made small while the template goes in.
+    working.Long(L"ProtectionType");
+    working.Bool(L"ShowRevisions");
+    long state = app.Long(L"WindowState");
+    long zoom = Zoom(working).Long(L"Percentage");
+    app.Put(L"WindowState", 0L);
+    app.Call(L"Activate");
+    for (const wchar_t* size : {L"Width", L"Height", L"Left", L"Top"}) app.Put(size, 50L);
+    working.Long(L"ProtectionType");
+    working.Call(L"Unprotect", {Arg(password)});
+    DispObject t = app.Object(L"Documents").CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(tmpl)}, {L"AddToRecentFiles", Arg(false)}});
     working.Call(L"Save");
-    working.Call(L"Close", {}, {{L"SaveChanges", nib::Arg(false)}});
+    working.Bool(L"Saved");
+    working.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
     CopyFileW(nib::AnsiToWide(local).c_str(), nib::AnsiToWide(copy).c_str(), FALSE);
-    nib::DispObject begin = t.Object(L"Bookmarks").CallObject(L"Item", {nib::Arg::Ansi(nib::Gb("正文内容B"))});
-    nib::DispObject end = t.Object(L"Bookmarks").CallObject(L"Item", {nib::Arg::Ansi(nib::Gb("正文内容E"))});
-    nib::DispObject body = t.CallObject(L"Range", {nib::Arg(begin.Long(L"End")), nib::Arg(end.Long(L"Start"))});
-    body.Call(L"InsertFile", {}, {{L"FileName", nib::Arg::Ansi(copy)}});
-    DeleteFileW(nib::AnsiToWide(local).c_str());
-    t.Call(L"SaveAs", {}, {{L"FileName", nib::Arg::Ansi(local)}});
-    t.Call(L"Close", {}, {{L"SaveChanges", nib::Arg(true)}});
-    working = documents.CallObject(L"Open", {nib::Arg::Ansi(local)});
+    t.Call(L"Activate");
+    long bodyStart = bookmarkEnd(t, begin), bodyEnd = bookmarkEnd(t, end);
+    DispObject body = t.CallObject(L"Range", {Arg(bodyStart), Arg(bodyEnd - 1)});
+    body.Call(L"InsertFile", {}, {{L"FileName", Arg::Ansi(copy)}});
+    app.Text(L"Name");
+    MoveFileExW(nib::AnsiToWide(local).c_str(), nib::AnsiToWide(local + ".keep").c_str(), MOVEFILE_REPLACE_EXISTING);
+    t.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(local)}, {L"FileFormat", Arg(0)}, {L"AddToRecentFiles", Arg(false)}});
+    DeleteFileW(nib::AnsiToWide(local + ".keep").c_str());
+    t.Call(L"Close", {}, {{L"SaveChanges", Arg(true)}});
+    working = app.Object(L"Documents").CallObject(L"Open", {}, {{L"FileName", Arg::Ansi(local)}, {L"AddToRecentFiles", Arg(false)}});
+    working.Text(L"FullName");
+    // The fill looks for the document's fields (none here), then the body and the template's bookmarks.
+    working.Object(L"Application");
+    working.Call(L"Activate");
+    bodyStart = bookmarkEnd(working, begin);
+    bodyEnd = bookmarkEnd(working, end);
+    working.CallObject(L"Range", {Arg(bodyStart), Arg(bodyEnd - 1)}).Long(L"Start");
+    bookmarkEnd(working, begin);
+    bookmarkEnd(working, end);
+    DispObject bookmarks = working.Object(L"Bookmarks");
+    long count = bookmarks.Long(L"Count");
+    for (long k = 1; k <= count; ++k) bookmarks.CallObject(L"Item", {Arg(k)}).Text(L"Name");
+    DispObject selection = app.Object(L"Selection");
+    selection.Call(L"GoTo", {}, {{L"What", Arg(-1)}, {L"Name", Arg::Ansi(begin)}});
+    selection.Call(L"MoveRight", {}, {{L"Unit", Arg(1)}, {L"Count", Arg(1)}});
     working.Call(L"Save");
+    // The view given back.
+    working.Long(L"ProtectionType");
+    working.Call(L"Protect", {Arg(0), Arg::Omitted(), Arg(password)});
+    HideRevisions(working);
+    Zoom(working).Put(L"Percentage", zoom);
+    app.Put(L"WindowState", state);
+    app.Call(L"Activate");
+    FindByCaption(app);
+    app.Long(L"WindowState");
+    HideRevisions(working);
   });
   std::string html = work + "\\save.htm", archive = work + "\\save.Qoz";
   double save = Timed([&] {
+    HideRevisions(working);
+    working.Text(L"FullName");
+    working.Bool(L"ShowRevisions");
+    working.Long(L"ProtectionType");
+    working.Call(L"Unprotect", {Arg(password)});
+    working.Put(L"ShowRevisions", false);
     working.Call(L"Save");
-    // The conversion as the converter makes it: the saved file opened, its revisions accepted, saved as a page.
-    working = documents.CallObject(L"Open", {nib::Arg::Ansi(local)});
-    working.Call(L"AcceptAllRevisions");
-    working.Call(L"SaveAs", {}, {{L"FileName", nib::Arg::Ansi(html)}, {L"FileFormat", nib::Arg(8)}});
-    working.Call(L"Close", {}, {{L"SaveChanges", nib::Arg(false)}});
-    working = nib::DispObject();
-    documents = nib::DispObject();
-    server.app.Call(L"Quit");
-    server.Disconnect();
+    working.Long(L"ProtectionType");
+    working.Call(L"Protect", {Arg(0), Arg::Omitted(), Arg(password)});
+    HideRevisions(working);
+    // The conversion, in the cycle's Word.
+    app.Text(L"Name");
+    app.Put(L"Visible", true);
+    app.Bool(L"Visible");
+    DispObject page = app.Object(L"Documents").CallObject(L"Open", {Arg::Ansi(local)});
+    page.Text(L"FullName");
+    if (page.Long(L"ProtectionType") == -1) page.Call(L"AcceptAllRevisions");
+    page.Call(L"SaveAs", {}, {{L"FileName", Arg::Ansi(html)}, {L"FileFormat", Arg(8)}, {L"LockComments", Arg(false)},
+                             {L"AddToRecentFiles", Arg(true)}});
+    page.Call(L"Close", {}, {{L"SaveChanges", Arg(false)}});
     nib::PackHtmlFolder(html, archive);
     nib::TJustHttp http;
     http.UploadFile(base + "/upload?id=bench-save-parts&reply=OK", archive);
     if (!http.LastUploadDelivered()) throw nib::ComError("upload failed", E_FAIL);
+    page = DispObject();
+    working = DispObject();
+    documents = DispObject();
+    app.Call(L"Quit", {}, {{L"SaveChanges", Arg(false)}});
+    server.Disconnect();
   });
   std::printf("template_calls=%.3f save_calls=%.3f\n", calls, save);
 }
