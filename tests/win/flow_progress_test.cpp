@@ -130,10 +130,11 @@ class Progress : public FlowFixture {
 
 TEST_F(Progress, ASlowUploadShowsItsStagesAndBytes) {
   // The loopback takes the first megabytes at once, and while the server
-  // drains them nothing moves on our side: a patient limit for this case.
+  // drains them nothing moves on our side: a patient limit for this case,
+  // and a server slow enough that the upload outlasts the window's half-second.
   SetEnvironmentVariableW(L"NIBWORD_STALL_LIMIT_MS", L"30000");
   ServeDocument("slow.doc", "<text>" + LargeText(3 * 1024 * 1024) + "</text>");
-  Configure("slow.doc", "&rate=2000000&reply=OK");
+  Configure("slow.doc", "&rate=700000&reply=OK");
   EXPECT_EQ(Open(L"1"), L"");
   ASSERT_FALSE(TypeInWord(L"Typed by the user ").empty());
   sink.calls.clear();
@@ -311,7 +312,7 @@ TEST_F(Log, PolicyLogZeroWritesNothing) {
 TEST_F(Progress, TraditionalWindowAndReasonsInBig5) {
   SetEnvironmentVariableW(L"NIBWORD_STALL_LIMIT_MS", L"30000");
   ServeDocument("big5.doc", "<text>" + LargeText(3 * 1024 * 1024) + "</text>");
-  Configure("big5.doc", "&rate=2000000&status=413&reply=too%20large");
+  Configure("big5.doc", "&rate=700000&status=413&reply=too%20large");  // the upload outlasts the window's half-second
   EXPECT_EQ(Open(L"1"), L"");
   TypeInWord(L"Typed ");
   ProgressWatcher watcher;
