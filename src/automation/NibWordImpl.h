@@ -166,6 +166,7 @@ class TNibWord final
   bool DownloadTo(const std::string& url, const std::string& file);
   bool DownloadTemplate();
   bool PrepareEditor();
+  void RequireEditor();
   void ShowCtrlWindow(bool place, bool ht);
   void HideButtonsForMode();
   void OnEdtStsNotify(long implAppId, long stsItemId, long stsId);

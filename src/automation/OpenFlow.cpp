@@ -19,24 +19,12 @@
 #include "ui/FrmProgress.h"
 #include "ui/GlobalSign.h"
 #include "ui/MessageDialog.h"
+#include "word/Editor.h"
 
 namespace nib {
 namespace {
 
 bool IsBlank(const std::string& text) { return TrimBlanks(text).empty(); }
-
-// The program that opens `extension` files: the registered one, or the
-// built-in guess by extension.
-std::string EditorOf(const std::string& extension) {
-  std::string editor = AppOfExtension(extension, false);
-  if (!editor.empty()) return editor;
-  std::string lower = extension;
-  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  if (lower.find("doc") != std::string::npos) return kSupportedApps[0];
-  if (lower.find("xls") != std::string::npos) return kSupportedApps[1];
-  if (lower.find("ppt") != std::string::npos) return kSupportedApps[2];
-  return "";
-}
 
 void CopyForLog(const std::string& from, const char* to) {
   CreateDirectoryW(L"c:\\tmp", nullptr);
@@ -78,6 +66,21 @@ void TNibWord::StartCycleValues() {
   if (!p.EventSink && pageSink_) p.EventSink = MakeForwardingSink(pageSink_);
 }
 
+// Before anything is fetched or started: a document nobody can edit here is
+// not downloaded, and the clerk hears why instead of nothing.
+void TNibWord::RequireEditor() {
+  std::optional<Editor> editor = ChooseEditor();
+  if (editor) {
+    AdminLog("editor: " + editor->name + " (" + WideToAnsi(editor->progId) + "), policy " + EditorPolicy());
+    return;
+  }
+  AdminLog("open refused: no editor installed (Word, WPS Writer), policy " + EditorPolicy());
+  std::string text = NoEditorText();
+  BStr shown = BStr::FromAnsi("\r\n" + text), okOnly(L"2");
+  MyMessageDlg(shown.Get(), kDlgWarning, okOnly.Get(), 0);
+  Fail(text, kNoEditorInstalled);
+}
+
 void TNibWord::ClaimCycle() {
   if (ClaimEditCycle(this)) return;
   AdminLog("open refused: another page's document is open for editing in this process");
@@ -93,6 +96,7 @@ void TNibWord::ReleaseClaimIfNoCycle() {
 
 std::string TNibWord::RunOpenFile() {
   AdminLog("open: mode " + settings_.ProcID + (settings_.ProcID2.empty() ? "" : "/" + settings_.ProcID2));
+  RequireEditor();
   ClaimCycle();
   htMode_ = std::make_unique<TGlobalSign>(false);
   StartCycleValues();
@@ -116,6 +120,7 @@ std::string TNibWord::RunOpenFile() {
 
 void TNibWord::RunOpenHtFile() {
   AdminLog("open the red-header document");
+  RequireEditor();
   ClaimCycle();
   StartCycleValues();
   unsentEdit_ = false;
@@ -245,7 +250,6 @@ bool TNibWord::DownloadTemplate() {
 
 bool TNibWord::PrepareEditor() {
   const PageValues& p = Values();
-  if (!TextEquals(EditorOf(p.DocExt), kSupportedApps[0])) return false;
   driver_ = TCommEdt_NibWord::Create(values_);
   driver_->RevisionFN = settings_.RevisionFN;
   driver_->OnEdtStsNotify = [this](long app, long item, long sts) { OnEdtStsNotify(app, item, sts); };

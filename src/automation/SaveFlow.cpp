@@ -464,6 +464,16 @@ void TNibWord::AbandonCycle() noexcept {
 // driver (Word asked to quit, or only let go of when it is gone), the cycle's
 // flag and message filter.
 void TNibWord::CloseCycleParts(bool quitWord) {
+  // Whatever Word answers to the quit, the cycle is over: this page or
+  // another may open the next document.
+  struct ReleaseClaim {
+    TNibWord* owner;
+    ~ReleaseClaim() {
+      owner->htMode_.reset();
+      owner->messageFilter_.reset();
+      ReleaseEditCycle(owner);
+    }
+  } release{this};
   ctrlWindow_.reset();
   if (driver_) {
     Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver = std::move(driver_);
@@ -472,9 +482,6 @@ void TNibWord::CloseCycleParts(bool quitWord) {
     else
       driver->LetGo();
   }
-  htMode_.reset();
-  messageFilter_.reset();
-  ReleaseEditCycle(this);
 }
 
 void TNibWord::EndCycle() {

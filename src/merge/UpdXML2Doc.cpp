@@ -90,6 +90,7 @@ bool TUpdXML2Doc::Fill(int kind, const std::string& content, std::string& header
   document_.Call(L"Activate");
   ComPtr<IXMLDOMElement> root = Load(kind, content);
   if (!root) return false;
+  otherStories_ = StoriesBesideMainText(document_);
 
   ComPtr<IXMLDOMNodeList> children;
   ThrowIfFailed(root->get_childNodes(&children), "reading the XML");
@@ -169,10 +170,10 @@ void TUpdXML2Doc::FillEntry(const std::wstring& name, const std::wstring& text) 
     FillFormField(formField, text);
     return;
   }
-  DispObject field = DocVariableFieldOf(name);
-  if (!field) return;
+  std::vector<DispObject> fields = DocVariableFieldsOf(name);
+  if (fields.empty()) return;
   SetVariable(name, text);
-  field.Call(L"Update");
+  for (DispObject& field : fields) field.Call(L"Update");
 }
 
 // A text input takes the text. A check box is ticked by "1", "true", "yes",
@@ -212,21 +213,35 @@ void TUpdXML2Doc::FillFormField(DispObject& field, const std::wstring& text) {
   field.Object(L"TextInput").Put(L"Default", fitting);
 }
 
-// The field showing the variable `name`; failing that, the first whose
-// variable name merely begins with it, as earlier documents were filled.
-DispObject TUpdXML2Doc::DocVariableFieldOf(const std::wstring& name) {
-  DispObject fields = document_.Object(L"Fields");
-  long count = fields.Long(L"Count");
+// The fields of the main text, then those of each header, footer and text
+// box: Document.Fields holds the main text's only.
+std::vector<DispObject> TUpdXML2Doc::FieldCollections() {
+  std::vector<DispObject> collections{document_.Object(L"Fields")};
+  for (DispObject& story : otherStories_) collections.push_back(story.Object(L"Fields"));
+  return collections;
+}
+
+// Every field showing the variable `name`, in whichever story; failing any,
+// the first whose variable name merely begins with it, as earlier documents
+// were filled.
+std::vector<DispObject> TUpdXML2Doc::DocVariableFieldsOf(const std::wstring& name) {
   const std::wstring prefix = kDocVariable + name;
+  std::vector<DispObject> exact;
   DispObject prefixed;
-  for (long i = 1; i <= count; ++i) {
-    DispObject field = fields.CallObject(L"Item", {Arg(i)});
-    std::wstring code = Trimmed(CodeOf(field));
-    if (code.rfind(prefix, 0) != 0) continue;
-    if (code.size() == prefix.size() || code[prefix.size()] == L' ') return field;
-    if (!prefixed) prefixed = field;
+  for (DispObject& fields : FieldCollections()) {
+    long count = fields.Long(L"Count");
+    for (long i = 1; i <= count; ++i) {
+      DispObject field = fields.CallObject(L"Item", {Arg(i)});
+      std::wstring code = Trimmed(CodeOf(field));
+      if (code.rfind(prefix, 0) != 0) continue;
+      if (code.size() == prefix.size() || code[prefix.size()] == L' ')
+        exact.push_back(field);
+      else if (!prefixed)
+        prefixed = field;
+    }
   }
-  return prefixed;
+  if (exact.empty() && prefixed) exact.push_back(prefixed);
+  return exact;
 }
 
 // Word refuses a zero-length variable value, on Add as on Value: a missing
@@ -244,7 +259,10 @@ void TUpdXML2Doc::SetVariable(const std::wstring& name, const std::wstring& valu
 }
 
 void TUpdXML2Doc::MakeDocVariablesDisplayable() {
-  DispObject fields = document_.Object(L"Fields");
+  for (DispObject& fields : FieldCollections()) MakeDisplayable(fields);
+}
+
+void TUpdXML2Doc::MakeDisplayable(DispObject& fields) {
   long count = fields.Long(L"Count");
   for (long i = 1; i <= count; ++i) {
     DispObject field = fields.CallObject(L"Item", {Arg(i)});
@@ -270,10 +288,10 @@ std::wstring TUpdXML2Doc::HeaderText() {
   size_t b = endName.find(L'B');
   if (b != std::wstring::npos) endName[b] = L'E';
   DispObject end = TWordUtil::GetBookmarkByName(document_, endName, true);
-  if (!end) return L"";
+  if (!end || !InOneStory(begin, end)) return L"";
   long from = begin.Long(L"End"), to = end.Long(L"End");
   if (to < from) return L"";
-  std::wstring text = document_.CallObject(L"Range", {Arg(from), Arg(to)}).Text(L"Text");
+  std::wstring text = RangeInStory(document_, StoryOf(begin), from, to).Text(L"Text");
   if (!text.empty() && text.back() == L'(') text.pop_back();
   return text;
 }

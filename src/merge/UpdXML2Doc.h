@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 #include "com/Dispatch.h"
 #include "NibWordLib.h"
@@ -36,14 +37,17 @@ class TUpdXML2Doc {
   void ReportLoadError();
   void FillFormField(DispObject& field, const std::wstring& text);
   void FillEntry(const std::wstring& name, const std::wstring& text);
-  DispObject DocVariableFieldOf(const std::wstring& name);
+  std::vector<DispObject> FieldCollections();
+  std::vector<DispObject> DocVariableFieldsOf(const std::wstring& name);
   void SetVariable(const std::wstring& name, const std::wstring& value);
   void MakeDocVariablesDisplayable();
+  void MakeDisplayable(DispObject& fields);
   std::wstring HeaderText();
 
   Microsoft::WRL::ComPtr<IXMLDOMDocument> dom_;
   DispObject document_;
   DispObject application_;
+  std::vector<DispObject> otherStories_;  // a range of each header, footer and text box, found once per fill
   Microsoft::WRL::ComPtr<ICommGUI> commGUI_;
 };
 

@@ -1,6 +1,7 @@
 #include "services/Policy.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace nib {
 namespace {
@@ -33,6 +34,21 @@ std::optional<DWORD> PolicyNumber(const wchar_t* name) {
   if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes) != ERROR_SUCCESS ||
       type != REG_DWORD || bytes != sizeof value)
     return std::nullopt;
+  return value;
+}
+
+std::wstring PolicyText(const wchar_t* name) {
+  RegistryKey key;
+  if (!key.Get()) return L"";
+  DWORD type = 0, bytes = 0;
+  if (RegQueryValueExW(key.Get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS || type != REG_SZ ||
+      bytes > 4096)
+    return L"";
+  std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+  if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &bytes) !=
+      ERROR_SUCCESS)
+    return L"";
+  value.resize(wcsnlen(value.c_str(), bytes / sizeof(wchar_t)));
   return value;
 }
 

@@ -17,6 +17,10 @@ inline constexpr wchar_t kPolicyKey[] = L"Software\\Policies\\NibWordLib";
 // missing or of another type. Never throws.
 std::optional<DWORD> PolicyNumber(const wchar_t* name);
 
+// A REG_SZ value of the policy key; empty when the key or the value is
+// missing or of another type. Never throws.
+std::wstring PolicyText(const wchar_t* name);
+
 // A policy value as a switch: a REG_DWORD 1 or a REG_SZ "1" is on; anything
 // else, or nothing, is off. Never throws.
 bool PolicySwitchIsOn(const std::wstring& name);

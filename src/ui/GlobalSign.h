@@ -20,8 +20,4 @@ class TGlobalSign {
 
 inline bool HtModeIsSet(const std::unique_ptr<TGlobalSign>& htMode) { return htMode && htMode->Get(); }
 
-// The editor programs an edit cycle accepts: "WinWord.exe", "excel.exe",
-// "POWERPNT.EXE"; only the first has a driver.
-inline constexpr const char* kSupportedApps[] = {"WinWord.exe", "excel.exe", "POWERPNT.EXE"};
-
 }  // namespace nib

@@ -93,9 +93,7 @@ bool MarkedCaption(const std::wstring& caption, const std::wstring& document, co
 
 BOOL CALLBACK MatchWordCaption(HWND window, LPARAM data) {
   auto* search = reinterpret_cast<CaptionSearch*>(data);
-  wchar_t windowClass[16] = L"";
-  GetClassNameW(window, windowClass, 16);
-  if (wcscmp(windowClass, L"OpusApp") != 0) return TRUE;
+  // Any class: WPS Writer's frame is not Word's "OpusApp"; the caption marker is ours alone.
   int length = GetWindowTextLengthW(window);
   std::wstring caption(static_cast<size_t>(length) + 1, L'\0');
   caption.resize(static_cast<size_t>(GetWindowTextW(window, caption.data(), length + 1)));
@@ -150,7 +148,7 @@ bool TCommEdt_NibWord::ConnectWordApp() {
     WordApp.app.Put(L"Visible", true);
     if (ProcID == "3") WordApp.app.Put(L"WindowState", kMinimised);
     WaitUntil(100, [&] { return WordWindowShown(); });
-    WordApp.app.Put(L"DisplayAlerts", 0L);
+    OptionalMember("Application.DisplayAlerts", [&] { WordApp.app.Put(L"DisplayAlerts", 0L); });
     if (!UserName.empty()) {
       OldUserName = WideToAnsi(WordApp.app.Text(L"UserName"));
       if (bAppConnected) {
@@ -227,8 +225,10 @@ bool TCommEdt_NibWord::OpenWordDoc() {
       WordDocNew = documents.CallObject(L"Add", {}, {{L"Visible", Arg(true)}});
       TWordUtil::SaveDocumentAs(WordDocNew, DestFN);
     }
-    WordDocNew.Put(L"PrintRevisions", false);
-    WordDocNew.Object(L"ActiveWindow").Object(L"View").Put(L"FieldShading", kShadeFieldsWhenSelected);
+    OptionalMember("Document.PrintRevisions", [&] { WordDocNew.Put(L"PrintRevisions", false); });
+    OptionalMember("View.FieldShading", [&] {
+      WordDocNew.Object(L"ActiveWindow").Object(L"View").Put(L"FieldShading", kShadeFieldsWhenSelected);
+    });
     opened = true;
   } catch (const ComError&) {
     Message("打开Word文档未成功!", kDlgInformation);
@@ -251,7 +251,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenDoc(BSTR proc
     if (ProcID2 != "0" && ProcID2 != "1" && ProcID2 != "3" && ProcID2 != "4") {
       WordDocNew.Call(L"AcceptAllRevisions");
       Save();
-      WordDocNew.Call(L"UndoClear");
+      OptionalMember("Document.UndoClear", [&] { WordDocNew.Call(L"UndoClear"); });
       _SetShowTrack(false, true);
     } else {
       ThrowIfFailed(SetUseTmpl(VARIANT_TRUE), "applying the red-header template");
@@ -276,7 +276,7 @@ VARIANT_BOOL STDMETHODCALLTYPE TCommEdt_NibWord::StartEdtAppAndOpenHtDoc() {
 // --- watching, saving and quitting ------------------------------------------------------
 
 void TCommEdt_NibWord::OnWordEvent(DISPID id, DISPPARAMS& params) {
-  if (id != kDocumentBeforeCloseId || params.cArgs != 2) return;
+  if (id != WordApp.documentBeforeClose || params.cArgs != 2) return;
   // Arguments arrive last first: rgvarg[1] is the document, rgvarg[0] the cancel flag.
   VARIANT& doc = params.rgvarg[1];
   VARIANT& cancel = params.rgvarg[0];
@@ -389,7 +389,7 @@ STDMETHODIMP TCommEdt_NibWord::SetICommGUI(ICommGUI* commGUI) {
 
 void TCommEdt_NibWord::SetAppWindowState(long state, bool force) {
   WordApp.app.Put(L"WindowState", state);
-  WordApp.app.Call(L"Activate");
+  OptionalMember("Application.Activate", [&] { WordApp.app.Call(L"Activate"); });
   if (!force || !hAppWnd || state == kMinimised) return;
   // Forced to the front only once Word shows the window in its new state.
   WaitUntil(300, [&] { return WordWindowShown() && !IsIconic(hAppWnd); });
@@ -419,7 +419,7 @@ void TCommEdt_NibWord::_SetShowTrack(bool show, bool notify) {
   Log(std::string("in _SetShowTrack,WordDocNew.ShowRevisions=:") +
       (WordDocNew.Bool(L"ShowRevisions") ? "true" : "false"));
   WordDocNew.Put(L"ShowRevisions", show);
-  WordDocNew.Put(L"PrintRevisions", show);
+  OptionalMember("Document.PrintRevisions", [&] { WordDocNew.Put(L"PrintRevisions", show); });
   if (notify) Notify(0, WordDocNew.Bool(L"ShowRevisions") ? 0 : 1);
 }
 

@@ -143,12 +143,18 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   bool FillFromXML(DispObject& doc);
   void FormatBottomLine(DispObject shapes);
   // Print mode.
+  // Each region and run is held with its story: a red header may be in a
+  // text box or a page header as well as in the main text.
+  struct ColorRun {
+    StorySpan span;
+    long color = 0;
+  };
   void CollectPrintRegions();
   DispObject RegionRange(size_t index);
   void ColorDataBookmarks(long color);
   void EnterPrintMode();
   void LeavePrintMode();
-  void RecordColorRuns(long start, long end, T2DimIntArr& runs);
+  void RecordColorRuns(const StorySpan& span, std::vector<ColorRun>& runs);
   // Runs `save` with the template parts in their own colours: the white of
   // print mode exists only on the screen and the printer, never in a file.
   void WithPrintModeLifted(const std::function<void()>& save);
@@ -199,11 +205,9 @@ class TCommEdt_NibWord final : public server::TSafeIntfObject<ICommEdt_Word, ICo
   // What print mode changed, to be given back when it is left.
   struct TToPrtBakRec {
     bool saved = false;
-    T2DimIntArr regions;       // (start, end)
-    T2DimStrArr shapeColors;   // (shape name, decimal colour)
-    T2DimIntArr runColors;     // (start, end, font colour): each run of one colour, regions and data
-                               // bookmarks, as they were before print mode
-    DispObject shapes;         // the shapes inside the regions
+    std::vector<StorySpan> regions;
+    std::vector<ColorRun> runColors;  // each run of one colour, regions and data bookmarks, as they were
+    std::vector<ShapeLine> shapes;    // the shapes inside the regions, with their line colours
   } ToPrtBak;
   T2DimStrArr LineArr;  // ("Line 50", decimal colour)
   bool revisionCopyMade_ = false;

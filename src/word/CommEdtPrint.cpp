@@ -39,12 +39,17 @@ std::wstring PartnerName(std::wstring name) {
   return name;
 }
 
+// The red header's rule, in the main text or in a header.
 DispObject HeaderRule(DispObject& doc) {
-  try {
-    return doc.Object(L"Shapes").CallObject(L"Item", {Arg(kHeaderRule)});
-  } catch (const ComError&) {
-    return DispObject();
+  for (bool header : {false, true}) {
+    try {
+      DispObject shapes = header ? HeaderFooterShapes(doc) : doc.Object(L"Shapes");
+      return shapes.CallObject(L"Item", {Arg(kHeaderRule)});
+    } catch (const ComError&) {
+      // Not there.
+    }
   }
+  return DispObject();
 }
 
 void SetLineColor(DispObject& shape, long rgb) { shape.Object(L"Line").Object(L"ForeColor").Put(L"RGB", rgb); }
@@ -83,6 +88,9 @@ STDMETHODIMP TCommEdt_NibWord::SetPrintMode(VARIANT_BOOL printMode) {
   });
 }
 
+// A region is a start bookmark ending in "F" and its partner in the same
+// story (the main text, a header, a text box); a pair split over two stories
+// or with the partner before the start is none.
 void TCommEdt_NibWord::CollectPrintRegions() {
   ToPrtBak.regions.clear();
   DispObject bookmarks = WordDocNew.Object(L"Bookmarks");
@@ -93,18 +101,16 @@ void TCommEdt_NibWord::CollectPrintRegions() {
     DispObject start = TWordUtil::GetBookmarkByName(WordDocNew, name, false);
     std::wstring partnerName = PartnerName(name);
     DispObject end = partnerName.empty() ? DispObject() : TWordUtil::GetBookmarkByName(WordDocNew, partnerName, false);
-    if (!start || !end || end.Long(L"Start") < start.Long(L"End")) continue;
-    ToPrtBak.regions.push_back({static_cast<int>(start.Long(L"Start")), static_cast<int>(end.Long(L"End"))});
+    if (!start || !end || !InOneStory(start, end) || end.Long(L"Start") < start.Long(L"End")) continue;
+    ToPrtBak.regions.push_back({StoryOf(start), start.Long(L"Start"), end.Long(L"End")});
   }
-  std::string names = TWordUtil::ShapeNamesInRanges(WordDocNew, ToPrtBak.regions);
-  ToPrtBak.shapes = TWordUtil::getShapeRangeByShapeNames(WordDocNew, names);
-  ToPrtBak.shapeColors = TWordUtil::SaveShapeLineColors(&ToPrtBak.shapes);
+  ToPrtBak.shapes = TWordUtil::SaveShapeLineColors(TWordUtil::ShapesInRegions(WordDocNew, ToPrtBak.regions));
   ToPrtBak.runColors.clear();
-  for (const std::vector<int>& region : ToPrtBak.regions) RecordColorRuns(region[0], region[1], ToPrtBak.runColors);
+  for (const StorySpan& region : ToPrtBak.regions) RecordColorRuns(region, ToPrtBak.runColors);
   for (long i = 1; i <= count; ++i) {
     DispObject bookmark = bookmarks.CallObject(L"Item", {Arg(i)});
     if (IsDataBookmark(bookmark.Text(L"Name")))
-      RecordColorRuns(bookmark.Long(L"Start"), bookmark.Long(L"End"), ToPrtBak.runColors);
+      RecordColorRuns({StoryOf(bookmark), bookmark.Long(L"Start"), bookmark.Long(L"End")}, ToPrtBak.runColors);
   }
   ToPrtBak.saved = true;
 }
@@ -112,36 +118,34 @@ void TCommEdt_NibWord::CollectPrintRegions() {
 // A red header may mix colours (a red title over a black rule text): Word
 // answers 9999999 for such a range, so it is halved until each part has one
 // colour. The calls grow with the number of runs, not with the text's length.
-void TCommEdt_NibWord::RecordColorRuns(long start, long end, T2DimIntArr& runs) {
-  if (start >= end) return;
-  long color = LongOf(WordDocNew.CallObject(L"Range", {Arg(start), Arg(end)}).Object(L"Font").Get(L"Color"));
-  if (color != kColorUndefined || end - start == 1) {
-    if (!runs.empty() && runs.back()[1] == start && runs.back()[2] == color)
-      runs.back()[1] = static_cast<int>(end);  // one run continued
+void TCommEdt_NibWord::RecordColorRuns(const StorySpan& span, std::vector<ColorRun>& runs) {
+  if (span.start >= span.end) return;
+  long color = LongOf(RangeOf(WordDocNew, span).Object(L"Font").Get(L"Color"));
+  if (color != kColorUndefined || span.end - span.start == 1) {
+    ColorRun* last = runs.empty() ? nullptr : &runs.back();
+    if (last && last->span.story.Get() == span.story.Get() && last->span.end == span.start && last->color == color)
+      last->span.end = span.end;  // one run continued
     else
-      runs.push_back({static_cast<int>(start), static_cast<int>(end), static_cast<int>(color)});
+      runs.push_back({span, color});
     return;
   }
-  long middle = start + (end - start) / 2;
-  RecordColorRuns(start, middle, runs);
-  RecordColorRuns(middle, end, runs);
+  long middle = span.start + (span.end - span.start) / 2;
+  RecordColorRuns({span.story, span.start, middle}, runs);
+  RecordColorRuns({span.story, middle, span.end}, runs);
 }
 
-DispObject TCommEdt_NibWord::RegionRange(size_t index) {
-  const std::vector<int>& region = ToPrtBak.regions[index];
-  return WordDocNew.CallObject(L"Range", {Arg(region[0]), Arg(region[1])});
-}
+DispObject TCommEdt_NibWord::RegionRange(size_t index) { return RangeOf(WordDocNew, ToPrtBak.regions[index]); }
 
 void TCommEdt_NibWord::ColorDataBookmarks(long color) {
   DispObject active = WordApp.app.Object(L"ActiveDocument");
   DispObject bookmarks = active.Object(L"Bookmarks");
-  DispObject selection = WordApp.app.Object(L"Selection");
   long count = bookmarks.Long(L"Count");
+  // Through each bookmark's own range: selecting it would move the user's
+  // selection, and into a header for a bookmark there.
   for (long i = 1; i <= count; ++i) {
     DispObject bookmark = bookmarks.CallObject(L"Item", {Arg(i)});
     if (!IsDataBookmark(bookmark.Text(L"Name"))) continue;
-    bookmark.Call(L"Select");
-    selection.Object(L"Font").Put(L"Color", color);
+    bookmark.Object(L"Range").Object(L"Font").Put(L"Color", color);
   }
 }
 
@@ -151,7 +155,7 @@ void TCommEdt_NibWord::EnterPrintMode() {
   // may be one of them, and leaving print mode gives it this colour back.
   DispObject rule = HeaderRule(WordDocNew);
   if (rule) LineArr = {{WideToAnsi(kHeaderRule), std::to_string(LongOf(rule.Object(L"Line").Object(L"ForeColor").Get(L"RGB")))}};
-  if (ToPrtBak.shapes) ToPrtBak.shapes.Object(L"Line").Object(L"ForeColor").Put(L"RGB", kWhite);
+  for (ShapeLine shape : ToPrtBak.shapes) SetLineColor(shape.shape, kWhite);
   if (rule) SetLineColor(rule, kWhite);
   for (size_t i = 0; i < ToPrtBak.regions.size(); ++i) {
     try {
@@ -165,16 +169,16 @@ void TCommEdt_NibWord::EnterPrintMode() {
 
 void TCommEdt_NibWord::LeavePrintMode() {
   if (!ToPrtBak.saved) return;
-  if (ToPrtBak.shapes) TWordUtil::RestoreShapeLineColors(ToPrtBak.shapes, ToPrtBak.shapeColors);
+  TWordUtil::RestoreShapeLineColors(ToPrtBak.shapes);
   if (DispObject rule = HeaderRule(WordDocNew)) {
     int color = 0;
     if (!LineArr.empty() && LineArr.back().size() > 1) TryTextToInt(LineArr.back()[1], color);
     SetLineColor(rule, color);
   }
   // Every run gets its own colour back, the data bookmarks' too.
-  for (const std::vector<int>& run : ToPrtBak.runColors) {
+  for (const ColorRun& run : ToPrtBak.runColors) {
     try {
-      WordDocNew.CallObject(L"Range", {Arg(run[0]), Arg(run[1])}).Object(L"Font").Put(L"Color", static_cast<long>(run[2]));
+      RangeOf(WordDocNew, run.span).Object(L"Font").Put(L"Color", run.color);
     } catch (const ComError&) {
       // As when entering: run by run.
     }

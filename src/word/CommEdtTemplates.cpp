@@ -24,7 +24,6 @@ namespace {
 constexpr long kNormalWindow = 0;
 constexpr long kGoToBookmark = -1;
 constexpr long kCharacterUnit = 1;
-constexpr long kStoryUnit = 6;
 
 std::wstring BodyBookmark(const char* suffix) { return AnsiToWide(std::string("正文内容") + suffix, CP_UTF8); }
 
@@ -80,9 +79,10 @@ DispObject TCommEdt_NibWord::FindBodyRange(DispObject& doc) {
   DispObject begin = TWordUtil::GetBookmarkByName(doc, BodyBookmark("B"), false);
   DispObject end = TWordUtil::GetBookmarkByName(doc, BodyBookmark("E"), false);
   if (!begin || !end) return doc.CallObject(L"Range");
+  if (!InOneStory(begin, end)) return DispObject();
   long start = begin.Long(L"End") + 1, finish = end.Long(L"End") - 1;
   if (start > finish) return DispObject();
-  return doc.CallObject(L"Range", {Arg(start), Arg(finish)});
+  return RangeInStory(doc, StoryOf(begin), start, finish);
 }
 
 void TCommEdt_NibWord::SaveWordViewState(WordViewState& state) {
@@ -241,7 +241,7 @@ bool TCommEdt_NibWord::ApplyTemplate() {
 void TCommEdt_NibWord::RecordTemplateBookmarks(DispObject& document, DispObject body) {
   BakValidBMS = TBakValidBMSRec();
   if (!body) return;
-  long bodyStart = body.Long(L"Start");
+  long bodyStart = body.Long(L"Start"), bodyStory = body.Long(L"StoryType");
   // Measured as the check measures it: from the end of one body bookmark to the end of the other.
   DispObject begin = TWordUtil::GetBookmarkByName(document, BodyBookmark("B"), false);
   DispObject end = TWordUtil::GetBookmarkByName(document, BodyBookmark("E"), false);
@@ -253,8 +253,11 @@ void TCommEdt_NibWord::RecordTemplateBookmarks(DispObject& document, DispObject 
     std::wstring name = bookmark.Text(L"Name");
     if (name == BodyBookmark("B") || name == BodyBookmark("E")) continue;
     long start = bookmark.Long(L"Start");
+    // Only a bookmark of the body's own story moves with the body; one in a
+    // header or a text box stays where it is whatever the body's length.
+    bool before = start < bodyStart || bookmark.Long(L"StoryType") != bodyStory;
     BakValidBMS.names.push_back(WideToAnsi(name));
-    BakValidBMS.positions.push_back({start < bodyStart ? 1 : 2, static_cast<int>(start)});
+    BakValidBMS.positions.push_back({before ? 1 : 2, static_cast<int>(start)});
   }
 }
 

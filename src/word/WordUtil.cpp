@@ -6,24 +6,37 @@
 #include "com/BStr.h"
 #include "com/ComError.h"
 #include "com/StrConv.h"
+#include "services/AdminLog.h"
 #include "services/Config.h"
 #include "services/Files.h"
 #include "services/Locale.h"
 #include "services/WindowUtil.h"
 #include "ui/MessageDialog.h"
+#include "word/Editor.h"
 
 namespace nib {
 
 void WordServer::ConnectNew(EventHandler onEvent) {
+  std::optional<Editor> editor = ChooseEditor();
+  if (!editor) Fail(NoEditorText(), kNoEditorInstalled);
   Microsoft::WRL::ComPtr<IDispatch> application;
-  ThrowIfFailed(CoCreateInstance(kWordClass, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&application)),
-                "starting Word");
+  ThrowIfFailed(CoCreateInstance(editor->clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&application)),
+                ("starting " + editor->name).c_str());
   ConnectTo(DispObject(application), std::move(onEvent));
 }
 
+// Without events the cycle still works: only the closes the user makes in
+// the editor itself are not refused.
 void WordServer::ConnectTo(DispObject running, EventHandler onEvent) {
   app = std::move(running);
-  if (onEvent) events = EventConnection(app.Get(), kWordApplicationEvents, std::move(onEvent));
+  if (onEvent) {
+    if (std::optional<ApplicationEvents> found = FindApplicationEvents(app.Get())) {
+      documentBeforeClose = found->documentBeforeClose;
+      events = EventConnection(app.Get(), found->iid, std::move(onEvent));
+    } else {
+      AdminLog("the editor offers no application events: closes made in it are not refused");
+    }
+  }
   connected = true;
 }
 
@@ -34,6 +47,15 @@ void WordServer::Disconnect() {
 }
 
 bool IsMissingMember(HRESULT hr) { return hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND; }
+
+void OptionalMember(const char* member, const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const ComError& e) {
+    if (!IsMissingMember(e.Code())) throw;
+    AdminLog(std::string("the editor has no ") + member + ": skipped");
+  }
+}
 
 void ForbidMacros(DispObject& application) {
   try {
@@ -184,12 +206,72 @@ DispObject TWordUtil::GetBookmarkByName(DispObject& doc, const std::wstring& nam
   return DispObject();
 }
 
+DispObject StoryOf(DispObject& bookmark) {
+  if (bookmark.Long(L"StoryType") == kMainTextStory) return DispObject();
+  return bookmark.Object(L"Range");
+}
+
+DispObject RangeInStory(DispObject& doc, const DispObject& story, long start, long end) {
+  if (!story) return doc.CallObject(L"Range", {Arg(start), Arg(end)});
+  DispObject range = DispObject(story).Object(L"Duplicate");
+  range.Call(L"SetRange", {Arg(start), Arg(end)});
+  return range;
+}
+
+// Two headers (or two text boxes) have the same story type and each its own
+// numbering: whether the second lies in the first one's story is asked of Word.
+bool InOneStory(DispObject& first, DispObject& second) {
+  long type = first.Long(L"StoryType");
+  if (type != second.Long(L"StoryType")) return false;
+  if (type == kMainTextStory) return true;
+  DispObject story = first.Object(L"Range");
+  story.Call(L"Expand", {Arg(kStoryUnit)});
+  return BoolOf(second.Object(L"Range").Call(L"InRange", {Arg(story.Get())}));
+}
+
+std::vector<DispObject> StoriesBesideMainText(DispObject& doc) {
+  // wdTextFrameStory, then the even, primary and first-page headers and footers.
+  constexpr long kStoryTypes[] = {5, 6, 7, 8, 9, 10, 11};
+  std::vector<DispObject> ranges;
+  DispObject stories = doc.Object(L"StoryRanges");
+  for (long type : kStoryTypes) {
+    DispObject story;
+    try {
+      story = stories.CallObject(L"Item", {Arg(type)});
+    } catch (const ComError&) {
+      continue;  // the document has no story of this type
+    }
+    // The next text box, or the next section's header of the same kind.
+    for (int guard = 0; story && guard < 1000; ++guard) {
+      ranges.push_back(story);
+      story = DispObject::From(story.Get(L"NextStoryRange"));
+    }
+  }
+  return ranges;
+}
+
+DispObject HeaderFooterShapes(DispObject& doc) {
+  return doc.Object(L"Sections").CallObject(L"Item", {Arg(1L)}).CallObject(L"Headers", {Arg(1L)}).Object(L"Shapes");
+}
+
 DispObject TWordUtil::RangeBetweenBookmarks(DispObject& doc, DispObject* from, DispObject* to, bool endMinusOne) {
-  long start = from && *from ? from->Long(L"End") : 0;
-  long end = to && *to ? to->Long(L"End") : doc.CallObject(L"Range").Long(L"End");
+  bool hasFrom = from && *from, hasTo = to && *to;
+  if (hasFrom && hasTo && !InOneStory(*from, *to)) return DispObject();
+  DispObject story = hasFrom ? StoryOf(*from) : hasTo ? StoryOf(*to) : DispObject();
+  long start = hasFrom ? from->Long(L"End") : 0;
+  long end = 0;
+  if (hasTo) {
+    end = to->Long(L"End");
+  } else if (story) {
+    DispObject whole = story.Object(L"Duplicate");
+    whole.Call(L"Expand", {Arg(kStoryUnit)});
+    end = whole.Long(L"End");
+  } else {
+    end = doc.CallObject(L"Range").Long(L"End");
+  }
   if (endMinusOne) --end;
   if (start > end) return DispObject();
-  return doc.CallObject(L"Range", {Arg(start), Arg(end)});
+  return RangeInStory(doc, story, start, end);
 }
 
 namespace {
@@ -204,63 +286,50 @@ bool LineOf(DispObject& shape, DispObject& line) {
   }
 }
 
-}  // namespace
-
-std::string TWordUtil::ShapeNamesInRanges(DispObject& doc, const T2DimIntArr& regions) {
-  T1DimStrArr names;
-  DispObject shapes = doc.Object(L"Shapes");
-  DispObject selection = doc.Object(L"Application").Object(L"Selection");
+void AddShapesAnchoredIn(DispObject& doc, DispObject shapes, const std::vector<StorySpan>& regions,
+                         std::vector<DispObject>& found) {
   long count = shapes.Long(L"Count");
   for (long i = 1; i <= count; ++i) {
     DispObject shape = shapes.CallObject(L"Item", {Arg(i)});
-    shape.Call(L"Select");
-    long start = selection.Long(L"Start"), end = selection.Long(L"End");
-    std::string name = WideToAnsi(shape.Text(L"Name"));
-    for (const std::vector<int>& region : regions) {
-      if (region.size() < 2 || start < region[0] || region[1] < end) continue;
-      if (IndexOfText(names, static_cast<int>(names.size()) - 1, name, true) < 0) AppendText(names, name);
+    // Shape.Anchor: unlike selecting the shape, it leaves the user's selection and view where they are.
+    DispObject anchor = shape.Object(L"Anchor");
+    long at = anchor.Long(L"Start");
+    for (const StorySpan& region : regions) {
+      bool inside = region.story ? at >= region.start && at <= region.end &&
+                                       BoolOf(anchor.Call(L"InRange", {Arg(RangeOf(doc, region).Get())}))
+                                 : at >= region.start && at <= region.end;
+      if (!inside) continue;
+      found.push_back(shape);
+      break;
     }
   }
-  std::string joined;
-  for (const std::string& name : names) joined += (joined.empty() ? "" : "\r\n") + name;
-  return joined;
 }
 
-DispObject TWordUtil::getShapeRangeByShapeNames(DispObject& doc, const std::string& names) {
-  T1DimStrArr lines;
-  SplitText(ReplaceChar(names, '\r', '\n'), "\n", lines, true);
-  std::vector<std::wstring> items;
-  for (const std::string& line : lines)
-    if (!line.empty()) items.push_back(AnsiToWide(line));
-  if (items.empty()) return DispObject();
-  try {
-    return doc.Object(L"Shapes").CallObject(L"Range", {Arg::TextArray(items)});
-  } catch (const ComError& e) {
-    std::wstring text = AnsiToWide(Gb("在getShapeRangeByShapeNames中发生错误: ") + e.what());
-    MessageBoxW(nullptr, text.c_str(), L"", MB_OK);
-    return DispObject();
-  }
+}  // namespace
+
+std::vector<DispObject> TWordUtil::ShapesInRegions(DispObject& doc, const std::vector<StorySpan>& regions) {
+  std::vector<DispObject> found;
+  std::vector<StorySpan> mainText, others;
+  for (const StorySpan& region : regions) (region.story ? others : mainText).push_back(region);
+  if (!mainText.empty()) AddShapesAnchoredIn(doc, doc.Object(L"Shapes"), mainText, found);
+  if (!others.empty()) AddShapesAnchoredIn(doc, HeaderFooterShapes(doc), others, found);
+  return found;
 }
 
-T2DimStrArr TWordUtil::SaveShapeLineColors(DispObject* range) {
-  T2DimStrArr colors;
-  if (!range || !*range) return colors;
-  long count = range->Long(L"Count");
-  for (long i = 1; i <= count; ++i) {
-    DispObject shape = range->CallObject(L"Item", {Arg(i)}), line;
+std::vector<ShapeLine> TWordUtil::SaveShapeLineColors(const std::vector<DispObject>& shapes) {
+  std::vector<ShapeLine> lines;
+  for (DispObject shape : shapes) {
+    DispObject line;
     if (!LineOf(shape, line)) continue;
-    long rgb = LongOf(line.Object(L"ForeColor").Get(L"RGB"));
-    AppendTextRow(colors, {WideToAnsi(shape.Text(L"Name")), std::to_string(rgb)});
+    lines.push_back({shape, LongOf(line.Object(L"ForeColor").Get(L"RGB"))});
   }
-  return colors;
+  return lines;
 }
 
-void TWordUtil::RestoreShapeLineColors(DispObject& range, const T2DimStrArr& colors) {
-  size_t count = std::min(static_cast<size_t>(std::max(range.Long(L"Count"), 0L)), colors.size());
-  for (size_t i = 0; i < count; ++i) {
-    DispObject shape = range.CallObject(L"Item", {Arg::Ansi(colors[i][0])}), line;
-    int rgb = 0;
-    if (LineOf(shape, line) && TryTextToInt(colors[i][1], rgb)) line.Object(L"ForeColor").Put(L"RGB", rgb);
+void TWordUtil::RestoreShapeLineColors(const std::vector<ShapeLine>& lines) {
+  for (ShapeLine saved : lines) {
+    DispObject line;
+    if (LineOf(saved.shape, line)) line.Object(L"ForeColor").Put(L"RGB", saved.rgb);
   }
 }
 

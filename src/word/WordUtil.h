@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "NibWordLib.h"
 #include "services/TextUtil.h"
@@ -24,10 +26,12 @@ inline constexpr DISPID kDocumentBeforeCloseId = 6;
 struct WordServer {
   DispObject app;
   EventConnection events;
+  DISPID documentBeforeClose = kDocumentBeforeCloseId;  // as the editor's type information names it
   bool connected = false;
 
-  // A new, private Word (never one already running); `onEvent` receives its
-  // application events when given.
+  // A new, private editor (never one already running): Word or WPS Writer,
+  // as ChooseEditor decides; `onEvent` receives its application events when
+  // given and the editor has them.
   void ConnectNew(EventHandler onEvent = nullptr);
   void ConnectTo(DispObject running, EventHandler onEvent = nullptr);
   void Disconnect();
@@ -74,6 +78,45 @@ long OfficeVersion(DispObject& application);
 
 // A member the server does not have (an older Office): GetIDsOfNames refused the name.
 bool IsMissingMember(HRESULT hr);
+// Runs `call`, a nicety or a safeguard another way covers: an editor without
+// the member (`member`, as "View.FieldShading") is logged once and skipped;
+// any other failure is thrown.
+void OptionalMember(const char* member, const std::function<void()>& call);
+
+// Word numbers the characters of each story (the main text, each header and
+// footer, each text box) from 0, and Document.Range addresses the main text
+// only: a position means something only with the story it counts in.
+inline constexpr long kMainTextStory = 1;  // wdMainTextStory
+inline constexpr long kStoryUnit = 6;      // wdStory, for Range.Expand
+
+// Positions in one story. `story` is a range of that story, empty for the
+// main text (reached through Document.Range, as Word 2000 already did).
+struct StorySpan {
+  DispObject story;
+  long start = 0, end = 0;
+};
+
+// The story `bookmark` is in, as StorySpan keeps it: empty for the main text.
+DispObject StoryOf(DispObject& bookmark);
+// The range from `start` to `end` of `story` (StorySpan's), counted in that story.
+DispObject RangeInStory(DispObject& doc, const DispObject& story, long start, long end);
+inline DispObject RangeOf(DispObject& doc, const StorySpan& span) {
+  return RangeInStory(doc, span.story, span.start, span.end);
+}
+// The two bookmarks are in one story, so that their positions compare.
+bool InOneStory(DispObject& first, DispObject& second);
+// A range of every story beside the main text that a field may be in: each
+// text box, each section's headers and footers.
+std::vector<DispObject> StoriesBesideMainText(DispObject& doc);
+// Document.Shapes holds the shapes anchored in the main text only; those of
+// every header and footer are in any HeaderFooter's Shapes.
+DispObject HeaderFooterShapes(DispObject& doc);
+
+// A shape and the line colour it had.
+struct ShapeLine {
+  DispObject shape;
+  long rgb = 0;
+};
 
 class TWordUtil {
  public:
@@ -102,18 +145,15 @@ class TWordUtil {
   // By exact name, or the first (lowest index) whose name starts with `name`;
   // an empty object when there is none. Never raises.
   static DispObject GetBookmarkByName(DispObject& doc, const std::wstring& name, bool byPrefix);
-  // From the end of `from` (or the document start) to the end of `to` (or
-  // the document end), one less with `endMinusOne`; empty when start > end.
+  // From the end of `from` (or its story's start) to the end of `to` (or
+  // its story's end), one less with `endMinusOne`; empty when start > end or
+  // when the two are in different stories. With neither, the main text.
   static DispObject RangeBetweenBookmarks(DispObject& doc, DispObject* from, DispObject* to, bool endMinusOne);
-  // The names (one per line) of the shapes whose anchors lie inside one of the
-  // (start, end) regions.
-  static std::string ShapeNamesInRanges(DispObject& doc, const T2DimIntArr& regions);
-  // The ShapeRange of the shapes named one per line; empty for no names and
-  // after an error (shown in a message box).
-  static DispObject getShapeRangeByShapeNames(DispObject& doc, const std::string& names);
-  // (name, decimal Line.ForeColor.RGB) of each shape with a line.
-  static T2DimStrArr SaveShapeLineColors(DispObject* range);
-  static void RestoreShapeLineColors(DispObject& range, const T2DimStrArr& colors);
+  // The shapes (main text's and headers') whose anchors lie inside one of `regions`.
+  static std::vector<DispObject> ShapesInRegions(DispObject& doc, const std::vector<StorySpan>& regions);
+  // Each shape's line colour (Line.ForeColor.RGB); shapes without a line (pictures) are left out.
+  static std::vector<ShapeLine> SaveShapeLineColors(const std::vector<DispObject>& shapes);
+  static void RestoreShapeLineColors(const std::vector<ShapeLine>& lines);
   // The body bookmarks stem+"B" and stem+"E" and the recorded template
   // bookmarks are where they belong; otherwise the fault is shown and false.
   // A failure is told through `gui` (the object's ICommGUI) when there is one.

@@ -1,6 +1,7 @@
 #include "Control.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace doubles {
 namespace {
@@ -56,6 +57,16 @@ std::wstring servedApplication = L"Word";
 void SetServedApplication(const std::wstring& name) { servedApplication = name; }
 const std::wstring& ServedApplication() { return servedApplication; }
 
+bool WpsIdentity() { return servedApplication == L"WPS"; }
+
+bool MemberMissing(const std::wstring& object, const std::wstring& member) {
+  std::wstring list = L"," + Read(L"wps", L"missing") + L",";
+  for (wchar_t& c : list) c = towlower(c);
+  std::wstring name = L"," + object + L"." + member + L",";
+  for (wchar_t& c : name) c = towlower(c);
+  return list.find(name) != std::wstring::npos;
+}
+
 long WordVersion() {
   long version = _wtol(Read(L"word", L"version").c_str());
   return version > 0 ? version : 16;
@@ -67,7 +78,8 @@ bool LocaleRefused(LCID locale) {
 
 std::wstring WordCaptionStyle() {
   std::wstring style = Read(L"word", L"caption");
-  return style.empty() ? L"Microsoft Word" : style;
+  if (!style.empty()) return style;
+  return WpsIdentity() ? L"WPS \x6587\x5B57" : L"Microsoft Word";  // "WPS 文字"
 }
 
 void LogCall(const std::wstring& object, const std::wstring& member, const std::wstring& args,

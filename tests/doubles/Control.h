@@ -23,6 +23,8 @@
 //                           [settle] release=ms  (a closed or renamed document's file stays held ms
 //                                  after Close, SaveAs to another name or Quit; SaveAs onto a held
 //                                  file fails, as Word's does)
+//                           [wps] missing=View.FieldShading,Document.UndoClear  (members, named as the
+//                                  call log names them, the editor does not have: DISP_E_UNKNOWNNAME)
 //   C:\doubles\calls.log    one line per call: pid, Object.Member, arguments (a property put adds
 //                           "= value"), outcome, locale ("lcid=1033"), local time (hh:mm:ss.mmm),
 //                           separated by tabs (UTF-8)
@@ -58,6 +60,11 @@ std::wstring Setting(const wchar_t* section, const wchar_t* key);
 // The application this process serves ("Word", "Excel", "PowerPoint"), set when it starts.
 void SetServedApplication(const std::wstring& name);
 const std::wstring& ServedApplication();
+// The WPS Writer identity (office-double.exe /WPS, registered by /RegServer /Editor:wps):
+// Word's model under WPS's class, event interface, window class and captions.
+bool WpsIdentity();
+// [wps] missing names `object`.`member`: GetIDsOfNames refuses it.
+bool MemberMissing(const std::wstring& object, const std::wstring& member);
 // The major version of the Word served (16 unless the control file says otherwise).
 long WordVersion();
 // An English Excel asked in another locale than 1033 (TYPE_E_INVDATAREAD, as Excel answers).

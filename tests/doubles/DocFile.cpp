@@ -77,6 +77,12 @@ std::vector<std::wstring> EmptyElements(const std::wstring& xml, const std::wstr
   return found;
 }
 
+int StoryOf(const std::wstring& tag) { return std::stoi(Attribute(tag, L"story", L"0")); }
+
+std::wstring StoryAttribute(int story, const wchar_t* name = L"story") {
+  return story == 0 ? L"" : L" " + std::wstring(name) + L"=\"" + std::to_wstring(story) + L"\"";
+}
+
 void WriteAll(const std::wstring& path, const std::string& bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw DispatchError{DISP_E_EXCEPTION, L"Word cannot save this file because it is already open elsewhere."};
@@ -132,10 +138,11 @@ DocContent ReadDocFile(const std::wstring& path) {
     content.variables.emplace_back(Attribute(attributes, L"name", L""), text);
   for (const std::wstring& tag : EmptyElements(xml, L"bookmark"))
     content.bookmarks.push_back(Bookmark{Attribute(tag, L"name", L""), std::stol(Attribute(tag, L"start", L"0")),
-                                         std::stol(Attribute(tag, L"end", L"0"))});
+                                         std::stol(Attribute(tag, L"end", L"0")), StoryOf(tag)});
   for (const std::wstring& tag : EmptyElements(xml, L"field"))
     content.fields.push_back(
-        Field{Attribute(tag, L"code", L""), Attribute(tag, L"result", L""), std::stol(Attribute(tag, L"start", L"-1"))});
+        Field{Attribute(tag, L"code", L""), Attribute(tag, L"result", L""), std::stol(Attribute(tag, L"start", L"-1")),
+              StoryOf(tag)});
   for (const std::wstring& tag : EmptyElements(xml, L"formfield")) {
     FormField field{Attribute(tag, L"name", L""), Attribute(tag, L"result", L""), Attribute(tag, L"default", L""),
                     Attribute(tag, L"type", L"text"), {}};
@@ -151,7 +158,8 @@ DocContent ReadDocFile(const std::wstring& path) {
   for (const std::wstring& tag : EmptyElements(xml, L"format")) content.format = Attribute(tag, L"name", L"doc");
   for (const std::wstring& tag : EmptyElements(xml, L"macro")) content.macro = Attribute(tag, L"name", L"");
   for (const std::wstring& tag : EmptyElements(xml, L"shape")) {
-    Shape shape{Attribute(tag, L"name", L""), Attribute(tag, L"type", L""), {}};
+    Shape shape{Attribute(tag, L"name", L""), Attribute(tag, L"type", L""), {},
+                std::stoi(Attribute(tag, L"anchorstory", L"0"))};
     std::wstring list = Attribute(tag, L"properties", L"");
     for (size_t from = 0; from < list.size();) {
       size_t end = list.find(L';', from);
@@ -165,7 +173,11 @@ DocContent ReadDocFile(const std::wstring& path) {
   }
   for (const std::wstring& tag : EmptyElements(xml, L"font"))
     content.fonts.push_back(FontRun{std::stol(Attribute(tag, L"start", L"0")), std::stol(Attribute(tag, L"end", L"0")),
-                                    Attribute(tag, L"attribute", L""), Attribute(tag, L"value", L"")});
+                                    Attribute(tag, L"attribute", L""), Attribute(tag, L"value", L""), StoryOf(tag)});
+  for (const auto& [attributes, text] : Elements(xml, L"story"))
+    content.stories.push_back(Story{std::stol(Attribute(attributes, L"type", L"7")),
+                                    std::stol(Attribute(attributes, L"section", L"1")), Attribute(attributes, L"shape", L""),
+                                    text});
   return content;
 }
 
@@ -180,10 +192,10 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
     xml += L"<variable name=\"" + Escape(name) + L"\">" + Escape(value) + L"</variable>\n";
   for (const Bookmark& b : content.bookmarks)
     xml += L"<bookmark name=\"" + Escape(b.name) + L"\" start=\"" + std::to_wstring(b.start) + L"\" end=\"" +
-           std::to_wstring(b.end) + L"\"/>\n";
+           std::to_wstring(b.end) + L"\"" + StoryAttribute(b.story) + L"/>\n";
   for (const Field& f : content.fields)
     xml += L"<field code=\"" + Escape(f.code) + L"\" result=\"" + Escape(f.result) + L"\"" +
-           (f.start >= 0 ? L" start=\"" + std::to_wstring(f.start) + L"\"" : L"") + L"/>\n";
+           (f.start >= 0 ? L" start=\"" + std::to_wstring(f.start) + L"\"" : L"") + StoryAttribute(f.story) + L"/>\n";
   for (const FormField& f : content.formFields) {
     std::wstring entries;
     for (const std::wstring& entry : f.entries) entries += (entries.empty() ? L"" : L"|") + entry;
@@ -198,11 +210,15 @@ void WriteDocFile(const std::wstring& path, const DocContent& content) {
     std::wstring list;
     for (const auto& [key, value] : shape.properties) list += (list.empty() ? L"" : L";") + key + L"=" + value;
     xml += L"<shape name=\"" + Escape(shape.name) + L"\" type=\"" + Escape(shape.type) + L"\" properties=\"" +
-           Escape(list) + L"\"/>\n";
+           Escape(list) + L"\"" + StoryAttribute(shape.anchorStory, L"anchorstory") + L"/>\n";
   }
   for (const FontRun& f : content.fonts)
     xml += L"<font start=\"" + std::to_wstring(f.start) + L"\" end=\"" + std::to_wstring(f.end) + L"\" attribute=\"" +
-           Escape(f.attribute) + L"\" value=\"" + Escape(f.value) + L"\"/>\n";
+           Escape(f.attribute) + L"\" value=\"" + Escape(f.value) + L"\"" + StoryAttribute(f.story) + L"/>\n";
+  for (const Story& story : content.stories)
+    xml += L"<story type=\"" + std::to_wstring(story.type) + L"\" section=\"" + std::to_wstring(story.section) + L"\"" +
+           (story.shape.empty() ? L"" : L" shape=\"" + Escape(story.shape) + L"\"") + L">" + Escape(story.text) +
+           L"</story>\n";
   WriteAll(path, ToUtf8(xml + L"</nibdoc>\n"));
 }
 

@@ -14,8 +14,16 @@
 //     <macro name="AutoOpen"/>  (the file holds a macro that runs when it is opened, macros allowed)
 //     <format name="doc"/>  (how the file was written: "doc", Word 97-2003, or "docx")
 //     <shape name="Line 1" type="line" properties="Left=10;Line.Weight=1.5"/>
-//     <font start="0" end="5" attribute="Size" value="16"/></nibdoc>
+//     <font start="0" end="5" attribute="Size" value="16"/>
+//     <story type="10" section="1">First page header</story>  (a header or footer: WdStoryType)
+//     <story type="5" shape="Text Box 2">Title</story>  (the text of a text box)
+//     <bookmark name="No" start="0" end="5" story="1"/></nibdoc>
 // Paragraphs are separated by a carriage return, as in Word's text.
+//
+// Stories: the main text is story 0; each <story> element is one more (1, 2,
+// ... in file order), with its own numbering of characters from 0, as in
+// Word. Bookmarks, fields and fonts name their story ("story", 0 when
+// omitted); a shape names the story its anchor is in ("anchorstory").
 
 #include <string>
 #include <utility>
@@ -31,6 +39,16 @@ struct Revision {
 struct Bookmark {
   std::wstring name;
   long start = 0, end = 0;
+  int story = 0;  // 0 the main text, n the document's nth other story
+};
+
+// A story other than the main text: a header or footer of a section, or the
+// text of a text box.
+struct Story {
+  long type = 7;  // WdStoryType: 7 primary header, 10 first-page header, 9 primary footer, 5 text box, ...
+  long section = 1;
+  std::wstring shape;  // a text box's: the shape whose text it is
+  std::wstring text;
 };
 
 struct Field {
@@ -39,6 +57,7 @@ struct Field {
   // Where the result sits in the document's text, as in Word, where updating
   // a field moves everything after it; -1 for a field kept outside the text.
   long start = -1;
+  int story = 0;
 };
 
 // Word's three kinds of form field: a text input (its result is its text),
@@ -52,13 +71,15 @@ struct FormField {
 struct Shape {
   std::wstring name;
   std::wstring type;  // "line"
-  std::vector<std::pair<std::wstring, std::wstring>> properties;  // "Line.Weight" = "1.5", ...
+  std::vector<std::pair<std::wstring, std::wstring>> properties;  // "Line.Weight" = "1.5", "Anchor" = "12", ...
+  int anchorStory = 0;  // the story its anchor is in
 };
 
 // One formatting assignment to a range: "Name" = "仿宋_GB2312", "Size" = "16", "Color" = "255".
 struct FontRun {
   long start = 0, end = 0;
   std::wstring attribute, value;
+  int story = 0;
 };
 
 struct DocContent {
@@ -72,6 +93,7 @@ struct DocContent {
   std::vector<FormField> formFields;
   std::vector<Shape> shapes;
   std::vector<FontRun> fonts;  // in the order they were applied
+  std::vector<Story> stories;  // story n is stories[n - 1]
   std::wstring format = L"doc";  // the format the file was written in: "doc" or "docx"
   std::wstring macro;  // the name of a macro that runs when the file is opened; empty: none
 };

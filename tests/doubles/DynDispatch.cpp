@@ -142,6 +142,10 @@ STDMETHODIMP DynObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID 
     return kLocaleRefused;
   }
   for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  if (MemberMissing(typeName_, names[0])) {
+    LogCall(typeName_, std::wstring(names[0]) + L"<names>", L"", L"unknown name", locale);
+    return DISP_E_UNKNOWNNAME;
+  }
   for (size_t m = 0; m < members_.size(); ++m) {
     if (_wcsicmp(members_[m].name.c_str(), names[0]) != 0) continue;
     ids[0] = static_cast<DISPID>(m + 1);

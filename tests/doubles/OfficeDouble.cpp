@@ -1,7 +1,13 @@
 // office-double.exe: a local COM server standing in for Word (and, later,
 // Excel and PowerPoint) in the test prefix. Every instance is a process of
 // its own, as Word gives a private instance to each creator.
-//   office-double.exe /RegServer | /UnregServer | -Embedding
+//   office-double.exe /RegServer [/Editor:wps] | /UnregServer | -Embedding
+// /RegServer registers it as Microsoft Office (Word, Excel, PowerPoint, and
+// .doc opening with WINWORD.EXE); with /Editor:wps as WPS Office instead
+// (KWPS/WPS.Application, KET/ET.Application, KWPP/WPP.Application, and .doc,
+// .docx, .xls, .ppt opening with wps.exe, et.exe, wpp.exe), adding nothing of
+// Office's. Both may be registered, one after the other. /UnregServer removes
+// what either added.
 
 #include <windows.h>
 #include <objbase.h>
@@ -24,18 +30,46 @@ struct Application {
   const wchar_t* switchName;
   const CLSID* clsid;
   const wchar_t* progId;
+  const wchar_t* olderProgId;  // WPS's names of its older versions; none for Office
   const wchar_t* description;
   IDispatch* (*create)();
+  bool wps;
 };
+// The double's own class numbers for WPS's spreadsheet and presentation programs.
+constexpr CLSID kWpsSheetClass = {0x00024500, 0x0000, 0x4B30, {0xA9, 0x77, 0xD2, 0x14, 0x85, 0x20, 0x36, 0xFF}};
+constexpr CLSID kWpsPresentationClass = {0x91493441, 0x5A91, 0x4B30, {0xA9, 0x77, 0xD2, 0x14, 0x85, 0x20, 0x36, 0xFF}};
 constexpr Application kApplications[] = {
-    {L"Word", &kWordClass, L"Word.Application", L"Microsoft Word Application (test double)", CreateWordApplication},
-    {L"Excel", &kExcelClass, L"Excel.Application", L"Microsoft Excel Application (test double)", CreateExcelApplication},
-    {L"PowerPoint", &kPowerPointClass, L"PowerPoint.Application", L"Microsoft PowerPoint Application (test double)",
-     CreatePowerPointApplication},
+    {L"Word", &kWordClass, L"Word.Application", nullptr, L"Microsoft Word Application (test double)",
+     CreateWordApplication, false},
+    {L"Excel", &kExcelClass, L"Excel.Application", nullptr, L"Microsoft Excel Application (test double)",
+     CreateExcelApplication, false},
+    {L"PowerPoint", &kPowerPointClass, L"PowerPoint.Application", nullptr,
+     L"Microsoft PowerPoint Application (test double)", CreatePowerPointApplication, false},
+    {L"WPS", &kWpsWriterClass, L"KWPS.Application", L"WPS.Application", L"WPS Writer Application (test double)",
+     CreateWordApplication, true},
+    {L"KET", &kWpsSheetClass, L"KET.Application", L"ET.Application", L"WPS Spreadsheets Application (test double)",
+     CreateExcelApplication, true},
+    {L"KWPP", &kWpsPresentationClass, L"KWPP.Application", L"WPP.Application",
+     L"WPS Presentation Application (test double)", CreatePowerPointApplication, true},
+};
+// The file types each suite opens, and with which program.
+struct Association {
+  const wchar_t* extension;
+  const wchar_t* documentClass;
+  const wchar_t* command;
+  bool wps;
+};
+constexpr Association kAssociations[] = {
+    {L".doc", L"Word.Document.8", L"\"C:\\Program Files\\Microsoft Office\\Office\\WINWORD.EXE\" /n /dde", false},
+    {L".doc", L"KWPS.Document.9", L"\"C:\\Program Files\\WPS Office\\office6\\wps.exe\" \"%1\"", true},
+    {L".docx", L"KWPS.Document.12", L"\"C:\\Program Files\\WPS Office\\office6\\wps.exe\" \"%1\"", true},
+    {L".xls", L"KET.Sheet.8", L"\"C:\\Program Files\\WPS Office\\office6\\et.exe\" \"%1\"", true},
+    {L".ppt", L"KWPP.Presentation.8", L"\"C:\\Program Files\\WPS Office\\office6\\wpp.exe\" \"%1\"", true},
 };
 // PSDispatch: dispinterfaces and dual interfaces travel as IDispatch.
 constexpr wchar_t kDispatchProxy[] = L"{00020420-0000-0000-C000-000000000046}";
-constexpr wchar_t kApplicationEventsKey[] = L"Interface\\{000209FE-0000-0000-C000-000000000046}";
+constexpr const wchar_t* kEventsKeys[] = {L"Interface\\{000209FE-0000-0000-C000-000000000046}",
+                                          L"Interface\\{000209FE-0000-4B30-A977-D214852036FF}"};
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40];
@@ -53,36 +87,45 @@ bool SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& 
   return result == ERROR_SUCCESS;
 }
 
-constexpr wchar_t kWordDocumentClass[] = L"Word.Document.8";
-
-int Register() {
+int Register(bool wps) {
   wchar_t path[MAX_PATH];
   GetModuleFileNameW(nullptr, path, MAX_PATH);
-  bool ok = SetValue(kApplicationEventsKey, nullptr, L"ApplicationEvents2") &&
-            SetValue(std::wstring(kApplicationEventsKey) + L"\\ProxyStubClsid32", nullptr, kDispatchProxy);
+  bool ok = true;
+  for (const wchar_t* key : kEventsKeys)
+    ok = ok && SetValue(key, nullptr, L"ApplicationEvents2") &&
+         SetValue(std::wstring(key) + L"\\ProxyStubClsid32", nullptr, kDispatchProxy);
   for (const Application& app : kApplications) {
+    if (app.wps != wps) continue;
     std::wstring clsid = L"CLSID\\" + GuidText(*app.clsid);
     ok = ok && SetValue(clsid, nullptr, app.description) &&
          SetValue(clsid + L"\\LocalServer32", nullptr, L"\"" + std::wstring(path) + L"\" /" + app.switchName) &&
-         SetValue(clsid + L"\\ProgID", nullptr, app.progId) && SetValue(app.progId, nullptr, app.description) &&
-         SetValue(std::wstring(app.progId) + L"\\CLSID", nullptr, GuidText(*app.clsid));
+         SetValue(clsid + L"\\ProgID", nullptr, app.progId);
+    for (const wchar_t* progId : {app.progId, app.olderProgId})
+      if (progId)
+        ok = ok && SetValue(progId, nullptr, app.description) &&
+             SetValue(std::wstring(progId) + L"\\CLSID", nullptr, GuidText(*app.clsid));
   }
-  // ".doc" opens with Word, as on a machine where Office is installed: the
-  // product checks the registered editor before it opens a document.
-  ok = ok && SetValue(L".doc", nullptr, kWordDocumentClass) &&
-       SetValue(std::wstring(kWordDocumentClass) + L"\\shell\\Open\\command", nullptr,
-                L"\"C:\\Program Files\\Microsoft Office\\Office\\WINWORD.EXE\" /n /dde");
+  // The programs that open the documents, as on a machine where the suite is
+  // installed: the product must not take them for the automation servers.
+  for (const Association& file : kAssociations) {
+    if (file.wps != wps) continue;
+    ok = ok && SetValue(file.extension, nullptr, file.documentClass) &&
+         SetValue(std::wstring(file.documentClass) + L"\\shell\\Open\\command", nullptr, file.command);
+  }
   return ok ? 0 : 1;
 }
 
 int Unregister() {
   for (const Application& app : kApplications) {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*app.clsid)).c_str());
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, app.progId);
+    for (const wchar_t* progId : {app.progId, app.olderProgId})
+      if (progId) RegDeleteTreeW(HKEY_CLASSES_ROOT, progId);
   }
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, kApplicationEventsKey);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, kWordDocumentClass);
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, L".doc");
+  for (const wchar_t* key : kEventsKeys) RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
+  for (const Association& file : kAssociations) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, file.documentClass);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, file.extension);
+  }
   return 0;
 }
 
@@ -164,7 +207,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return false;
   };
   int result = -1;
-  if (has(L"RegServer")) result = doubles::Register();
+  if (has(L"RegServer")) result = doubles::Register(has(L"Editor:wps"));
   else if (has(L"UnregServer")) result = doubles::Unregister();
   for (const doubles::Application& app : doubles::kApplications)
     if (result == -1 && has(app.switchName)) result = doubles::Serve(app);

@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -18,7 +19,11 @@
 namespace doubles {
 namespace {
 
-constexpr wchar_t kWindowClass[] = L"OpusApp";
+// What differs in the WPS Writer identity: Word's object model under WPS's
+// class, event interface and frame window class.
+const wchar_t* WindowClass() { return WpsIdentity() ? L"NibDoubleWpsFrame" : L"OpusApp"; }
+const CLSID& ApplicationClass() { return WpsIdentity() ? kWpsWriterClass : kWordClass; }
+const IID& ApplicationEvents() { return WpsIdentity() ? kWpsApplicationEvents : kApplicationEvents2; }
 constexpr long kFormatHtml = 8;
 constexpr long kFormatDocument = 0;          // wdFormatDocument: Word 97-2003
 constexpr long kFormatDocumentDefault = 16;  // wdFormatDocumentDefault: .docx
@@ -29,6 +34,22 @@ constexpr HRESULT kPasswordIncorrect = static_cast<HRESULT>(0x800A156D);  // run
 constexpr HRESULT kStringTooLong = static_cast<HRESULT>(0x800A1201);      // run-time error 4609
 
 class WordApplication;
+
+// A property of another automation object, as text; empty when it has none.
+std::wstring ReadProperty(IDispatch* object, const wchar_t* member) {
+  DISPID id = 0;
+  LPOLESTR name = const_cast<LPOLESTR>(member);
+  DISPPARAMS none{};
+  VARIANT value;
+  VariantInit(&value);
+  std::wstring text;
+  if (SUCCEEDED(object->GetIDsOfNames(IID_NULL, &name, 1, 0, &id)) &&
+      SUCCEEDED(object->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr)))
+    text = ValueString(value);
+  VariantClear(&value);
+  return text;
+}
+
 // [settle] release: files Word has done with, still held for a while, by path.
 std::mutex settlingMutex;
 std::map<std::wstring, HANDLE> settling;
@@ -98,18 +119,26 @@ class WordDocument : public DynObject {
   const std::wstring& Name() const { return name_; }
   const std::wstring& Path() const { return path_; }
   const DocContent& Content() const { return content_; }
-  Part* NewRange(long start, long end);
+  // A range of story `story` (0 the main text), numbered within that story.
+  Part* NewRange(long start, long end, int story = 0);
   Part* ShapeRangeOf(size_t index) { return NewShapeRange({index}); }
-  Part* FontOf(long start, long end) { return NewFont(start, end); }
+  Part* FontOf(long start, long end, int story) { return NewFont(start, end, story); }
+  const std::wstring& StoryText(int story) const {
+    return story == 0 ? content_.text : content_.stories[static_cast<size_t>(story - 1)].text;
+  }
+  // WdStoryType: 1 the main text, 5 a text box, 6 to 11 headers and footers.
+  long StoryType(int story) const { return story == 0 ? 1 : content_.stories[static_cast<size_t>(story - 1)].type; }
   bool IsOpen() const { return open_; }
   // What the printed pages show, into the call log: the text, each colour
   // given to a range, each shape's line colour.
   void RenderPages() {
     LogCall(L"Document", L"PrintOut.text", content_.text, L"printed");
     std::wstring colours, shapes;
+    // A run of another story than the main text is written "s<story>:start-end=colour".
     for (const FontRun& run : content_.fonts)
       if (run.attribute == L"Color")
-        colours += std::to_wstring(run.start) + L"-" + std::to_wstring(run.end) + L"=" + run.value + L";";
+        colours += (run.story ? L"s" + std::to_wstring(run.story) + L":" : L"") + std::to_wstring(run.start) + L"-" +
+                   std::to_wstring(run.end) + L"=" + run.value + L";";
     for (size_t i = 0; i < content_.shapes.size(); ++i)
       shapes += content_.shapes[i].name + L"=" + ShapeProperty(i, L"Line.ForeColor.RGB") + L";";
     LogCall(L"Document", L"PrintOut.colours", colours, L"printed");
@@ -146,12 +175,21 @@ class WordDocument : public DynObject {
   }
   HANDLE file_ = INVALID_HANDLE_VALUE;
   void RequireOpen() const;
-  void ReplaceText(long start, long end, const std::wstring& text);
+  std::wstring& TextOf(int story) {
+    return story == 0 ? content_.text : content_.stories[static_cast<size_t>(story - 1)].text;
+  }
+  void ReplaceText(int story, long start, long end, const std::wstring& text);
   // The text replaced, positions after it moved; no revision, no edit.
-  void Splice(long start, long end, const std::wstring& text);
-  void Paste(std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks);
-  Part* NewFont(long start, long end);
-  long ColorOf(long start, long end) const;
+  void Splice(int story, long start, long end, const std::wstring& text);
+  void Paste(int story, std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks);
+  Part* NewFont(long start, long end, int story);
+  long ColorOf(int story, long start, long end) const;
+  // The first story of `type` from story `after` on (0 for the main text); -1 when none.
+  int NextStoryOf(long type, int after) const;
+  int HeaderFooterStory(long section, long type);
+  bool InHeaderOrFooter(int story) const { long type = StoryType(story); return type >= 6 && type <= 11; }
+  Part* NewStoryRanges();
+  Part* NewSections();
   void PutOnClipboard(const std::wstring& text, const std::wstring& bookmarks);
   void TakeFromClipboard(std::wstring& text, std::wstring& bookmarks);
   Part* NewVariables();
@@ -160,10 +198,12 @@ class WordDocument : public DynObject {
   // A part of this document: it keeps the document alive while a client holds it.
   Part* NewPart(const wchar_t* type);
   Part* NewBookmarks();
-  Part* NewFields();
+  // The fields `include` takes, in the order of the document's list.
+  Part* NewFields(std::function<bool(const Field&)> include);
   Part* NewFormFields();
   static long FormFieldType(const FormField& field);
-  Part* NewShapes();
+  // Shapes whose anchors are in the main text (`headers` false) or in the headers and footers.
+  Part* NewShapes(bool headers);
   Part* NewShapeRange(std::vector<size_t> indices);
   long ShapeAnchor(size_t index) const;
   std::wstring ShapeProperty(size_t index, const std::wstring& key) const;
@@ -201,7 +241,7 @@ class EventPoint final : public IConnectionPoint {
   STDMETHODIMP_(ULONG) AddRef() override { return owner_->AddRef(); }
   STDMETHODIMP_(ULONG) Release() override { return owner_->Release(); }
   STDMETHODIMP GetConnectionInterface(IID* iid) override {
-    *iid = kApplicationEvents2;
+    *iid = ApplicationEvents();
     return S_OK;
   }
   STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override {
@@ -211,7 +251,7 @@ class EventPoint final : public IConnectionPoint {
   }
   STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
     IDispatch* events = nullptr;
-    if (FAILED(sink->QueryInterface(kApplicationEvents2, reinterpret_cast<void**>(&events))) &&
+    if (FAILED(sink->QueryInterface(ApplicationEvents(), reinterpret_cast<void**>(&events))) &&
         FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))))
       return CONNECT_E_CANNOTCONNECT;
     *cookie = ++lastCookie_;
@@ -254,6 +294,56 @@ class EventPoint final : public IConnectionPoint {
   DWORD lastCookie_ = 0;
 };
 
+// The application's connection points, as EnumConnectionPoints lists them: the one.
+class PointList final : public IEnumConnectionPoints {
+ public:
+  explicit PointList(IConnectionPoint* point, ULONG next = 0) : point_(point), next_(next) { point_->AddRef(); }
+  ~PointList() { point_->Release(); }
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IEnumConnectionPoints) {
+      *out = static_cast<IEnumConnectionPoints*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override {
+    ULONG given = 0;
+    if (count > 0 && next_ == 0) {
+      points[0] = point_;
+      point_->AddRef();
+      given = 1;
+      next_ = 1;
+    }
+    if (fetched) *fetched = given;
+    return given == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    next_ += count;
+    return next_ <= 1 ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    next_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(IEnumConnectionPoints** copy) override {
+    *copy = new PointList(point_, next_);
+    return S_OK;
+  }
+
+ private:
+  IConnectionPoint* point_;
+  ULONG next_;
+  ULONG references_ = 1;
+};
+
 class WordApplication : public DynObject, public IConnectionPointContainer {
  public:
   WordApplication();
@@ -262,9 +352,13 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return DynObject::QueryInterface(iid, out); }
   STDMETHODIMP_(ULONG) AddRef() override { return DynObject::AddRef(); }
   STDMETHODIMP_(ULONG) Release() override { return DynObject::Release(); }
-  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override {
+    if (!points) return E_POINTER;
+    *points = new PointList(&events_);
+    return S_OK;
+  }
   STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
-    if (iid != kApplicationEvents2) return CONNECT_E_NOCONNECTION;
+    if (iid != ApplicationEvents()) return CONNECT_E_NOCONNECTION;
     *point = &events_;
     events_.AddRef();
     return S_OK;
@@ -274,10 +368,11 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   bool CloseDocument(WordDocument* document);
   void DocumentActivated(WordDocument* document);
   // Range.Select and Shape.Select: `document` becomes active with that selection.
-  void Select(WordDocument* document, long start, long end) {
+  void Select(WordDocument* document, long start, long end, int story) {
     DocumentActivated(document);
     selectionStart_ = start;
     selectionEnd_ = end;
+    selectionStory_ = story;
     selectedShape_ = -1;
   }
   void SelectShape(size_t index) { selectedShape_ = static_cast<long>(index); }
@@ -315,6 +410,7 @@ class WordApplication : public DynObject, public IConnectionPointContainer {
   std::vector<WordDocument*> documents_;  // open documents, each holding one reference
   WordDocument* active_ = nullptr;
   long selectionStart_ = 0, selectionEnd_ = 0;  // in the active document
+  int selectionStory_ = 0;                       // the story they count in
   long selectedShape_ = -1;                      // the shape selected in it, -1 none
   DynObject* documentsObject_ = nullptr;
   HWND window_ = nullptr;
@@ -456,9 +552,13 @@ WordDocument::WordDocument(WordApplication* app, std::wstring path, DocContent c
            backgroundPrints[timer] = this;
          });
   Property(L"Bookmarks", [this](Args&, VARIANT* r) { Hand(r, NewBookmarks()); });
-  Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields()); });
+  // The document's fields are those of its main text, as in Word: a field in
+  // a header or a text box is reached through that story's range.
+  Property(L"Fields", [this](Args&, VARIANT* r) { Hand(r, NewFields([](const Field& f) { return f.story == 0; })); });
   Property(L"FormFields", [this](Args&, VARIANT* r) { Hand(r, NewFormFields()); });
-  Property(L"Shapes", [this](Args&, VARIANT* r) { Hand(r, NewShapes()); });
+  Property(L"Shapes", [this](Args&, VARIANT* r) { Hand(r, NewShapes(false)); });
+  Property(L"StoryRanges", [this](Args&, VARIANT* r) { Hand(r, NewStoryRanges()); });
+  Property(L"Sections", [this](Args&, VARIANT* r) { Hand(r, NewSections()); });
   Property(L"Application", [this](Args&, VARIANT* r) {
     RequireOpen();
     SetDispatch(r, app_);
@@ -526,22 +626,30 @@ Part* WordDocument::NewBookmarks() {
         bookmark->Property(L"Name", [name](Args&, VARIANT* r) { SetString(r, name); });
         bookmark->Property(L"Start", [current](Args&, VARIANT* r) { SetLong(r, current().start); });
         bookmark->Property(L"End", [current](Args&, VARIANT* r) { SetLong(r, current().end); });
-        bookmark->Property(L"Range", [this, current](Args&, VARIANT* r) { Hand(r, NewRange(current().start, current().end)); });
+        bookmark->Property(L"StoryType", [this, current](Args&, VARIANT* r) { SetLong(r, StoryType(current().story)); });
+        bookmark->Property(L"Range", [this, current](Args&, VARIANT* r) {
+          Hand(r, NewRange(current().start, current().end, current().story));
+        });
         bookmark->Method(L"Select", {}, [this, current](Args&, VARIANT*) {
           RequireOpen();
-          app_->Select(this, current().start, current().end);
+          app_->Select(this, current().start, current().end, current().story);
         });
         return bookmark;
       });
 }
 
-Part* WordDocument::NewFields() {
-  auto& list = content_.fields;
+Part* WordDocument::NewFields(std::function<bool(const Field&)> include) {
+  auto chosen = [this, include] {
+    std::vector<size_t> indices;
+    for (size_t i = 0; i < content_.fields.size(); ++i)
+      if (include(content_.fields[i])) indices.push_back(i);
+    return indices;
+  };
   return NewCollection(
-      L"Fields", [&list] { return static_cast<long>(list.size()); }, nullptr,
-      [this](long index) {
+      L"Fields", [chosen] { return static_cast<long>(chosen().size()); }, nullptr,
+      [this, chosen](long index) {
         auto* field = NewPart(L"Field");
-        size_t i = static_cast<size_t>(index - 1);
+        size_t i = chosen()[static_cast<size_t>(index - 1)];
         field->Property(L"Code", [this, i](Args&, VARIANT* r) {
           auto* code = new Part(L"Range");
           std::wstring text = content_.fields[i].code;
@@ -569,7 +677,7 @@ Part* WordDocument::NewFields() {
             // A result in the text takes its place there: what follows moves.
             if (f.start >= 0) {
               long at = f.start;
-              Splice(at, at + static_cast<long>(f.result.size()), shown);
+              Splice(f.story, at, at + static_cast<long>(f.result.size()), shown);
               content_.fields[i].start = at;
             }
             content_.fields[i].result = shown;
@@ -581,14 +689,25 @@ Part* WordDocument::NewFields() {
       });
 }
 
-Part* WordDocument::NewShapes() {
-  auto& list = content_.shapes;
+Part* WordDocument::NewShapes(bool headers) {
+  auto chosen = [this, headers] {
+    std::vector<size_t> indices;
+    for (size_t i = 0; i < content_.shapes.size(); ++i)
+      if (InHeaderOrFooter(content_.shapes[i].anchorStory) == headers) indices.push_back(i);
+    return indices;
+  };
+  // The position within this collection of the shape called `name`; 0 when none.
+  auto positionOf = [this, chosen](const std::wstring& name) {
+    std::vector<size_t> indices = chosen();
+    for (size_t i = 0; i < indices.size(); ++i)
+      if (_wcsicmp(content_.shapes[indices[i]].name.c_str(), name.c_str()) == 0) return static_cast<long>(i + 1);
+    return 0L;
+  };
   Part* shapes = NewCollection(
-      L"Shapes", [&list] { return static_cast<long>(list.size()); },
-      [&list](const std::wstring& name) { return PositionByName(list, name); },
-      [this](long index) { return NewShape(static_cast<size_t>(index - 1)); });
+      L"Shapes", [chosen] { return static_cast<long>(chosen().size()); }, positionOf,
+      [this, chosen](long index) { return NewShape(chosen()[static_cast<size_t>(index - 1)]); });
   // AddLine(BeginX, BeginY, EndX, EndY, Anchor): a line shape named "Line <n>".
-  shapes->Method(L"AddLine", {L"BeginX", L"BeginY", L"EndX", L"EndY", L"Anchor"}, [this](Args& args, VARIANT* r) {
+  shapes->Method(L"AddLine", {L"BeginX", L"BeginY", L"EndX", L"EndY", L"Anchor"}, [this, headers](Args& args, VARIANT* r) {
     RequireOpen();
     double beginX = args.Double(0), beginY = args.Double(1), endX = args.Double(2), endY = args.Double(3);
     auto number = [](double value) {
@@ -603,32 +722,29 @@ Part* WordDocument::NewShapes() {
                  {L"Width", number(std::abs(endX - beginX))},
                  {L"Height", number(std::abs(endY - beginY))}}};
     if (IDispatch* anchor = args.Dispatch(4)) {
-      DISPID start = 0;
-      LPOLESTR name = const_cast<LPOLESTR>(L"Start");
-      DISPPARAMS none{};
-      VARIANT value;
-      VariantInit(&value);
-      if (SUCCEEDED(anchor->GetIDsOfNames(IID_NULL, &name, 1, 0, &start)) &&
-          SUCCEEDED(anchor->Invoke(start, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr)))
-        shape.properties.emplace_back(L"Anchor", ValueString(value));
-      VariantClear(&value);
+      std::wstring start = ReadProperty(anchor, L"Start");
+      if (!start.empty()) shape.properties.emplace_back(L"Anchor", start);
+      shape.anchorStory = _wtoi(ReadProperty(anchor, L"NibDoubleStory").c_str());
+    } else if (headers) {
+      shape.anchorStory = HeaderFooterStory(1, 7);
     }
     content_.shapes.push_back(std::move(shape));
     saved_ = false;
     Hand(r, NewShape(content_.shapes.size() - 1));
   });
   // Range(names): the shapes of an array of names (or indices), as a ShapeRange.
-  shapes->Method(L"Range", {L"Index"}, [this](Args& args, VARIANT* r) {
+  shapes->Method(L"Range", {L"Index"}, [this, chosen, positionOf](Args& args, VARIANT* r) {
     VARIANT* given = args.Raw(0);
     if (!given) Raise(L"Argument not optional", DISP_E_PARAMNOTFOUND);
     while (V_VT(given) == (VT_BYREF | VT_VARIANT)) given = V_VARIANTREF(given);
     std::vector<size_t> indices;
+    std::vector<size_t> members = chosen();
     auto add = [&](const VARIANT& item) {
-      long position = V_VT(&item) == VT_BSTR ? PositionByName(content_.shapes, ValueString(item))
+      long position = V_VT(&item) == VT_BSTR ? positionOf(ValueString(item))
                                               : static_cast<long>(_wtol(ValueString(item).c_str()));
-      if (position < 1 || position > static_cast<long>(content_.shapes.size()))
+      if (position < 1 || position > static_cast<long>(members.size()))
         Raise(L"The item with the specified name wasn't found.");
-      indices.push_back(static_cast<size_t>(position - 1));
+      indices.push_back(members[static_cast<size_t>(position - 1)]);
     };
     if (V_VT(given) & VT_ARRAY) {
       SAFEARRAY* array = (V_VT(given) & VT_BYREF) ? *V_ARRAYREF(given) : V_ARRAY(given);
@@ -656,13 +772,38 @@ Part* WordDocument::NewShape(size_t index) {
   shape->Property(L"Name", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].name); },
                   [this, index](Args&, const VARIANT& v) { content_.shapes[index].name = ValueString(v); });
   shape->Property(L"Type", [this, index](Args&, VARIANT* r) { SetString(r, content_.shapes[index].type); });
-  // Selecting a shape selects its anchor position in the text (property "Anchor")
-  // and makes it the selection's ShapeRange.
+  // Selecting a shape selects its anchor position in the anchor's story
+  // (a header's, for a shape anchored there: the user's selection and view
+  // move into that header) and makes it the selection's ShapeRange.
   shape->Method(L"Select", {L"Replace"}, [this, index](Args&, VARIANT*) {
     RequireOpen();
     long anchor = ShapeAnchor(index);
-    app_->Select(this, anchor, anchor);
+    app_->Select(this, anchor, anchor, content_.shapes[index].anchorStory);
     app_->SelectShape(index);
+  });
+  // The anchoring range: the start of the paragraph the shape is anchored to, in its own story.
+  shape->Property(L"Anchor", [this, index](Args&, VARIANT* r) {
+    long anchor = ShapeAnchor(index);
+    Hand(r, NewRange(anchor, anchor, content_.shapes[index].anchorStory));
+  });
+  // A text box's text is a story of its own; a line has no text to attach.
+  shape->Property(L"TextFrame", [this, index](Args&, VARIANT* r) {
+    auto* frame = NewPart(L"TextFrame");
+    auto story = [this, index] {
+      for (size_t i = 0; i < content_.stories.size(); ++i)
+        if (content_.stories[i].type == 5 && content_.stories[i].shape == content_.shapes[index].name)
+          return static_cast<int>(i + 1);
+      return -1;
+    };
+    frame->Property(L"HasText", [this, story](Args&, VARIANT* r2) {
+      SetLong(r2, story() > 0 && !StoryText(story()).empty() ? -1 : 0);  // msoTrue, msoFalse
+    });
+    frame->Property(L"TextRange", [this, story](Args&, VARIANT* r2) {
+      int found = story();
+      if (found < 0) Raise(L"This object does not support attached text.");
+      Hand(r2, NewRange(0, static_cast<long>(StoryText(found).size()), found));
+    });
+    Hand(r, frame);
   });
   AddShapeMembers(shape, {index});
   return shape;
@@ -848,58 +989,175 @@ void WordDocument::RequireOpen() const {
   if (!open_) Raise(L"This object model command is not available while the document is closed.");
 }
 
-void WordDocument::Splice(long start, long end, const std::wstring& text) {
-  content_.text.replace(static_cast<size_t>(start), static_cast<size_t>(end - start), text);
-  // Bookmarks and field results move with the text around them.
+void WordDocument::Splice(int story, long start, long end, const std::wstring& text) {
+  TextOf(story).replace(static_cast<size_t>(start), static_cast<size_t>(end - start), text);
+  // Bookmarks and field results of the same story move with the text around them.
   long delta = static_cast<long>(text.size()) - (end - start);
   auto moved = [&](long position) { return position >= end ? position + delta : position > start ? start : position; };
   for (Bookmark& bookmark : content_.bookmarks) {
+    if (bookmark.story != story) continue;
     bookmark.start = moved(bookmark.start);
     bookmark.end = std::max(bookmark.start, bookmark.end >= end ? bookmark.end + delta : bookmark.end);
   }
   for (Field& field : content_.fields)
-    if (field.start >= 0) field.start = moved(field.start);
+    if (field.start >= 0 && field.story == story) field.start = moved(field.start);
 }
 
-void WordDocument::ReplaceText(long start, long end, const std::wstring& text) {
+int WordDocument::NextStoryOf(long type, int after) const {
+  if (type == 1) return after == 0 ? 0 : -1;
+  for (size_t i = static_cast<size_t>(std::max(after, 0)); i < content_.stories.size(); ++i)
+    if (content_.stories[i].type == type) return static_cast<int>(i + 1);
+  return -1;
+}
+
+// A section's header or footer of `type`, added empty when the document has none yet (Word's are always there).
+int WordDocument::HeaderFooterStory(long section, long type) {
+  for (size_t i = 0; i < content_.stories.size(); ++i)
+    if (content_.stories[i].type == type && content_.stories[i].section == section) return static_cast<int>(i + 1);
+  content_.stories.push_back(Story{type, section, L"", L""});
+  return static_cast<int>(content_.stories.size());
+}
+
+// StoryRanges(type): the first story of that type; a range's NextStoryRange the next.
+Part* WordDocument::NewStoryRanges() {
+  auto* stories = NewPart(L"StoryRanges");
+  stories->Property(L"Count", [this](Args&, VARIANT* r) {
+    std::vector<long> types{1};
+    for (const Story& story : content_.stories)
+      if (std::find(types.begin(), types.end(), story.type) == types.end()) types.push_back(story.type);
+    SetLong(r, static_cast<long>(types.size()));
+  });
+  stories->Method(L"Item", {L"Index"}, [this](Args& args, VARIANT* r) {
+    int story = NextStoryOf(args.Long(0), 0);
+    if (story < 0) Raise(L"The requested member of the collection does not exist.");
+    Hand(r, NewRange(0, static_cast<long>(StoryText(story).size()), story));
+  });
+  return stories;
+}
+
+// Sections(n).Headers(k) and .Footers(k): k 1 primary, 2 first page, 3 even pages.
+Part* WordDocument::NewSections() {
+  auto sectionCount = [this] {
+    long count = 1;
+    for (const Story& story : content_.stories) count = std::max(count, story.section);
+    return count;
+  };
+  auto headerFooter = [this](long section, long type) {
+    auto* part = NewPart(L"HeaderFooter");
+    part->Property(L"Exists", [this, section, type](Args&, VARIANT* r) {
+      bool found = false;
+      for (const Story& story : content_.stories) found = found || (story.type == type && story.section == section);
+      SetBool(r, found);
+    });
+    part->Property(L"Range", [this, section, type](Args&, VARIANT* r) {
+      int story = HeaderFooterStory(section, type);
+      Hand(r, NewRange(0, static_cast<long>(StoryText(story).size()), story));
+    });
+    part->Property(L"Shapes", [this](Args&, VARIANT* r) { Hand(r, NewShapes(true)); });
+    return part;
+  };
+  return NewCollection(L"Sections", sectionCount, nullptr, [this, headerFooter](long section) {
+    auto* part = NewPart(L"Section");
+    for (auto [name, types] : {std::pair{L"Headers", std::array<long, 3>{7, 10, 6}}, {L"Footers", {9, 11, 8}}}) {
+      part->Method(name, {L"Index"}, [headerFooter, section, types](Args& args, VARIANT* r) {
+        long index = args.Long(0, 1);
+        if (index < 1 || index > 3) Raise(L"The requested member of the collection does not exist.");
+        Hand(r, headerFooter(section, types[static_cast<size_t>(index - 1)]));
+      });
+    }
+    return part;
+  });
+}
+
+void WordDocument::ReplaceText(int story, long start, long end, const std::wstring& text) {
   RequireOpen();
-  Splice(start, end, text);
+  Splice(story, start, end, text);
   // Under protection for revisions every edit becomes a revision by the user.
   if (content_.protection == 0) content_.revisions.push_back(Revision{app_->RevisionAuthor(), text});
   saved_ = false;
 }
 
-Part* WordDocument::NewRange(long start, long end) {
+Part* WordDocument::NewRange(long start, long end, int story) {
   auto* range = NewPart(L"Range");
   auto bounds = std::make_shared<std::pair<long, long>>(start, end);
+  auto length = [this, story] { return static_cast<long>(StoryText(story).size()); };
   range->Property(L"Start", [bounds](Args&, VARIANT* r) { SetLong(r, bounds->first); });
   range->Property(L"End", [bounds](Args&, VARIANT* r) { SetLong(r, bounds->second); });
-  range->Property(L"Text", [this, bounds](Args&, VARIANT* r) {
-                    SetString(r, content_.text.substr(static_cast<size_t>(bounds->first),
-                                                      static_cast<size_t>(bounds->second - bounds->first)));
+  range->Property(L"StoryType", [this, story](Args&, VARIANT* r) { SetLong(r, StoryType(story)); });
+  // The double's own: which of the document's stories a range is in, for
+  // InRange and AddLine, which Word answers from the range itself.
+  range->Property(L"NibDoubleStory", [story](Args&, VARIANT* r) { SetLong(r, story); });
+  range->Property(L"Text", [this, bounds, story](Args&, VARIANT* r) {
+                    SetString(r, StoryText(story).substr(static_cast<size_t>(bounds->first),
+                                                         static_cast<size_t>(bounds->second - bounds->first)));
                   },
-                  [this, bounds](Args&, const VARIANT& v) {
+                  [this, bounds, story](Args&, const VARIANT& v) {
                     std::wstring text = ValueString(v);
-                    ReplaceText(bounds->first, bounds->second, text);
+                    ReplaceText(story, bounds->first, bounds->second, text);
                     bounds->second = bounds->first + static_cast<long>(text.size());
                   });
-  range->Method(L"Select", {}, [this, bounds](Args&, VARIANT*) {
-    RequireOpen();
-    app_->Select(this, bounds->first, bounds->second);
+  range->Property(L"Duplicate", [this, bounds, story](Args&, VARIANT* r) {
+    Hand(r, NewRange(bounds->first, bounds->second, story));
   });
-  range->Method(L"InsertAfter", {L"Text"}, [this, bounds](Args& args, VARIANT*) {
+  // Positions are the range's own story's, whatever story the numbers came from.
+  range->Method(L"SetRange", {L"Start", L"End"}, [bounds, length](Args& args, VARIANT*) {
+    long first = std::clamp(args.Long(0), 0L, length());
+    bounds->first = first;
+    bounds->second = std::clamp(args.Long(1), first, length());
+  });
+  // Expand(wdStory = 6): the range becomes its whole story; the double knows no other unit.
+  range->Method(L"Expand", {L"Unit"}, [bounds, length](Args& args, VARIANT* r) {
+    if (args.Long(0, 1) != 6) Raise(L"The double expands a range to its whole story only.");
+    long added = bounds->first + (length() - bounds->second);
+    bounds->first = 0;
+    bounds->second = length();
+    SetLong(r, added);
+  });
+  // True when this range lies inside `Range`: the same story, and within its positions.
+  range->Method(L"InRange", {L"Range"}, [bounds, story](Args& args, VARIANT* r) {
+    IDispatch* other = args.Dispatch(0);
+    if (!other) Raise(L"Type mismatch", DISP_E_TYPEMISMATCH);
+    bool inside = _wtoi(ReadProperty(other, L"NibDoubleStory").c_str()) == story &&
+                  _wtol(ReadProperty(other, L"Start").c_str()) <= bounds->first &&
+                  bounds->second <= _wtol(ReadProperty(other, L"End").c_str());
+    SetBool(r, inside);
+  });
+  // The next story of the same type (the next text box, the next section's
+  // header); Nothing after the last and for the main text.
+  range->Property(L"NextStoryRange", [this, story](Args&, VARIANT* r) {
+    int next = NextStoryOf(StoryType(story), story);
+    if (next <= 0) {
+      SetDispatch(r, nullptr);
+      return;
+    }
+    Hand(r, NewRange(0, static_cast<long>(StoryText(next).size()), next));
+  });
+  range->Property(L"Fields", [this, bounds, story, length](Args&, VARIANT* r) {
+    long first = bounds->first, last = bounds->second;
+    bool whole = first == 0 && last == length();
+    Hand(r, NewFields([story, first, last, whole](const Field& f) {
+           return f.story == story && (f.start < 0 ? whole : first <= f.start && f.start <= last);
+         }));
+  });
+  range->Method(L"Select", {}, [this, bounds, story](Args&, VARIANT*) {
+    RequireOpen();
+    app_->Select(this, bounds->first, bounds->second, story);
+  });
+  range->Method(L"InsertAfter", {L"Text"}, [this, bounds, story](Args& args, VARIANT*) {
     std::wstring text = args.String(0);
-    ReplaceText(bounds->second, bounds->second, text);
+    ReplaceText(story, bounds->second, bounds->second, text);
     bounds->second += static_cast<long>(text.size());
   });
-  range->Property(L"Font", [this, bounds](Args&, VARIANT* r) { Hand(r, NewFont(bounds->first, bounds->second)); });
+  range->Property(L"Font", [this, bounds, story](Args&, VARIANT* r) {
+    Hand(r, NewFont(bounds->first, bounds->second, story));
+  });
   // A range's own bookmarks (those inside it) are in the order of their
   // places, unlike the document's alphabetical collection.
-  range->Property(L"Bookmarks", [this, bounds](Args&, VARIANT* r) {
-    auto inside = [this, bounds] {
+  range->Property(L"Bookmarks", [this, bounds, story](Args&, VARIANT* r) {
+    auto inside = [this, bounds, story] {
       std::vector<Bookmark> found;
       for (const Bookmark& b : content_.bookmarks)
-        if (b.start >= bounds->first && b.end <= bounds->second) found.push_back(b);
+        if (b.story == story && b.start >= bounds->first && b.end <= bounds->second) found.push_back(b);
       std::stable_sort(found.begin(), found.end(), [](const Bookmark& a, const Bookmark& b) { return a.start < b.start; });
       return found;
     };
@@ -912,38 +1170,44 @@ Part* WordDocument::NewRange(long start, long end) {
                   bookmark->Property(L"Name", [mark](Args&, VARIANT* r2) { SetString(r2, mark.name); });
                   bookmark->Property(L"Start", [mark](Args&, VARIANT* r2) { SetLong(r2, mark.start); });
                   bookmark->Property(L"End", [mark](Args&, VARIANT* r2) { SetLong(r2, mark.end); });
+                  bookmark->Property(L"StoryType", [this, mark](Args&, VARIANT* r2) { SetLong(r2, StoryType(mark.story)); });
                   return bookmark;
                 }));
   });
   // InsertFile: the file's text, bookmarks, fields and form fields take the range's place.
   range->Method(L"InsertFile", {L"FileName", L"Range", L"ConfirmConversions", L"Link", L"Attachment"},
-                [this, bounds](Args& args, VARIANT*) {
+                [this, bounds, story](Args& args, VARIANT*) {
                   DocContent inserted = ReadDocFile(args.String(0));
                   long at = bounds->first;
-                  Paste(*bounds, inserted.text, inserted.bookmarks);
+                  std::vector<Bookmark> marks;
+                  for (const Bookmark& mark : inserted.bookmarks)
+                    if (mark.story == 0) marks.push_back(mark);
+                  Paste(story, *bounds, inserted.text, marks);
                   for (Field field : inserted.fields) {
+                    if (field.story != 0) continue;
                     if (field.start >= 0) field.start += at;
+                    field.story = story;
                     content_.fields.push_back(field);
                   }
                   for (const FormField& field : inserted.formFields) content_.formFields.push_back(field);
                   for (const FontRun& run : inserted.fonts)
-                    content_.fonts.push_back(FontRun{run.start + bounds->first, run.end + bounds->first, run.attribute,
-                                                     run.value});
+                    if (run.story == 0)
+                      content_.fonts.push_back(FontRun{run.start + at, run.end + at, run.attribute, run.value, story});
                 });
   // Copy and Paste go through the Windows clipboard: the text, and the
   // bookmarks inside the range in a format of the double's own.
-  range->Method(L"Copy", {}, [this, bounds](Args&, VARIANT*) {
+  range->Method(L"Copy", {}, [this, bounds, story](Args&, VARIANT*) {
     RequireOpen();
-    std::wstring text = content_.text.substr(static_cast<size_t>(bounds->first),
-                                             static_cast<size_t>(bounds->second - bounds->first));
+    std::wstring text = StoryText(story).substr(static_cast<size_t>(bounds->first),
+                                                static_cast<size_t>(bounds->second - bounds->first));
     std::wstring marks;
     for (const Bookmark& b : content_.bookmarks)
-      if (b.start >= bounds->first && b.end <= bounds->second)
+      if (b.story == story && b.start >= bounds->first && b.end <= bounds->second)
         marks += b.name + L"\t" + std::to_wstring(b.start - bounds->first) + L"\t" +
                  std::to_wstring(b.end - bounds->first) + L"\n";
     PutOnClipboard(text, marks);
   });
-  range->Method(L"Paste", {}, [this, bounds](Args&, VARIANT*) {
+  range->Method(L"Paste", {}, [this, bounds, story](Args&, VARIANT*) {
     RequireOpen();
     std::wstring text, marks;
     TakeFromClipboard(text, marks);
@@ -954,18 +1218,20 @@ Part* WordDocument::NewRange(long start, long end) {
                                    _wtol(marks.c_str() + tab2 + 1)});
       from = end + 1;
     }
-    Paste(*bounds, text, bookmarks);
+    Paste(story, *bounds, text, bookmarks);
   });
   return range;
 }
 
-void WordDocument::Paste(std::pair<long, long>& bounds, const std::wstring& text, const std::vector<Bookmark>& marks) {
-  ReplaceText(bounds.first, bounds.second, text);
+void WordDocument::Paste(int story, std::pair<long, long>& bounds, const std::wstring& text,
+                         const std::vector<Bookmark>& marks) {
+  ReplaceText(story, bounds.first, bounds.second, text);
   bounds.second = bounds.first + static_cast<long>(text.size());
   for (const Bookmark& mark : marks) {
     bool known = false;
     for (const Bookmark& b : content_.bookmarks) known = known || _wcsicmp(b.name.c_str(), mark.name.c_str()) == 0;
-    if (!known) content_.bookmarks.push_back(Bookmark{mark.name, mark.start + bounds.first, mark.end + bounds.first});
+    if (!known)
+      content_.bookmarks.push_back(Bookmark{mark.name, mark.start + bounds.first, mark.end + bounds.first, story});
   }
 }
 
@@ -976,39 +1242,42 @@ void WordDocument::Paste(std::pair<long, long>& bounds, const std::wstring& text
 // range whose characters differ in colour answers wdUndefined (9999999), a
 // character never coloured is wdColorAutomatic (-16777216), and 9999999 is
 // no colour that can be set.
-Part* WordDocument::NewFont(long start, long end) {
+Part* WordDocument::NewFont(long start, long end, int story) {
   auto* font = NewPart(L"Font");
   for (const wchar_t* attribute : {L"Name", L"Size", L"Color", L"Bold"}) {
     std::wstring key = attribute;
     font->Property(
         attribute,
-        [this, start, end, key](Args&, VARIANT* r) {
+        [this, start, end, key, story](Args&, VARIANT* r) {
           if (key == L"Color") {
-            SetLong(r, ColorOf(start, end));
+            SetLong(r, ColorOf(story, start, end));
             return;
           }
           std::wstring value;
           for (const FontRun& run : content_.fonts)
-            if (run.attribute == key && run.start <= start && start < std::max(run.end, run.start + 1)) value = run.value;
+            if (run.story == story && run.attribute == key && run.start <= start &&
+                start < std::max(run.end, run.start + 1))
+              value = run.value;
           SetString(r, value);
         },
-        [this, start, end, key](Args&, const VARIANT& v) {
+        [this, start, end, key, story](Args&, const VARIANT& v) {
           RequireOpen();
           std::wstring value = ValueString(v);
           if (key == L"Color" && _wtol(value.c_str()) == kColorUndefined) Raise(L"Value out of range");
-          content_.fonts.push_back(FontRun{start, end, key, value});
+          content_.fonts.push_back(FontRun{start, end, key, value, story});
           saved_ = false;
         });
   }
   return font;
 }
 
-long WordDocument::ColorOf(long start, long end) const {
+long WordDocument::ColorOf(int story, long start, long end) const {
   long result = kColorAutomatic;
   for (long at = start; at < std::max(end, start + 1); ++at) {
     long color = kColorAutomatic;
     for (const FontRun& run : content_.fonts)
-      if (run.attribute == L"Color" && run.start <= at && at < run.end) color = _wtol(run.value.c_str());
+      if (run.story == story && run.attribute == L"Color" && run.start <= at && at < run.end)
+        color = _wtol(run.value.c_str());
     if (at > start && color != result) return kColorUndefined;
     result = color;
   }
@@ -1263,12 +1532,12 @@ WordApplication::WordApplication() : DynObject(L"Application") {
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = WindowProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = kWindowClass;
+  windowClass.lpszClassName = WindowClass();
   RegisterClassW(&windowClass);
-  window_ = CreateWindowExW(0, kWindowClass, L"Microsoft Word", WS_OVERLAPPEDWINDOW, left_, top_, width_, height_, nullptr,
+  window_ = CreateWindowExW(0, WindowClass(), WordCaptionStyle().c_str(), WS_OVERLAPPEDWINDOW, left_, top_, width_, height_, nullptr,
                             nullptr, GetModuleHandleW(nullptr), nullptr);
   SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  RegisterActiveObject(static_cast<IDispatch*>(this), kWordClass, ACTIVEOBJECT_WEAK, &rotCookie_);
+  RegisterActiveObject(static_cast<IDispatch*>(this), ApplicationClass(), ACTIVEOBJECT_WEAK, &rotCookie_);
   MarkStarted();
 
   // Word's global template: a real file, which the system backs up and restores.
@@ -1342,7 +1611,10 @@ Part* WordApplication::NewSelection() {
   auto* selection = new Part(L"Selection");
   AddRef();
   selection->SetOnRelease([this] { Release(); });
-  auto length = [this] { return active_ ? static_cast<long>(active_->Content().text.size()) : 0L; };
+  auto length = [this] { return active_ ? static_cast<long>(active_->StoryText(selectionStory_).size()) : 0L; };
+  selection->Property(L"StoryType", [this](Args&, VARIANT* r) {
+    SetLong(r, active_ ? active_->StoryType(selectionStory_) : 1);
+  });
   selection->Property(L"Start", [this](Args&, VARIANT* r) { SetLong(r, selectionStart_); },
                       [this, length](Args&, const VARIANT& v) {
                         selectionStart_ = std::clamp(ValueLong(v), 0L, length());
@@ -1361,7 +1633,8 @@ Part* WordApplication::NewSelection() {
       if (_wcsicmp(bookmark.name.c_str(), name.c_str()) != 0) continue;
       selectionStart_ = bookmark.start;
       selectionEnd_ = bookmark.end;
-      Hand(r, active_->NewRange(selectionStart_, selectionEnd_));
+      selectionStory_ = bookmark.story;
+      Hand(r, active_->NewRange(selectionStart_, selectionEnd_, selectionStory_));
       return;
     }
     Raise(L"The requested member of the collection does not exist.");
@@ -1380,7 +1653,7 @@ Part* WordApplication::NewSelection() {
   selection->Method(L"HomeKey", {L"Unit", L"Extend"}, [this](Args& args, VARIANT* r) {
     long home = 0;
     if (args.Long(0, 5) != 6 && active_) {
-      const std::wstring& text = active_->Content().text;
+      const std::wstring& text = active_->StoryText(selectionStory_);
       size_t mark = selectionStart_ > 0 ? text.rfind(L'\r', static_cast<size_t>(selectionStart_ - 1)) : std::wstring::npos;
       home = mark == std::wstring::npos ? 0 : static_cast<long>(mark + 1);
     }
@@ -1391,7 +1664,7 @@ Part* WordApplication::NewSelection() {
   });
   selection->Property(L"Font", [this](Args&, VARIANT* r) {
     if (!active_) Raise(L"This command is not available because no document is open.");
-    Hand(r, active_->FontOf(selectionStart_, selectionEnd_));
+    Hand(r, active_->FontOf(selectionStart_, selectionEnd_, selectionStory_));
   });
   selection->Property(L"ShapeRange", [this](Args&, VARIANT* r) {
     if (!active_ || selectedShape_ < 0) Raise(L"This method or property is not available because no shape is selected.");
@@ -1399,7 +1672,7 @@ Part* WordApplication::NewSelection() {
   });
   selection->Property(L"Range", [this](Args&, VARIANT* r) {
     if (!active_) Raise(L"This command is not available because no document is open.");
-    Hand(r, active_->NewRange(selectionStart_, selectionEnd_));
+    Hand(r, active_->NewRange(selectionStart_, selectionEnd_, selectionStory_));
   });
   return selection;
 }
@@ -1407,6 +1680,7 @@ Part* WordApplication::NewSelection() {
 void WordApplication::DocumentActivated(WordDocument* document) {
   if (active_ != document) {
     selectionStart_ = selectionEnd_ = 0;
+    selectionStory_ = 0;
     selectedShape_ = -1;
   }
   active_ = document;

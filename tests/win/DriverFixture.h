@@ -75,6 +75,11 @@ class DriverFixture : public ComApartment {
     DeleteFileA("c:\\doubles\\calls.log");
     work = TempFolderPath() + "nib-driver-" + NewUniqueName();
     CreateDirectoryA(work.c_str(), nullptr);
+    NewDriver();
+  }
+  // A driver for the next cycle, the last one's Word quit.
+  void NewDriver() {
+    if (driver && driver->Connected()) driver->AppQuit();
     driver = TCommEdt_NibWord::Create(values);
     driver->OnEdtStsNotify = [this](long app, long item, long sts) {
       notes.push_back(std::to_string(app) + "," + std::to_string(item) + "," + std::to_string(sts));

@@ -671,6 +671,40 @@ TEST_F(WordDouble, ShapesKeepTheirLineFormat) {
   Call(word.Get(), L"Quit", DISPATCH_METHOD);
 }
 
+// Each story numbers its characters from 0, as in Word: Document.Range and
+// Document.Shapes are the main text's, a header's bookmark, shapes and
+// fields are reached through that header, and selecting a shape anchored
+// there moves the selection into it.
+TEST_F(WordDouble, StoriesNumberTheirOwnCharacters) {
+  std::string fixture = work + "\\stories.doc";
+  std::ofstream(fixture, std::ios::binary)
+      << "<nibdoc><text>Body text</text><story type=\"10\">Header</story>"
+         "<bookmark name=\"H\" start=\"0\" end=\"6\" story=\"1\"/>"
+         "<shape name=\"Line 50\" type=\"line\" properties=\"Anchor=2\" anchorstory=\"1\"/>"
+         "<shape name=\"Line 9\" type=\"line\" properties=\"Anchor=1\"/></nibdoc>";
+  ComPtr<IDispatch> word = StartWord();
+  ASSERT_TRUE(word);
+  DispObject document(Open(word.Get(), fixture));
+  EXPECT_EQ(document.CallObject(L"Range", {Arg(0L), Arg(6L)}).Text(L"Text"), L"Body t") << "the main text only";
+  DispObject mark = document.Object(L"Bookmarks").CallObject(L"Item", {Arg(L"H")});
+  EXPECT_EQ(mark.Long(L"StoryType"), 10);
+  DispObject header = mark.Object(L"Range");
+  EXPECT_EQ(header.Text(L"Text"), L"Header");
+  EXPECT_FALSE(BoolOf(header.Call(L"InRange", {Arg(document.CallObject(L"Range").Get())})))
+      << "the same numbers in another story are elsewhere";
+  EXPECT_EQ(document.Object(L"StoryRanges").CallObject(L"Item", {Arg(10L)}).Text(L"Text"), L"Header");
+  EXPECT_THROW(document.Object(L"StoryRanges").CallObject(L"Item", {Arg(7L)}), ComError) << "no primary header";
+  EXPECT_EQ(document.Object(L"Shapes").Long(L"Count"), 1) << "the main text's shapes only";
+  DispObject headerShape = HeaderFooterShapes(document).CallObject(L"Item", {Arg(1L)});
+  EXPECT_EQ(headerShape.Text(L"Name"), L"Line 50");
+  EXPECT_EQ(headerShape.Object(L"Anchor").Long(L"StoryType"), 10);
+  headerShape.Call(L"Select");
+  DispObject selection = DispObject(word).Object(L"Selection");
+  EXPECT_EQ(selection.Long(L"StoryType"), 10) << "the selection went into the header";
+  EXPECT_EQ(selection.Long(L"Start"), 2);
+  DispObject(word).Call(L"Quit");
+}
+
 TEST_F(WordDouble, ACrashedDoubleIsAFailedCallNotAHang) {
   ComPtr<IDispatch> word = StartWord();
   ASSERT_TRUE(word);

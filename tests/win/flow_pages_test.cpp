@@ -251,5 +251,39 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoPages,
                                   (info.param.secondOpens ? "_SecondOpens" : "_SecondSetsOnly");
                          });
 
+// A Word that refuses to quit at the end of a cycle still ends the cycle:
+// another page may open its document.
+class CycleEnd : public FlowFixture {};
+
+TEST_F(CycleEnd, AWordThatRefusesToQuitStillEndsTheCycle) {
+  Serve(id + ".doc", "First document");
+  Configure(id + ".doc", "&reply=OK");
+  EXPECT_EQ(Open(L"1"), L"");
+  DispObject stubborn = RunningWord();
+  ASSERT_TRUE(SaveTextFile("[fail]\r\nApplication.Quit=Word is busy.\r\n", "c:\\doubles\\control.ini"));
+  {
+    DialogCatcher dialogs;
+    SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
+  }
+  DeleteFileA("c:\\doubles\\control.ini");
+  EXPECT_EQ(Uploaded("body").substr(0, 2), "PK");
+  EXPECT_EQ(ControlButton(kSaveAndClose), nullptr) << "the cycle ended";
+  SecondPage other;  // another page of the process
+  other.id = id + "-b";
+  Serve(other.id + ".doc", "Next document");
+  other.Create();
+  other.Configure(base);
+  std::wstring result, error;
+  HRESULT hr = S_OK;
+  {
+    DialogCatcher refusal;  // answers a refusal, were there one
+    hr = other.Open(L"3", &result, &error);
+  }
+  EXPECT_EQ(hr, S_OK) << "the next document opens: " << WideToAnsi(error, CP_UTF8);
+  EXPECT_EQ(result.rfind(L"OK:", 0), 0u) << WideToAnsi(result, CP_UTF8);
+  other.Release();
+  if (stubborn) stubborn.Call(L"Quit", {}, {{L"SaveChanges", Arg(false)}});
+}
+
 }  // namespace
 }  // namespace nib::test

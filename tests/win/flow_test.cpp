@@ -513,21 +513,40 @@ TEST_F(Flow, RedHeaderSave) {
 }
 
 
+// The template's number is in the first page's header, where print mode
+// whitens it and nothing of the body.
 TEST_F(Flow, OverprintUploadsTheDocumentItself) {
   Serve("gw.doc", "Body of the notice");
   ServeDocument("gw-template.doc",
                 "<text>RED HEADER\r[\r\r]\rFOOTER</text><bookmark name=\"正文内容B\" start=\"11\" end=\"12\"/>"
                 "<bookmark name=\"正文内容E\" start=\"14\" end=\"15\"/>"
-                "<field code=\" DOCVARIABLE 发文号 \" result=\"\"/>");
+                "<field code=\" DOCVARIABLE 发文号 \" result=\"\"/>"
+                "<story type=\"10\">No.</story>"
+                "<bookmark name=\"NoBF\" start=\"0\" end=\"0\" story=\"1\"/>"
+                "<bookmark name=\"NoEF\" start=\"3\" end=\"3\" story=\"1\"/>"
+                "<font start=\"0\" end=\"3\" attribute=\"Color\" value=\"255\" story=\"1\"/>"
+                "<font start=\"0\" end=\"3\" attribute=\"Color\" value=\"0\"/>");
   Configure("gw.doc", "&reply=OK");
   Set(&INibWord::SetDocTmplDLURL, base + "/gw-template.doc");
   BStr xml(W("<r><BookMark Name=\"发文号\" Text=\"第3号\"/></r>"));
   ASSERT_EQ(page->SetXMLCont(1, xml.Get()), S_OK);
   EXPECT_EQ(Open(L"6", L"3"), L"");
   ASSERT_NE(ControlButton(kSaveAndClose), nullptr);
+  SendMessageW(ControlButton(kPrintMode), BM_CLICK, 0, 0);
+  {
+    DispObject document = RunningWord().Object(L"ActiveDocument");
+    EXPECT_EQ(document.Object(L"StoryRanges").CallObject(L"Item", {Arg(10L)}).Object(L"Font").Long(L"Color"),
+              0xFFFFFF) << "the header's number prints white";
+    EXPECT_EQ(document.CallObject(L"Range", {Arg(0L), Arg(3L)}).Object(L"Font").Long(L"Color"), 0)
+        << "the main text at the same numbers keeps its colour";
+  }
   sink.calls.clear();
   SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
   std::string body = Uploaded("body");
+  size_t headerRun = body.rfind("story=\"1\"/>");
+  ASSERT_NE(headerRun, std::string::npos) << body;
+  EXPECT_NE(body.substr(body.rfind('<', headerRun), 80).find("value=\"255\""), std::string::npos)
+      << "the file keeps the header red: " << body;
   EXPECT_EQ(body.substr(0, 5), "<?xml") << "the document, not a converted archive";
   EXPECT_NE(body.find("RED HEADER"), std::string::npos) << "with the template applied at open";
   EXPECT_NE(body.find("Body of the notice"), std::string::npos);

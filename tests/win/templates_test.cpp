@@ -11,6 +11,7 @@
 
 #include "DialogRobot.h"
 #include "DriverFixture.h"
+#include "com/ComError.h"
 #include "services/WindowUtil.h"
 #include "ui/FrmUserCtrlPop.h"
 
@@ -73,6 +74,28 @@ TEST_F(XmlFill, EntriesGoToFormFieldsAndDocVariables) {
   EXPECT_EQ(saved.find("not an entry"), std::string::npos);
   EXPECT_EQ(WideToAnsi(AnsiToWide(driver->HeaderText()), CP_UTF8), "红头文字") << "the header block without its \"(\"";
   EXPECT_TRUE(gui.messages.empty());
+}
+
+// Document.Fields holds the main text's fields only: a field in the page
+// header or in a text box is reached through its own story, and a variable
+// shown in several stories is shown alike in each.
+TEST_F(XmlFill, FieldsInHeadersAndTextBoxesAreFilled) {
+  std::string doc = Fixture("stories.doc",
+                            "<text>Body</text>"
+                            "<story type=\"7\" section=\"1\">[红头文字(&#13;</story>"
+                            "<story type=\"5\" shape=\"Text Box 1\"></story>"
+                            "<bookmark name=\"公文版头B1\" start=\"0\" end=\"1\" story=\"1\"/>"
+                            "<bookmark name=\"公文版头E1\" start=\"6\" end=\"6\" story=\"1\"/>"
+                            "<field code=\" DOCVARIABLE 发文号 \" result=\"\" start=\"4\"/>"
+                            "<field code=\" DOCVARIABLE 发文号 \" result=\"\" start=\"7\" story=\"1\"/>"
+                            "<field code=\" DOCVARIABLE 标题 \" result=\"\" start=\"0\" story=\"2\"/>"
+                            "<shape name=\"Text Box 1\" type=\"textbox\" properties=\"Anchor=0\"/>");
+  OpenWithInitialXml(doc, 1, "<root><BookMark Name=\"发文号\" Text=\"第12号\"/><BookMark Name=\"标题\" Text=\"短名\"/></root>");
+  std::string saved = ReadAll(doc);
+  EXPECT_NE(saved.find(U8("<text>Body第12号</text>")), std::string::npos) << saved;
+  EXPECT_NE(saved.find(U8(">[红头文字(&#13;第12号</story>")), std::string::npos) << "the page header's field: " << saved;
+  EXPECT_NE(saved.find(U8(">短名</story>")), std::string::npos) << "the text box's field";
+  EXPECT_EQ(WideToAnsi(AnsiToWide(driver->HeaderText()), CP_UTF8), "红头文字") << "the header block read in its story";
 }
 
 // Word takes at most 255 characters in a form field: a longer value is cut,
@@ -255,6 +278,38 @@ TEST_F(Templates, FieldResultsInTheHeaderAreNoEditOfTheTemplate) {
   EXPECT_EQ(gui.messages[0], Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 落款 已丢失或位置发生了变化!"));
 }
 
+// A template whose issuing office and number are in the first page's header:
+// the number is filled there, and the header's bookmarks keep their places
+// however the body grows, for they count in a story of their own.
+TEST_F(Templates, APageHeaderTemplateIsFilledAndChecked) {
+  std::string tmpl = Fixture("header.doc",
+                             "<text>[\r\r]\rFOOTER</text>"
+                             "<story type=\"10\" section=\"1\">RED No.&#13;</story>"
+                             "<bookmark name=\"正文内容B\" start=\"0\" end=\"1\"/>"
+                             "<bookmark name=\"正文内容E\" start=\"3\" end=\"4\"/>"
+                             "<bookmark name=\"落款\" start=\"5\" end=\"11\"/>"
+                             "<bookmark name=\"发文机关\" start=\"4\" end=\"7\" story=\"1\"/>"
+                             "<field code=\" DOCVARIABLE 发文号 \" result=\"\" start=\"7\" story=\"1\"/>");
+  OpenBody();
+  BStr tmplName = BStr::FromAnsi(tmpl), xml = BStr::FromAnsi(Gb("<r><BookMark Name=\"发文号\" Text=\"第7号\"/></r>"));
+  ASSERT_EQ(driver->SetDocTmplFN(tmplName.Get()), S_OK);
+  ASSERT_EQ(driver->SetXMLCont(1, xml.Get()), S_OK);
+  ASSERT_EQ(driver->SetUseTmpl(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(Text(), L"[\rBody text]\rFOOTER");
+  DispObject header = driver->Document().Object(L"StoryRanges").CallObject(L"Item", {Arg(10L)});
+  EXPECT_EQ(header.Text(L"Text"), Utf8ToWide("RED No.第7号\r")) << "the number in the page header";
+  gui.messages.clear();
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE);
+  driver->Document().CallObject(L"Range", {Arg(3), Arg(3)}).Put(L"Text", L"more body ");
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_TRUE) << "the body grew; the header's bookmark stays where it was";
+  EXPECT_TRUE(gui.messages.empty());
+  header.Call(L"SetRange", {Arg(0L), Arg(0L)});
+  header.Put(L"Text", L"X");
+  EXPECT_EQ(driver->ChkDocValid(), VARIANT_FALSE) << "an edit of the header is found";
+  ASSERT_EQ(gui.messages.size(), 1u);
+  EXPECT_EQ(gui.messages[0], Utf8ToWide("\r\n文档中的模板部分不允许修改:\r\nWord文档中的书签 发文机关 已丢失或位置发生了变化!"));
+}
+
 TEST_F(Templates, MissingOrBodilessTemplate) {
   OpenBody();
   TFrmUserCtrlPop controlWindow(values);  // told through the handle it records
@@ -414,8 +469,8 @@ constexpr char kPrintDocument[] =
 
 class Print : public DriverFixture {
  protected:
-  void Open() {
-    doc = Fixture("print.doc", kPrintDocument);
+  void Open(const char* content = kPrintDocument) {
+    doc = Fixture("print.doc", content);
     Configure(doc);
     ASSERT_EQ(driver->setSaveTrack(VARIANT_TRUE), S_OK);
     ASSERT_TRUE(Start());
@@ -427,6 +482,25 @@ class Print : public DriverFixture {
   std::wstring LineColor(const wchar_t* shape) {
     return driver->Document().Object(L"Shapes").CallObject(L"Item", {Arg(shape)}).Object(L"Line").Object(
         L"ForeColor").Text(L"RGB");
+  }
+  // The colour of `start`..`end` in the `nth` story of `type` (1 the main text).
+  long StoryColor(long type, int nth, long start, long end) {
+    DispObject story = driver->Document().Object(L"StoryRanges").CallObject(L"Item", {Arg(type)});
+    for (int i = 1; i < nth; ++i) story = story.Object(L"NextStoryRange");
+    DispObject range = story.Object(L"Duplicate");
+    range.Call(L"SetRange", {Arg(start), Arg(end)});
+    return range.Object(L"Font").Long(L"Color");
+  }
+  // A shape's line colour, wherever it is anchored.
+  long ShapeColor(const wchar_t* name) {
+    DispObject document = driver->Document();
+    for (DispObject shapes : {document.Object(L"Shapes"), HeaderFooterShapes(document)}) {
+      try {
+        return shapes.CallObject(L"Item", {Arg(name)}).Object(L"Line").Object(L"ForeColor").Long(L"RGB");
+      } catch (const ComError&) {
+      }
+    }
+    return -1;
   }
   std::string doc;
 };
@@ -533,6 +607,97 @@ TEST_F(Print, PagesAreRenderedWhiteThoughPrintModeEndsRightAfter) {
   size_t last = rendered.rfind("11-16=");
   ASSERT_NE(last, std::string::npos) << rendered;
   EXPECT_EQ(rendered.substr(last, 15), "11-16=16777215;") << "the region white when rendered: " << rendered;
+}
+
+// Red headers kept in a text box and in the first page's header: the body
+// shares their character numbers (each story counts from 0), with a black
+// run and a red line where a region of the other story would be.
+constexpr char kTextBoxTemplate[] =
+    "<text>Body of the notice\rSecond line</text>"
+    "<story type=\"5\" shape=\"Text Box 1\">RED TITLE here</story>"
+    "<story type=\"5\" shape=\"Text Box 2\">Other box text</story>"
+    "<bookmark name=\"TitleBF\" start=\"0\" end=\"0\" story=\"1\"/>"
+    "<bookmark name=\"TitleEF\" start=\"9\" end=\"9\" story=\"1\"/>"
+    "<bookmark name=\"BBoxF\" start=\"10\" end=\"10\" story=\"1\"/>"  // its partner is in the other box
+    "<bookmark name=\"EBoxF\" start=\"12\" end=\"12\" story=\"2\"/>"
+    "<shape name=\"Text Box 1\" type=\"textbox\" properties=\"Anchor=0\"/>"
+    "<shape name=\"Text Box 2\" type=\"textbox\" properties=\"Anchor=19\"/>"
+    "<shape name=\"Line 9\" type=\"line\" properties=\"Anchor=3;Line.ForeColor.RGB=255\"/>"
+    "<font start=\"0\" end=\"14\" attribute=\"Color\" value=\"255\" story=\"1\"/>"
+    "<font start=\"0\" end=\"14\" attribute=\"Color\" value=\"0\" story=\"2\"/>"
+    "<font start=\"0\" end=\"18\" attribute=\"Color\" value=\"0\"/>";
+constexpr char kPageHeaderTemplate[] =
+    "<text>Body of the notice\rSecond line</text>"
+    "<story type=\"10\" section=\"1\">No. 12 RED\r</story>"
+    "<bookmark name=\"NoBF\" start=\"0\" end=\"0\" story=\"1\"/>"
+    "<bookmark name=\"NoEF\" start=\"10\" end=\"10\" story=\"1\"/>"
+    "<bookmark name=\"WenJianBianHao\" start=\"4\" end=\"6\" story=\"1\"/>"
+    "<bookmark name=\"SplitBF\" start=\"1\" end=\"1\" story=\"1\"/>"  // its partner is in the body
+    "<bookmark name=\"SplitEF\" start=\"20\" end=\"20\"/>"
+    "<shape name=\"Line 50\" type=\"line\" properties=\"Anchor=2;Line.ForeColor.RGB=255\" anchorstory=\"1\"/>"
+    "<shape name=\"Line 51\" type=\"line\" properties=\"Anchor=5;Line.ForeColor.RGB=255\" anchorstory=\"1\"/>"
+    "<shape name=\"Line 9\" type=\"line\" properties=\"Anchor=3;Line.ForeColor.RGB=255\"/>"
+    "<font start=\"0\" end=\"10\" attribute=\"Color\" value=\"255\" story=\"1\"/>"
+    "<font start=\"0\" end=\"18\" attribute=\"Color\" value=\"0\"/>";
+
+TEST_F(Print, RedHeadersInATextBoxOrAPageHeader) {
+  constexpr long kSame = -2, kWhite = 16777215, kGrey = 12698049;
+  struct Probe {
+    long type;
+    int nth;
+    long start, end;
+    long printed;  // the colour in print mode; kSame: as before
+  };
+  struct Case {
+    const char* where;
+    const char* content;
+    std::vector<Probe> probes;
+    std::vector<std::pair<const wchar_t*, bool>> shapes;  // name, whitened
+    std::string printedRun;                               // what the paper shows of the region
+  };
+  const std::vector<Probe> body = {{1, 1, 0, 18, kSame}, {1, 1, 18, 30, kSame}};
+  const Case cases[] = {
+      {"text box", kTextBoxTemplate,
+       {{5, 1, 0, 9, kWhite}, {5, 1, 9, 14, kSame}, {5, 2, 0, 14, kSame}},
+       {{L"Line 9", false}},
+       "s1:0-9=16777215;"},
+      {"page header", kPageHeaderTemplate,
+       {{10, 1, 0, 4, kWhite}, {10, 1, 4, 6, kGrey}, {10, 1, 6, 10, kWhite}, {10, 1, 10, 11, kSame}},
+       {{L"Line 50", true}, {L"Line 51", true}, {L"Line 9", false}},
+       "s1:0-10=16777215;"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    Open(c.content);
+    DispObject selection = DispObject(values->WordApplication).Object(L"Selection");
+    driver->Document().CallObject(L"Range", {Arg(3L), Arg(5L)}).Call(L"Select");
+    std::wstring bodyText = driver->Document().CallObject(L"Range").Text(L"Text");
+    std::vector<Probe> probes = c.probes;
+    probes.insert(probes.end(), body.begin(), body.end());
+    std::vector<long> before;
+    for (const Probe& p : probes) before.push_back(StoryColor(p.type, p.nth, p.start, p.end));
+
+    ASSERT_EQ(driver->SetPrintMode(VARIANT_TRUE), S_OK);
+    for (size_t i = 0; i < probes.size(); ++i) {
+      const Probe& p = probes[i];
+      EXPECT_EQ(StoryColor(p.type, p.nth, p.start, p.end), p.printed == kSame ? before[i] : p.printed)
+          << "story " << p.type << "/" << p.nth << " " << p.start << "-" << p.end;
+    }
+    for (auto [name, whitened] : c.shapes) EXPECT_EQ(ShapeColor(name), whitened ? kWhite : 255) << WideToAnsi(name);
+    ASSERT_EQ(driver->PrintDoc(VARIANT_TRUE), S_OK);
+    std::string log = ReadAll("c:\\doubles\\calls.log");
+    EXPECT_NE(log.find(c.printedRun), std::string::npos) << "printed white: " << log;
+
+    ASSERT_EQ(driver->SetPrintMode(VARIANT_FALSE), S_OK);
+    for (size_t i = 0; i < probes.size(); ++i)
+      EXPECT_EQ(StoryColor(probes[i].type, probes[i].nth, probes[i].start, probes[i].end), before[i]) << "given back";
+    for (auto [name, whitened] : c.shapes) EXPECT_EQ(ShapeColor(name), 255) << WideToAnsi(name);
+    EXPECT_EQ(driver->Document().CallObject(L"Range").Text(L"Text"), bodyText) << "the body's text untouched";
+    EXPECT_EQ(selection.Long(L"StoryType"), 1) << "the user's selection stays in the body";
+    EXPECT_EQ(selection.Long(L"Start"), 3);
+    EXPECT_EQ(selection.Long(L"End"), 5);
+    NewDriver();
+  }
 }
 
 // A template that holds a macro is applied without the macro running: the

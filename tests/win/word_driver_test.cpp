@@ -420,28 +420,25 @@ TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
   EXPECT_EQ(TWordUtil::RangeBetweenBookmarks(doc, nullptr, &end, false).Long(L"Start"), 0);
   EXPECT_EQ(TWordUtil::RangeBetweenBookmarks(doc, &end, nullptr, false).Long(L"End"), 20);
 
-  EXPECT_EQ(TWordUtil::ShapeNamesInRanges(doc, {{0, 10}}), "Line 1");
-  EXPECT_EQ(TWordUtil::ShapeNamesInRanges(doc, {{0, 10}, {12, 20}, {0, 20}}), "Line 1\r\nLine 2");
-  EXPECT_EQ(TWordUtil::ShapeNamesInRanges(doc, {{4, 14}}), "");
+  auto namesIn = [&](const std::vector<std::pair<long, long>>& spans) {
+    std::vector<StorySpan> regions;
+    for (auto [start, finish] : spans) regions.push_back({DispObject(), start, finish});
+    std::string names;
+    for (DispObject shape : TWordUtil::ShapesInRegions(doc, regions)) names += WideToAnsi(shape.Text(L"Name")) + ";";
+    return names;
+  };
+  EXPECT_EQ(namesIn({{0, 10}}), "Line 1;");
+  EXPECT_EQ(namesIn({{0, 10}, {12, 20}, {0, 20}}), "Line 1;Line 2;") << "each shape once";
+  EXPECT_EQ(namesIn({{4, 14}}), "");
 
-  DispObject none = TWordUtil::getShapeRangeByShapeNames(doc, "");
-  EXPECT_FALSE(none) << "no names: no range and no message";
-  DispObject shapes = TWordUtil::getShapeRangeByShapeNames(doc, "Line 1\r\nLine 2\r\n");
-  ASSERT_TRUE(shapes);
-  EXPECT_EQ(shapes.Long(L"Count"), 2);
-  {
-    DialogRobot robot(L"", false, 0, L"#32770");
-    EXPECT_FALSE(TWordUtil::getShapeRangeByShapeNames(doc, "Nope"));
-    EXPECT_EQ(robot.Seen().text.rfind(W("在getShapeRangeByShapeNames中发生错误: "), 0), 0u) << robot.Seen().text;
-  }
-
-  T2DimStrArr colors = TWordUtil::SaveShapeLineColors(&shapes);
-  EXPECT_EQ(colors, (T2DimStrArr{{"Line 1", "255"}, {"Line 2", "65280"}}));
-  EXPECT_TRUE(TWordUtil::SaveShapeLineColors(nullptr).empty());
-  for (long i = 1; i <= 2; ++i)
-    shapes.CallObject(L"Item", {Arg(i)}).Object(L"Line").Object(L"ForeColor").Put(L"RGB", 0xC1C1C1L);
-  TWordUtil::RestoreShapeLineColors(shapes, colors);
-  EXPECT_EQ(TWordUtil::SaveShapeLineColors(&shapes), colors);
+  std::vector<DispObject> shapes = TWordUtil::ShapesInRegions(doc, {{DispObject(), 0, 20}});
+  std::vector<ShapeLine> colors = TWordUtil::SaveShapeLineColors(shapes);
+  ASSERT_EQ(colors.size(), 2u);
+  EXPECT_EQ(colors[0].rgb, 255);
+  EXPECT_EQ(colors[1].rgb, 65280);
+  for (DispObject shape : shapes) shape.Object(L"Line").Object(L"ForeColor").Put(L"RGB", 0xC1C1C1L);
+  TWordUtil::RestoreShapeLineColors(colors);
+  EXPECT_EQ(TWordUtil::SaveShapeLineColors(shapes)[1].rgb, 65280);
 
   // The body bookmarks and the recorded template bookmarks.
   TBakValidBMSRec rec;
@@ -463,7 +460,9 @@ TEST_F(WordHelpers, AttachOrStartBookmarksRangesAndShapes) {
   }
 
   doc = DispObject();
-  body = begin = end = shapes = DispObject();
+  body = begin = end = DispObject();
+  shapes.clear();
+  colors.clear();
   HWND window = FindWindowW(L"OpusApp", nullptr);
   DWORD pid = ProcessOfWindow(window);
   EXPECT_TRUE(TWordUtil::ReleaseWord(started, true));
