@@ -338,7 +338,9 @@ function createApp(options) {
       return refuse(res, 400, e.message);                 // nothing stored
     }
     try {
-      const version = storeUpload(session, kind, isSave, files);
+      // Which cycle and which of its attempts (the object's headers): a retry names the same cycle.
+      const attempt = { cycle: req.get("X-NibWord-Cycle") || "", attempt: Number(req.get("X-NibWord-Attempt")) || 0 };
+      const version = storeUpload(session, kind, isSave, files, attempt);
       session.uploads++;
       notify(session, "uploaded", { version, kind, isSave, entries: files.map((f) => f.name) });
       res.type("text/plain; charset=utf-8").send("OK " + version);
@@ -351,7 +353,7 @@ function createApp(options) {
   // Stores one upload as uploads/<doc>/<n>/: written in a temporary folder,
   // then renamed into place whole. `isSave` is a hint only: whether the user
   // finished editing is told by the events.
-  function storeUpload(session, kind, isSave, files) {
+  function storeUpload(session, kind, isSave, files, attempt) {
     const docDir = path.join(dirs.uploads, session.document);
     fs.mkdirSync(docDir, { recursive: true });
     const temp = fs.mkdtempSync(path.join(dirs.uploads, ".incoming-"));
@@ -364,7 +366,7 @@ function createApp(options) {
       }
       for (let attempt = 0; ; attempt++) {
         const version = versionsOf(session.document).length + 1 + attempt;
-        const meta = { version, kind, isSave, session: session.id, user: session.user, received: new Date().toISOString(),
+        const meta = { version, kind, isSave, ...attempt, session: session.id, user: session.user, received: new Date().toISOString(),
                        entries: files.map((f) => ({ name: f.name, size: f.data.length })) };
         fs.writeFileSync(path.join(temp, "upload.json"), JSON.stringify(meta, null, 2));
         try {
@@ -413,14 +415,21 @@ function createApp(options) {
       markStarted(session, "post");
       const result = post.result == null ? "" : String(post.result);
       setState(session, "opened", "opened", { result });
-      // The unattended mode "3" has uploaded and ended by the time it returns.
+      // The unattended mode "3" has uploaded by the time it returns, and ended
+      // when the upload succeeded. An empty result means one of two things:
+      // the document never opened (nothing to retry), or it opened (the open
+      // event came first) and the upload failed: then Word stays open with the
+      // document, and the user's retry (关闭 → 是) uploads with this token.
       if (session.open[0] === "3") {
-        endCycle(session);
         if (/^OK:/i.test(result)) {
+          endCycle(session);
           setState(session, "saved", "saved", { final: true, height: result.slice(3) });
           notify(session, "closed", { saved: true });
+        } else if (session.documentOpened) {
+          setState(session, "failed", "failed", { error: "the unattended upload failed; the document stays open for the user's retry", result, retry: true });
         } else {
-          setState(session, "failed", "failed", { error: "the unattended cycle did not upload", result });
+          endCycle(session);
+          setState(session, "failed", "failed", { error: "the document could not be opened", result, retry: false });
         }
       }
       return ok();
@@ -429,6 +438,7 @@ function createApp(options) {
       const [p1, p2, p3] = post.event.map((v) => (v == null ? null : String(v)));
       markStarted(session, "post");
       notify(session, "event", { args: post.event });
+      if (p1 === "TempletFN" && p3 === "b") session.documentOpened = true;  // the document is open in Word
       if (p1 === "quit" || p1 === "GWQuit") {
         if (p2 === "Save") {
           endCycle(session);

@@ -99,7 +99,8 @@ STDMETHODIMP TNibWord::SetUpURL(BSTR UpURL) {
 
 STDMETHODIMP TNibWord::SetDestBaseFN(BSTR DestBaseFN) {
   if (HRESULT refused = PageMayCall(); FAILED(refused)) return refused;
-  Values().DestBaseFN = Ansi(DestBaseFN);
+  // The name of the working copy, its page and the archive's entries.
+  Values().DestBaseFN = DestBaseFN ? FileNameToAnsi(std::wstring_view(DestBaseFN, SysStringLen(DestBaseFN))) : "";
   return S_OK;
 }
 

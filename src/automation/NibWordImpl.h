@@ -167,6 +167,7 @@ class TNibWord final
   bool DownloadTemplate();
   bool PrepareEditor();
   void RequireEditor();
+  void NameUploadAttempt();
   void ShowCtrlWindow(bool place, bool ht);
   void HideButtonsForMode();
   void OnEdtStsNotify(long implAppId, long stsItemId, long stsId);
@@ -218,6 +219,8 @@ class TNibWord final
   TLoger loger_;
   NibWordSettings settings_;
   TJustHttp http_;
+  std::string cycleId_;  // sent with each upload of the cycle, with the attempt's number
+  int uploadAttempt_ = 0;
   std::unique_ptr<TXMLHttpWrap> xmlFetcher_;
   Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver_;
   std::unique_ptr<TFrmUserCtrlPop> ctrlWindow_;

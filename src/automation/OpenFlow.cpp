@@ -63,6 +63,8 @@ void TNibWord::StartCycleValues() {
   // server that finalises a document on it would do so mid-edit.
   p.SaveModeOnlySave = p.SaveModeSaveAndClose = false;
   p.TmpFiles->Reset();
+  cycleId_ = NewUniqueName();
+  uploadAttempt_ = 0;
   if (!p.EventSink && pageSink_) p.EventSink = MakeForwardingSink(pageSink_);
 }
 

@@ -37,7 +37,8 @@ double FileSizeK(const std::string& file) {
 
 void PlainMessage(const std::string& gbText, const char* utf8Caption = "") {
   EndProgressDisplay();
-  MessageBoxW(nullptr, AnsiToWide(gbText).c_str(), AnsiToWide(utf8Caption, CP_UTF8).c_str(), MB_OK);
+  // In Big5 on traditional systems, as every other message.
+  MessageBoxW(nullptr, AnsiToWide(UiText(gbText)).c_str(), AnsiToWide(UiText(Gb(utf8Caption))).c_str(), MB_OK);
 }
 
 
@@ -167,8 +168,19 @@ bool TNibWord::ReplyIsSuccess(const std::string& reply) const {
   return reply.size() >= prefix.size() && TextEquals(reply.substr(0, prefix.size()), prefix);
 }
 
+// Every upload of a cycle names the cycle and counts its attempts, so that a
+// server can tell the user's retry of a save it stored (its reply lost, or
+// not understood) from a new save; servers that do not know the headers
+// ignore them.
+void TNibWord::NameUploadAttempt() {
+  ++uploadAttempt_;
+  http_.SetUploadHeaders(L"X-NibWord-Cycle: " + AnsiToWide(cycleId_) + L"\r\nX-NibWord-Attempt: " +
+                         std::to_wstring(uploadAttempt_) + L"\r\n");
+}
+
 bool TNibWord::UploadWithSaveMode(const std::string& file) {
   PageValues& p = Values();
+  NameUploadAttempt();
   if (p.SaveModeOnlySave) p.UpURL = WithQueryParameter(p.UpURLBase, "isSave=OnlySave");
   if (p.SaveModeSaveAndClose) p.UpURL = WithQueryParameter(p.UpURLBase, "isSave=SaveAndClose");
   std::string reply = http_.UploadFile(p.UpURL, file);
@@ -178,6 +190,7 @@ bool TNibWord::UploadWithSaveMode(const std::string& file) {
 }
 
 bool TNibWord::UploadHt(const std::string& file) {
+  NameUploadAttempt();
   std::string reply = http_.UploadFile(settings_.UpURLHt, file);
   return http_.LastUploadDelivered() && ReplyIsSuccess(reply);
 }

@@ -27,6 +27,22 @@ std::string BstrToAnsi(BSTR text) {
   return WideToAnsi(std::wstring_view(text, SysStringLen(text)));
 }
 
+std::string FileNameToAnsi(std::wstring_view name) {
+  std::string ansi;
+  for (size_t i = 0; i < name.size();) {
+    int units = IS_HIGH_SURROGATE(name[i]) && i + 1 < name.size() && IS_LOW_SURROGATE(name[i + 1]) ? 2 : 1;
+    char bytes[16];
+    BOOL usedDefault = FALSE;
+    int length = WideCharToMultiByte(CP_ACP, 0, name.data() + i, units, bytes, sizeof bytes, nullptr, &usedDefault);
+    if (length <= 0 || usedDefault)
+      ansi += '_';
+    else
+      ansi.append(bytes, static_cast<size_t>(length));
+    i += static_cast<size_t>(units);
+  }
+  return ansi;
+}
+
 std::string Gb(std::string_view utf8) { return WideToAnsi(AnsiToWide(utf8, CP_UTF8), kGbCodePage); }
 
 }  // namespace nib

@@ -17,6 +17,10 @@ inline constexpr UINT kGbCodePage = 936;
 std::wstring AnsiToWide(std::string_view text, UINT codePage = CP_ACP);
 std::string WideToAnsi(std::wstring_view text, UINT codePage = CP_ACP);
 std::string BstrToAnsi(BSTR text);
+// A file name in the system's code page: each character the code page cannot
+// hold (an emoji, a rare hanzi outside GBK or Big5) becomes "_", as Windows
+// refuses the "?" the plain conversion would put there; the rest is kept.
+std::string FileNameToAnsi(std::wstring_view name);
 
 // A UTF-8 source literal as GB2312 bytes: Gb("保存成功!").
 std::string Gb(std::string_view utf8);

@@ -13,8 +13,13 @@
 
 namespace nib::host {
 
+// `what()` is the detail, in English, for the administrators' log; `clerk`
+// what the clerk reads (the system's code page, Big5 on traditional
+// systems), empty where the general text will do.
 struct JobError : std::runtime_error {
   using std::runtime_error::runtime_error;
+  JobError(const std::string& detail, std::string forClerk) : std::runtime_error(detail), clerk(std::move(forClerk)) {}
+  std::string clerk;
 };
 
 // One setter call: the member's name and its arguments, in order.

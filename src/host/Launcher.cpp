@@ -12,7 +12,9 @@
 #include "com/ComError.h"
 #include "com/StrConv.h"
 #include "host/JobRunner.h"
+#include "services/AdminLog.h"
 #include "services/Files.h"
+#include "services/Locale.h"
 #include "services/JustHttp.h"
 #include "services/Trust.h"
 #include "services/UniqueName.h"
@@ -23,11 +25,15 @@ namespace {
 std::string FetchJob(const std::string& address, const TrustRule& rule) {
   std::string file = TempFolderPath() + "nibhost-" + NewUniqueName() + ".job";
   // Every redirect hop of the job's fetch is held to the list as well.
-  bool fetched = TJustHttp::DownloadToFile(address, file, rule.AsAddressRule());
+  std::string reason;
+  bool fetched = TJustHttp::DownloadToFile(address, file, rule.AsAddressRule(), &reason);
   std::string text;
   if (fetched) LoadTextFile(text, file);
   DeleteFileA(file.c_str());
-  if (!fetched) throw JobError("the job could not be fetched from " + address);
+  // The reason holds the server's own refusal text, when it gave one.
+  if (!fetched)
+    throw JobError("the job could not be fetched from " + address + ": " + reason,
+                   UiText(Gb("不能从服务器取得编辑任务,请回到网页重新打开文档。\r\n原因: ") + reason));
   return text;
 }
 
@@ -35,7 +41,9 @@ int RunLink(const std::wstring& link) {
   std::string address = JobAddressOf(WideToAnsi(link, CP_UTF8));
   // No list means nothing is allowed.
   std::vector<std::string> allowed = AdministratorOrigins().value_or(std::vector<std::string>{});
-  if (!IsOnOriginList(address, allowed)) throw JobError("the job's site is not among the allowed origins: " + OriginOf(address));
+  if (!IsOnOriginList(address, allowed))
+    throw JobError("the job's site is not among the allowed origins: " + OriginOf(address),
+                   UiText(Gb("任务来自管理员没有允许的网站: ")) + OriginOf(address));
   Job job = ParseJob(ParseJson(FetchJob(address, TrustRule::ForOrigins(allowed))));
   return JobRunner(allowed, address).Run(job);
 }
@@ -57,9 +65,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   int code;
   try {
     code = RunLink(link);
+  } catch (const JobError& e) {
+    nib::AdminLog(std::string("launcher: the job cannot run: ") + e.what());
+    Tell(nib::AnsiToWide(nib::UiText(nib::Gb("不能运行该任务:\r\n")) +
+                         (e.clerk.empty() ? nib::UiText(nib::Gb("任务的内容不正确,请与管理员联系。")) : e.clerk)));
+    code = 2;
   } catch (const std::exception& e) {
-    // 不能运行该任务 (the job cannot run)
-    Tell(L"\u4e0d\u80fd\u8fd0\u884c\u8be5\u4efb\u52a1:\r\n" + nib::AnsiToWide(e.what(), CP_UTF8));
+    nib::AdminLog(std::string("launcher: the job cannot run: ") + e.what());
+    Tell(nib::AnsiToWide(nib::UiText(nib::Gb("不能运行该任务:\r\n")) + e.what()));
     code = 2;
   }
   CoUninitialize();

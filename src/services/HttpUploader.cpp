@@ -49,6 +49,7 @@ UploadResult THttpUploader::PostFile(const std::string& url, HANDLE file, bool t
   // The page's thread keeps its window messages flowing while the body goes out.
   request.pumpMessages = true;
   request.allows = allows_;
+  request.extraHeaders = headers_;
   request.stallMs = stallMs_;
   request.observer = observer_;
   WebResult sent = RunWebRequest(request);

@@ -37,6 +37,8 @@ class THttpUploader {
   void SetObserver(TransferObserver* observer) { observer_ = observer; }
   // Judges the address and every redirect hop; empty: any web address.
   void SetAddressRule(AddressRule allows) { allows_ = std::move(allows); }
+  // Request headers sent with the next uploads, each ending in "\r\n".
+  void SetHeaders(std::wstring headers) { headers_ = std::move(headers); }
 
   // Uploads the open file `file` (read from its start) to `url`. When the
   // target cannot be reached, answers outside 2xx or stalls, the user is told
@@ -50,6 +52,7 @@ class THttpUploader {
   DWORD stallMs_ = 0;
   TransferObserver* observer_ = nullptr;
   AddressRule allows_;
+  std::wstring headers_;
 };
 
 // "Http请求未成功,可能是目标地址不可用,请与管理员联系!"

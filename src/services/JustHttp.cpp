@@ -67,6 +67,7 @@ std::string TJustHttp::PostStream(const std::string& url, HANDLE file, bool trim
     uploader_->SetTimeOut(timeOut_);
   }
   uploader_->SetAddressRule(allows_);
+  uploader_->SetHeaders(uploadHeaders_);
   uploader_->SetStallLimit(timeOut_ == kDefaultTimeOut ? DefaultStallLimitMs() : 0);
   uploader_->SetObserver(CurrentProgress());
   SetProgressStage(ProgressStage::kUpload);

@@ -37,6 +37,8 @@ class TJustHttp {
   void SetTimeOut(int ms);
   // Which addresses uploads may reach (each redirect hop included).
   void SetAddressRule(AddressRule allows) { allows_ = std::move(allows); }
+  // Request headers of the next uploads, each ending in "\r\n".
+  void SetUploadHeaders(std::wstring headers) { uploadHeaders_ = std::move(headers); }
 
  private:
   std::unique_ptr<THttpUploader> uploader_;
@@ -44,6 +46,7 @@ class TJustHttp {
   bool lastDelivered_ = false;
   UploadResult last_;
   AddressRule allows_;
+  std::wstring uploadHeaders_;
 };
 
 }  // namespace nib

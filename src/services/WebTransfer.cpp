@@ -233,7 +233,7 @@ class Transfer {
     if (!handle_) return false;
     SetTimeOuts(handle_.Get());
     if (!request_.body) return true;
-    std::wstring header = std::wstring(L"Content-Type: ") + request_.contentType + L"\r\n";
+    std::wstring header = std::wstring(L"Content-Type: ") + request_.contentType + L"\r\n" + request_.extraHeaders;
     return HttpAddRequestHeadersW(handle_.Get(), header.c_str(), static_cast<DWORD>(-1),
                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   }

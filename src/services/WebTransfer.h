@@ -44,6 +44,7 @@ struct WebRequest {
   const wchar_t* method = L"GET";
   HANDLE body = nullptr;   // POST: the open file sent from its start, as the raw body
   const wchar_t* contentType = L"text/html";  // of the body
+  std::wstring extraHeaders;  // more request headers, each ending in "\r\n"
   HANDLE sink = nullptr;   // where the reply's body is written; null keeps it in `reply`
   int timeOutMs = 30000;   // over the whole request
   DWORD stallMs = 0;       // fails the request once no byte moved for this long; 0: no such limit

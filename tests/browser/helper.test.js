@@ -292,3 +292,33 @@ test("the ActiveX path: the helper applies the job to the object, opens, and rep
   assert.deepEqual(uploadsOf("ax1"), ["1/upload.json", "1/公文.htm"]);
   await closePage(page);
 });
+
+test("a failed unattended upload keeps the cycle for the user's retry; a failed download ends it", async () => {
+  const unattended = async () => {
+    const reply = await fetch(`${server.base}/api/documents/${DOC}/edit-session`, {
+      method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify({ open: ["3", ""] }) });
+    assert.equal(reply.status, 201);
+    const made = await reply.json();
+    return { job: await (await fetch(made.job)).json(), state: `${server.base}${made.state}` };
+  };
+  const archive = makeZip([{ name: gbk("通知1.doc"), data: Buffer.from("<nibdoc>正文</nibdoc>") }]);
+  // The document opened (its open event came first), the upload failed: 关闭 → 是 uploads again.
+  const { job, state } = await unattended();
+  assert.equal((await post(job.events, JSON.stringify({ event: ["TempletFN", `${DOC}.doc`, "b", null, null] }))).status, 200);
+  assert.equal((await post(job.events, JSON.stringify({ result: "" }))).status, 200);
+  let session = await (await fetch(state)).json();
+  assert.equal(session.ended, false, "the token still works for the retry");
+  const retry = await post(settingOf(job, "SetUpURL") + "&isSave=SaveAndClose", archive);
+  assert.equal(retry.status, 200, "the retry is taken");
+  assert.match(await retry.text(), /^OK/);
+  assert.equal((await post(job.events, JSON.stringify({ event: ["quit", "Save", "-1", "a", "b"] }))).status, 200);
+  session = await (await fetch(state)).json();
+  assert.equal(session.state, "saved", "the page is told");
+  assert.equal(session.uploads, 1, "one version stored");
+
+  // Nothing opened: the cycle is over, an upload with its token is refused.
+  const failed = await unattended();
+  assert.equal((await post(failed.job.events, JSON.stringify({ result: "" }))).status, 200);
+  assert.equal((await (await fetch(failed.state)).json()).ended, true);
+  assert.equal((await post(settingOf(failed.job, "SetUpURL") + "&isSave=SaveAndClose", archive)).status, 403);
+});

@@ -71,6 +71,14 @@ TEST_F(Session, ALoginRedirectIsAFailedUploadAndNothingIsLost) {
   ASSERT_EQ(FetchXml(base + "/page.xml?session=" + id), S_OK);
   SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
   EXPECT_EQ(Uploaded("body").substr(0, 2), "PK");
+  // The retry names its cycle and counts itself: the server can tell it from a new save.
+  std::string meta = Uploaded("meta");
+  size_t cycle = meta.find("X-NibWord-Cycle: ");
+  ASSERT_NE(cycle, std::string::npos) << meta;
+  EXPECT_NE(Refused().find(meta.substr(cycle, meta.find('\n', cycle) - cycle)), std::string::npos)
+      << "the same cycle as the refused attempt: " << Refused();
+  EXPECT_NE(Refused().find("X-NibWord-Attempt: 1\n"), std::string::npos);
+  EXPECT_NE(meta.find("X-NibWord-Attempt: 2\n"), std::string::npos) << meta;
   ASSERT_EQ(sink.calls.size(), 1u);
   EXPECT_EQ(sink.calls[0].strings[1], L"Save");
 }

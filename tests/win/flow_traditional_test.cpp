@@ -1,6 +1,7 @@
 // A whole edit cycle on a traditional-Chinese system (code page 950, run with
 // LC_ALL=zh_TW.UTF-8 and zh_HK.UTF-8): names whose Big5 bytes hold "\" as a
 // trail byte reach the server intact, and the user reads traditional text.
+// Also run on the simplified system: names with characters neither code page holds.
 
 #include <windows.h>
 
@@ -10,6 +11,8 @@
 #include "DialogRobot.h"
 #include "FlowFixture.h"
 #include "TestSupport.h"
+#include "com/BStr.h"
+#include "com/StrConv.h"
 #include "services/Files.h"
 #include "services/TextUtil.h"
 
@@ -87,6 +90,30 @@ TEST_F(Traditional, WholeCycleKeepsBig5NamesAndShowsTraditionalText) {
   EXPECT_EQ(ControlButton(kClose), nullptr) << "the cycle ended";
   EXPECT_FALSE(FileExists(workingCopy)) << "nothing is left behind";
   EXPECT_FALSE(FolderExists(FolderOfPath(workingCopy)));
+}
+
+// A name with characters the system's code page cannot hold (an emoji, a
+// hanzi of CJK Extension B, outside GBK and Big5): each becomes "_" in the
+// working copy, the page and the archive, and the cycle runs.
+class CodePage : public FlowFixture {};
+
+TEST_F(CodePage, CharactersOutsideItBecomeUnderscores) {
+  SetAnsiCodePage(GetACP());
+  Serve("outside.doc", "Body");
+  Configure("outside.doc", "&reply=OK");
+  BStr name(W("通知") + L"\xD83D\xDE00\xD840\xDC00.doc");  // U+1F600, U+20000
+  ASSERT_EQ(page->SetDestBaseFN(name.Get()), S_OK);
+  std::wstring result = Open(L"3");
+  EXPECT_EQ(result.rfind(L"OK:", 0), 0u) << WideToAnsi(result, CP_UTF8);
+  std::vector<std::string> names = EntryNames(Uploaded("body"));
+  ASSERT_FALSE(names.empty());
+  bool page = false;
+  for (const std::string& entry : names) {
+    std::wstring wide = AnsiToWide(entry, GetACP());
+    EXPECT_EQ(wide.rfind(W("通知__"), 0), 0u) << WideToAnsi(wide, CP_UTF8);
+    page = page || wide == W("通知__.htm");
+  }
+  EXPECT_TRUE(page) << "the page is in the archive under the name Windows took";
 }
 
 }  // namespace

@@ -163,9 +163,13 @@ TEST_F(Launcher, RefusalsAreToldAndNothingRuns) {
     EXPECT_NE(code, 0u) << why;
     EXPECT_LT(code, 10u) << why << ": an exit of its own, not a crash";
     EXPECT_NE(robot.Seen().text.find(Utf8ToWide("不能运行该任务")), std::wstring::npos) << why;
+    return robot.Seen().text;
   };
-  // 127.0.0.1 is not the allowed "localhost": the job is never fetched.
-  refused("nibword:" + base + "/" + id + ".json?id=" + id + "-foreign", "another origin");
+  // 127.0.0.1 is not the allowed "localhost": the job is never fetched. The
+  // clerk reads why in Chinese; the English detail is the log's.
+  std::wstring told = refused("nibword:" + base + "/" + id + ".json?id=" + id + "-foreign", "another origin");
+  EXPECT_NE(told.find(Utf8ToWide("管理员没有允许的网站")), std::wstring::npos) << WideToAnsi(told, CP_UTF8);
+  EXPECT_EQ(told.find(L"allowed origins"), std::wstring::npos);
   EXPECT_EQ(Record(id + "-foreign", "get"), "") << "nothing fetched from it";
   refused("nibword:file:///C:/windows/win.ini", "a local file");
   refused("https://oa.example/job", "not a nibword: link");
@@ -181,6 +185,9 @@ TEST_F(Launcher, RefusalsAreToldAndNothingRuns) {
     return "{\"settings\": " + settings + ", \"open\": [\"3\", \"\"], \"events\": \"" + Events() + "\"}";
   };
   refused(Job("{\"settings\": [", "malformed"), "malformed JSON");
+  told = refused("nibword:" + base + "/" + id + "-no-such-job.json", "a job the server refuses");
+  EXPECT_NE(told.find(Utf8ToWide("不能从服务器取得编辑任务")), std::wstring::npos) << WideToAnsi(told, CP_UTF8);
+  EXPECT_NE(told.find(Utf8ToWide("原因: ")), std::wstring::npos) << "with the server's answer";
   refused(Job(job("[[\"SetUpURL\", \"" + local + "/upload?id=" + id + "-elsewhere\"]]"), "outside"),
           "an upload address outside the allowed origins");
   refused(Job(job("[[\"SetDownURL\", \"file:///C:/windows/win.ini\"]]"), "localfile"), "a local file as the document");
