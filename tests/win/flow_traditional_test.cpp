@@ -74,6 +74,15 @@ TEST_F(Traditional, WholeCycleKeepsBig5NamesAndShowsTraditionalText) {
   EXPECT_EQ(refused.text, W("\r\n文件上傳未成功,請稍後再試!\r\n原因: 服務器回答: NO"));
 
   Set(&INibWord::SetUpURL, base + "/upload?id=" + id + "&reply=OK");
+  {
+    // 保存 (the page's save without closing): its plain success message too.
+    DialogRobot saved(L"", false, 0, L"#32770");
+    Microsoft::WRL::ComPtr<IInnerFunc> inner;
+    ASSERT_EQ(page.As(&inner), S_OK);
+    BStr ignored;
+    EXPECT_EQ(inner->ProcSave(VARIANT_FALSE, ignored.Out()), S_OK);
+    EXPECT_EQ(saved.Seen().text, W("保存成功!")) << "read in the Big5 code page, not as GB2312 bytes";
+  }
   SendMessageW(ControlButton(kSaveAndClose), BM_CLICK, 0, 0);
   std::string archive = Uploaded("body");
   ASSERT_EQ(archive.substr(0, 2), "PK");
