@@ -27,6 +27,12 @@ std::string BstrToAnsi(BSTR text) {
   return WideToAnsi(std::wstring_view(text, SysStringLen(text)));
 }
 
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = L"";
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
 std::string FileNameToAnsi(std::wstring_view name) {
   std::string ansi;
   for (size_t i = 0; i < name.size();) {

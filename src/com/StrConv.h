@@ -17,6 +17,8 @@ inline constexpr UINT kGbCodePage = 936;
 std::wstring AnsiToWide(std::string_view text, UINT codePage = CP_ACP);
 std::string WideToAnsi(std::wstring_view text, UINT codePage = CP_ACP);
 std::string BstrToAnsi(BSTR text);
+// A GUID in the registry's form, "{000209FF-0000-0000-C000-000000000046}".
+std::wstring GuidText(REFGUID guid);
 // A file name in the system's code page: each character the code page cannot
 // hold (an emoji, a rare hanzi outside GBK or Big5) becomes "_", as Windows
 // refuses the "?" the plain conversion would put there; the rest is kept.

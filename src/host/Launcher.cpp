@@ -48,6 +48,13 @@ int RunLink(const std::wstring& link) {
   return JobRunner(allowed, address).Run(job);
 }
 
+// The detail goes to the log; the clerk reads `why` (the system's code page).
+int Refused(const std::string& detail, const std::string& why) {
+  AdminLog("launcher: the job cannot run: " + detail);
+  Tell(AnsiToWide(UiText(Gb("不能运行该任务:\r\n")) + why));
+  return 2;
+}
+
 }  // namespace
 }  // namespace nib::host
 
@@ -66,14 +73,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   try {
     code = RunLink(link);
   } catch (const JobError& e) {
-    nib::AdminLog(std::string("launcher: the job cannot run: ") + e.what());
-    Tell(nib::AnsiToWide(nib::UiText(nib::Gb("不能运行该任务:\r\n")) +
-                         (e.clerk.empty() ? nib::UiText(nib::Gb("任务的内容不正确,请与管理员联系。")) : e.clerk)));
-    code = 2;
+    code = Refused(e.what(), e.clerk.empty() ? nib::UiText(nib::Gb("任务的内容不正确,请与管理员联系。")) : e.clerk);
   } catch (const std::exception& e) {
-    nib::AdminLog(std::string("launcher: the job cannot run: ") + e.what());
-    Tell(nib::AnsiToWide(nib::UiText(nib::Gb("不能运行该任务:\r\n")) + e.what()));
-    code = 2;
+    code = Refused(e.what(), e.what());
   }
   CoUninitialize();
   return code;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "com/StrConv.h"
 #include "server/Guids.h"
 #include "server/Module.h"
 
@@ -14,12 +15,6 @@ namespace nib::server {
 namespace {
 
 constexpr wchar_t kClassName[] = L"NibWord Object";
-
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40];
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
 
 bool SetKey(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
   HKEY key;

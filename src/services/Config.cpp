@@ -141,9 +141,7 @@ std::string ServerPathOfProgID(const std::string& name) {
   } else {
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(AnsiToWide(name).c_str(), &clsid))) return {};
-    wchar_t text[40];
-    StringFromGUID2(clsid, text, 40);
-    classId = WideToAnsi(text);
+    classId = WideToAnsi(GuidText(clsid));
   }
   std::string path;
   if (ReadDefaultText("CLSID\\" + classId + "\\InprocServer32", path)) return path;

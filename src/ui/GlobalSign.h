@@ -20,4 +20,9 @@ class TGlobalSign {
 
 inline bool HtModeIsSet(const std::unique_ptr<TGlobalSign>& htMode) { return htMode && htMode->Get(); }
 
+// The editor programs the system knows: "WinWord.exe", "excel.exe",
+// "POWERPNT.EXE". Which editor a cycle drives is no longer judged by them (by
+// the program registered for .doc files) but by ChooseEditor (word/Editor.h).
+inline constexpr const char* kSupportedApps[] = {"WinWord.exe", "excel.exe", "POWERPNT.EXE"};
+
 }  // namespace nib

@@ -16,12 +16,6 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40] = L"";
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
 // A 32-bit process sees the 32-bit view of the classes: a 64-bit Office's
 // server is looked for in the other view too.
 bool HasLocalServer(const CLSID& clsid) {

@@ -53,16 +53,13 @@ void OptionalMember(const char* member, const std::function<void()>& call) {
     call();
   } catch (const ComError& e) {
     if (!IsMissingMember(e.Code())) throw;
-    AdminLog(std::string("the editor has no ") + member + ": skipped");
+    AdminLog(std::string("the application has no ") + member + ": skipped");
   }
 }
 
 void ForbidMacros(DispObject& application) {
-  try {
-    application.Put(L"AutomationSecurity", kForceDisableMacros);
-  } catch (const ComError& e) {
-    if (!IsMissingMember(e.Code())) throw;
-  }
+  OptionalMember("Application.AutomationSecurity",
+                 [&] { application.Put(L"AutomationSecurity", kForceDisableMacros); });
 }
 
 long OfficeVersion(DispObject& application) {
@@ -295,10 +292,9 @@ void AddShapesAnchoredIn(DispObject& doc, DispObject shapes, const std::vector<S
     DispObject anchor = shape.Object(L"Anchor");
     long at = anchor.Long(L"Start");
     for (const StorySpan& region : regions) {
-      bool inside = region.story ? at >= region.start && at <= region.end &&
-                                       BoolOf(anchor.Call(L"InRange", {Arg(RangeOf(doc, region).Get())}))
-                                 : at >= region.start && at <= region.end;
-      if (!inside) continue;
+      if (at < region.start || at > region.end) continue;
+      // Outside the main text the same numbers may be another story's: Word tells.
+      if (region.story && !BoolOf(anchor.Call(L"InRange", {Arg(RangeOf(doc, region).Get())}))) continue;
       found.push_back(shape);
       break;
     }

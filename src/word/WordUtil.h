@@ -78,8 +78,9 @@ long OfficeVersion(DispObject& application);
 
 // A member the server does not have (an older Office): GetIDsOfNames refused the name.
 bool IsMissingMember(HRESULT hr);
-// Runs `call`, a nicety or a safeguard another way covers: an editor without
-// the member (`member`, as "View.FieldShading") is logged once and skipped;
+// Runs `call`, a nicety or a safeguard another way covers: an application
+// (the editor, Excel, PowerPoint) without the member (`member`, as
+// "View.FieldShading") has it skipped with a line in the administrators' log;
 // any other failure is thrown.
 void OptionalMember(const char* member, const std::function<void()>& call);
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <set>
 #include <string>
 
 #include "DialogRobot.h"
@@ -34,6 +35,18 @@ inline HWND ControlButton(int index) {
   return toolbar ? GetDlgItem(toolbar, 100 + index) : nullptr;
 }
 
+
+// The names in the temporary folder, to tell what a cycle left behind.
+inline std::set<std::string> TemporaryEntries() {
+  std::set<std::string> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(AnsiToWide(TempFolderPath() + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.insert(WideToAnsi(found.cFileName, CP_UTF8));
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
 
 class FlowFixture : public ComApartment {
  protected:
@@ -93,11 +106,12 @@ class FlowFixture : public ComApartment {
   }
   std::string Uploaded(const char* part) { return ReadAll(ServerFolder() + "\\records\\" + id + "." + part); }
   // What the user does in Word; returns the working copy's path.
-  // The Word the cycle runs, as the user's desktop finds it; empty when none runs.
-  static DispObject RunningWord() {
+  // The Word the cycle runs (or the editor of class `editor`), as the user's
+  // desktop finds it; empty when none runs.
+  static DispObject RunningWord(const CLSID& editor = kWord) {
     ComPtr<IUnknown> running;
     ComPtr<IDispatch> word;
-    if (GetActiveObject(kWord, nullptr, &running) != S_OK || FAILED(running.As(&word))) return DispObject();
+    if (GetActiveObject(editor, nullptr, &running) != S_OK || FAILED(running.As(&word))) return DispObject();
     return DispObject(word);
   }
   std::string TypeInWord(const wchar_t* text) {

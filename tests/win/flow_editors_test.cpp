@@ -11,6 +11,7 @@
 #include "FlowFixture.h"
 #include "TestSupport.h"
 #include "com/BStr.h"
+#include "com/Handle.h"
 #include "com/StrConv.h"
 #include "services/Files.h"
 #include "services/Policy.h"
@@ -27,13 +28,13 @@ void RunDouble(const std::wstring& switches) {
   std::wstring path = self;
   for (int up = 0; up < 3; ++up) path = path.substr(0, path.find_last_of(L'\\'));
   std::wstring command = L"\"" + path + L"\\office-double.exe\" " + switches;
-  STARTUPINFOW startup{sizeof startup};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
       << WideToAnsi(command);
-  WaitForSingleObject(process.hProcess, 30000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  UniqueHandle thread(process.hThread), running(process.hProcess);
+  WaitForSingleObject(running.Get(), 30000);
 }
 
 void SetEditorPolicy(const wchar_t* value) {
@@ -75,12 +76,6 @@ class Editors : public FlowFixture {
         started += started.empty() ? editor : std::string("+") + editor;
     return started;
   }
-  static DispObject RunningWps() {
-    Microsoft::WRL::ComPtr<IUnknown> running;
-    Microsoft::WRL::ComPtr<IDispatch> wps;
-    if (GetActiveObject(kWpsWriter, nullptr, &running) != S_OK || FAILED(running.As(&wps))) return DispObject();
-    return DispObject(wps);
-  }
   void UnattendedCycle(const char* document) {
     Serve(document, "正文");
     Configure(document, "&reply=OK");
@@ -117,20 +112,7 @@ TEST_F(Editors, WithoutAnEditorTheOpenSaysSo) {
     DeleteFileA("c:\\doubles\\calls.log");
     Serve("nothing.doc", "正文");
     Configure("nothing.doc");
-    std::string temporaryBefore = TempFolderPath();
-    size_t entriesBefore = 0;
-    WIN32_FIND_DATAW found;
-    auto countEntries = [&] {
-      size_t n = 0;
-      HANDLE search = FindFirstFileW(AnsiToWide(temporaryBefore + "*").c_str(), &found);
-      if (search != INVALID_HANDLE_VALUE) {
-        do ++n;
-        while (FindNextFileW(search, &found));
-        FindClose(search);
-      }
-      return n;
-    };
-    entriesBefore = countEntries();
+    const std::set<std::string> before = TemporaryEntries();
     BStr p1(L"1"), p2(L""), result;
     HRESULT hr = S_OK;
     std::wstring told;
@@ -148,7 +130,7 @@ TEST_F(Editors, WithoutAnEditorTheOpenSaysSo) {
     EXPECT_NE(description.Wide().find(L"WPS"), std::wstring::npos) << "the page hears why";
     EXPECT_FALSE(FileExists(ServerFolder() + "\\records\\" + id + ".get")) << "nothing fetched";
     EXPECT_EQ(Started(), "") << "nothing started";
-    EXPECT_EQ(countEntries(), entriesBefore) << "no temporary file";
+    EXPECT_EQ(TemporaryEntries(), before) << "no temporary file";
     EXPECT_EQ(ControlButton(kClose), nullptr) << "no control window";
   }
   Install("word");
@@ -171,7 +153,7 @@ TEST_F(Editors, WpsRunsTheWholeCycle) {
   Serve("wps-user.doc", "正文");
   Configure("wps-user.doc", "&reply=NO%20refused");
   EXPECT_EQ(Open(L"1"), L"");
-  DispObject wps = RunningWps();
+  DispObject wps = RunningWord(kWpsWriter);
   ASSERT_TRUE(wps) << "WPS runs, registered as itself";
   DispObject document = wps.Object(L"ActiveDocument");
   document.CallObject(L"Range", {Arg(0L), Arg(0L)}).Put(L"Text", L"Typed in WPS ");

@@ -134,17 +134,6 @@ int WordWindows() {
   return count;
 }
 
-std::set<std::string> TemporaryEntries() {
-  std::set<std::string> names;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(AnsiToWide(TempFolderPath() + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do names.insert(WideToAnsi(found.cFileName, CP_UTF8));
-  while (FindNextFileW(search, &found));
-  FindClose(search);
-  return names;
-}
-
 struct Layout {
   bool ownThread;  // two tabs; else two frames of one page
   bool secondOpens;

@@ -152,6 +152,7 @@ TEST(StatusWindow, RefusesToCloseAndKeepsItsLook) {
   EXPECT_TRUE(HtModeIsSet(htMode));
   htMode->Set(false);
   EXPECT_FALSE(HtModeIsSet(htMode));
+  EXPECT_STREQ(kSupportedApps[0], "WinWord.exe");
 }
 
 }  // namespace
