@@ -7,7 +7,7 @@
  *   helper.on("opened", function (d) { ... });   // the document is open in Word
  *   helper.on("saved",  function (d) { ... });   // uploaded; d.final: the cycle ended with it
  *   helper.on("closed", function (d) { ... });   // the cycle ended (d.saved: with a save)
- *   helper.on("failed", function (d) { ... });   // d.reason, d.message (Chinese), d.hint
+ *   helper.on("failed", function (d) { ... });   // d.reason, d.message (Chinese), d.hint; d.retry: the user can still save
  *   helper.on("event",  function (d) { ... });   // every OnEventStart: d.args = [P1..P5]
  *   helper.edit("notice42");
  *
@@ -118,7 +118,9 @@
     if (type === "closed" && this.state !== "saved") this._setState("closed");
     if (type === "failed") this._setState("failed");
     this._emit(type, data);
-    if (type === "closed" || (type === "failed" && data.reason !== "timeout")) this._stop();
+    // A failure the user can still retry (the unattended upload refused, the
+    // document open in Word) keeps following the cycle: the retry's save comes next.
+    if (type === "closed" || (type === "failed" && data.reason !== "timeout" && data.retry !== true)) this._stop();
   };
 
   Helper.prototype._setState = function (state) {

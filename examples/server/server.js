@@ -5,7 +5,7 @@
 //   node server.js [--port 8080] [--host 127.0.0.1] [--data ./data] [--base http://oa.example]
 //
 // The data folder:
-//   documents/<id>.doc        the documents users edit (put yours here)
+//   documents/<id>.doc        the documents users edit (put yours here; the id may be Chinese)
 //   templates/<name>.doc      the red-header templates
 //   uploads/<id>/<n>/         each stored upload: its files and upload.json
 //
@@ -65,7 +65,9 @@ function parseArgs(argv) {
 // ---------------------------------------------------------------------------
 // Names and files
 
-const ID = /^[A-Za-z0-9_-]{1,64}$/;            // document ids: safe as file names
+// Document ids: letters of any script (公文), digits, "_" and "-": safe as file
+// names, and the document's name in Word (SetDestBaseFN).
+const ID = /^[\p{L}\p{N}_-]{1,64}$/u;
 const TEMPLATE = /^[^\\/:*?"<>|\x00-\x1f]{1,100}$/; // template names: no path parts
 
 // Writes `data` to `file` through a temporary file and a rename: a reader never
@@ -364,8 +366,8 @@ function createApp(options) {
         fs.mkdirSync(path.dirname(target), { recursive: true });
         fs.writeFileSync(target, file.data);
       }
-      for (let attempt = 0; ; attempt++) {
-        const version = versionsOf(session.document).length + 1 + attempt;
+      for (let clash = 0; ; clash++) {
+        const version = versionsOf(session.document).length + 1 + clash;
         const meta = { version, kind, isSave, ...attempt, session: session.id, user: session.user, received: new Date().toISOString(),
                        entries: files.map((f) => ({ name: f.name, size: f.data.length })) };
         fs.writeFileSync(path.join(temp, "upload.json"), JSON.stringify(meta, null, 2));
@@ -373,7 +375,7 @@ function createApp(options) {
           fs.renameSync(temp, path.join(docDir, String(version)));
           return version;
         } catch (e) {
-          if ((e.code !== "ENOTEMPTY" && e.code !== "EEXIST") || attempt > 100) throw e;
+          if ((e.code !== "ENOTEMPTY" && e.code !== "EEXIST") || clash > 100) throw e;
         }
       }
     } catch (e) {

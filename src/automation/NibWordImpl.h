@@ -225,6 +225,10 @@ class TNibWord final
   Microsoft::WRL::ComPtr<TCommEdt_NibWord> driver_;
   std::unique_ptr<TFrmUserCtrlPop> ctrlWindow_;
   bool reachedDriverOpen_ = false;
+  // The unattended open's own save (mode "3"): its outcome is the open's
+  // answer, not an event. A retry the user makes later is told as any save.
+  bool unattendedSave_ = false;
+  bool SaveIsTold() const { return settings_.ProcID != "3" || !unattendedSave_; }
   // Retries Word's rejected calls while a cycle runs.
   std::unique_ptr<ScopedMessageFilter> messageFilter_;
   // Word saved the working copy since the server last took it.

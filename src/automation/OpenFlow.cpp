@@ -115,9 +115,13 @@ std::string TNibWord::RunOpenFile() {
     throw;
   }
   ReleaseClaimIfNoCycle();
-  if (settings_.ProcID == "3" && reachedDriverOpen_ && SaveAndClose() == "OK")
-    return "OK:" + std::to_string(settings_.ConvResult);
-  return "";
+  if (settings_.ProcID != "3" || !reachedDriverOpen_) return "";
+  unattendedSave_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{unattendedSave_};
+  return SaveAndClose() == "OK" ? "OK:" + std::to_string(settings_.ConvResult) : "";
 }
 
 void TNibWord::RunOpenHtFile() {

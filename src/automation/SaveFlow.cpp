@@ -300,7 +300,7 @@ std::string TNibWord::SaveAndClose() {
   // The cycle ends before the page hears of it: a page that opens its next
   // document from the event must find nothing of this cycle left to end.
   EndCycle();
-  if (settings_.ProcID != "3") {
+  if (SaveIsTold()) {
     bool gw = GwUpload();
     Fire(gw ? "GWQuit" : "quit", "Save", gw ? "0" : std::to_string(settings_.ConvResult), Arg(L"a"), Arg(L"b"));
   }
@@ -354,7 +354,7 @@ std::string TNibWord::SaveForPage() {
     ShowUploadFailed();
     return "";
   }
-  if (settings_.ProcID != "3") {
+  if (SaveIsTold()) {
     bool gw = GwUpload();
     Fire(gw ? "GWQuit" : "quit", "TempSave", gw ? "0" : std::to_string(settings_.ConvResult), Arg::Empty(),
          Arg::Empty());

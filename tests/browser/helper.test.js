@@ -308,9 +308,13 @@ test("a failed unattended upload keeps the cycle for the user's retry; a failed 
   assert.equal((await post(job.events, JSON.stringify({ result: "" }))).status, 200);
   let session = await (await fetch(state)).json();
   assert.equal(session.ended, false, "the token still works for the retry");
-  const retry = await post(settingOf(job, "SetUpURL") + "&isSave=SaveAndClose", archive);
+  const retry = await fetch(settingOf(job, "SetUpURL") + "&isSave=SaveAndClose", { method: "POST", body: archive,
+    headers: { "Content-Type": "text/html", "X-NibWord-Cycle": "c-42", "X-NibWord-Attempt": "2" } });
   assert.equal(retry.status, 200, "the retry is taken");
-  assert.match(await retry.text(), /^OK/);
+  const version = (await retry.text()).match(/^OK (\d+)/);
+  assert.ok(version, "the reply has the success prefix");
+  const stored = JSON.parse(fs.readFileSync(path.join(server.data, "uploads", DOC, version[1], "upload.json"), "utf8"));
+  assert.deepEqual([stored.cycle, stored.attempt, stored.isSave], ["c-42", 2, "SaveAndClose"], "the server records which attempt it stored");
   assert.equal((await post(job.events, JSON.stringify({ event: ["quit", "Save", "-1", "a", "b"] }))).status, 200);
   session = await (await fetch(state)).json();
   assert.equal(session.state, "saved", "the page is told");

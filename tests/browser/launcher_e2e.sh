@@ -2,7 +2,7 @@
 # The whole launcher path: the sample page (Chromium) asks the reference
 # server for a nibword: link, NibWordHost.exe runs it under Wine as the browser
 # would, and the server must receive the launcher's event post and result.
-#   tests/browser/launcher_e2e.sh <build tree, e.g. build/win64>
+#   tests/browser/launcher_e2e.sh <build tree, e.g. build/win64> [node|java|php]
 # Exits 77 ("skipped: <reason>") when the tree has no NibWordHost.exe or
 # Chromium cannot run. Uses the tree's Wine prefix (sets AllowedOrigins there
 # for the run and deletes the value after); starts an Xvfb when there is no
@@ -12,7 +12,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 skip() { echo "skipped: $1"; exit 77; }
 
-[ $# -eq 1 ] || { echo "usage: launcher_e2e.sh <build tree>" >&2; exit 2; }
+[ $# -eq 1 ] || [ $# -eq 2 ] || { echo "usage: launcher_e2e.sh <build tree> [node|java|php]" >&2; exit 2; }
+export NIB_SERVER=${2:-node}
+case $NIB_SERVER in
+  node) ;;
+  java|php) command -v "$NIB_SERVER" >/dev/null || skip "$NIB_SERVER is not installed (tools/bootstrap installs it)" ;;
+  *) echo "launcher_e2e: the server is node, java or php, not $NIB_SERVER" >&2; exit 2 ;;
+esac
 build=$(cd "$1" 2>/dev/null && pwd) || skip "no build tree at $1"
 [ -f "$build/NibWordHost.exe" ] || skip "$build/NibWordHost.exe is missing (build the win64 tree first)"
 for f in NibWordLib.dll office-double.exe tests/win/user-at-word.exe; do [ -f "$build/$f" ] || skip "$build/$f is missing"; done

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The reference server and the page helper in a real browser (Chromium,
 # headless, driven by playwright-core), against 127.0.0.1 only.
-#   tests/browser/run.sh
+#   tests/browser/run.sh [node|java|php]     (the reference server to run against; node)
 # Exits 0 when every test passed, 77 ("skipped: <reason>") when Chromium cannot
 # be installed or started, non-zero otherwise.
 set -u
@@ -10,7 +10,12 @@ root=$(cd "$here/../.." && pwd)
 chromium=${NIB_CHROMIUM:-/usr/bin/chromium}
 skip() { echo "skipped: $1"; exit 77; }
 
+export NIB_SERVER=${1:-node}
 command -v node >/dev/null || skip "node is not installed"
+case $NIB_SERVER in
+  java) command -v java >/dev/null || skip "java is not installed (tools/bootstrap installs it)" ;;
+  php) command -v php >/dev/null || skip "php is not installed (tools/bootstrap installs it)" ;;
+esac
 command -v npm >/dev/null || skip "npm is not installed"
 
 if [ ! -x "$chromium" ]; then

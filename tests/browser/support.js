@@ -17,24 +17,65 @@ function tempDir(prefix) {
   return fs.mkdtempSync(path.join(os.tmpdir(), prefix));
 }
 
-// Starts the reference server on a free port of 127.0.0.1 with `documents`
-// ({id: contents}) in a fresh data folder. Resolves {base, data, stop}.
-async function startServer(documents = {}) {
+// The reference servers, each started as its README says, on a free port of
+// 127.0.0.1. NIB_SERVER (node, java, php) chooses which the tests run against.
+const SERVER_KIND = process.env.NIB_SERVER || "node";
+const JAVA_SERVER = path.join(ROOT, "examples", "server-java", "NibWordServer.java");
+const PHP_SERVER = path.join(ROOT, "examples", "server-php", "server.php");
+
+// A port no one listens on now (for php -S, which cannot choose one itself).
+function freePort() {
+  const net = require("node:net");
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.once("error", reject);
+    probe.listen(0, "127.0.0.1", () => { const { port } = probe.address(); probe.close(() => resolve(port)); });
+  });
+}
+
+// The command that starts the `kind` server on `data`, and how its start line reads.
+async function serverCommand(kind, data, options) {
+  const extra = [];
+  if (options.limitMb) extra.push("--limit-mb", String(options.limitMb));
+  if (kind === "node") {
+    return { file: process.execPath, args: [SERVER, "--port", "0", "--host", "127.0.0.1", "--data", data, ...extra],
+             listening: /listening on (http:\/\/127\.0\.0\.1:\d+)/ };
+  }
+  if (kind === "java") {
+    return { file: "java", args: [JAVA_SERVER, "--port", "0", "--host", "127.0.0.1", "--data", data, ...extra],
+             listening: /listening on (http:\/\/127\.0\.0\.1:\d+)/ };
+  }
+  if (kind === "php") {
+    const port = await freePort();
+    const env = { NIB_DATA: data, PHP_CLI_SERVER_WORKERS: "4" };
+    if (options.limitMb) env.NIB_LIMIT_MB = String(options.limitMb);
+    return { file: "php", args: ["-d", "post_max_size=64M", "-S", `127.0.0.1:${port}`, PHP_SERVER], env,
+             listening: /Development Server \((http:\/\/127\.0\.0\.1:\d+)\) started/ };
+  }
+  throw new Error("NIB_SERVER is node, java or php, not " + kind);
+}
+
+// Starts the reference server (`options.kind`, default NIB_SERVER) with
+// `documents` ({id: contents}) in a fresh data folder. Resolves {base, data, stop}.
+async function startServer(documents = {}, options = {}) {
+  const kind = options.kind || SERVER_KIND;
   const data = tempDir("nibword-data-");
   fs.mkdirSync(path.join(data, "documents"), { recursive: true });
   for (const [id, contents] of Object.entries(documents)) fs.writeFileSync(path.join(data, "documents", id + ".doc"), contents);
-  const child = spawn(process.execPath, [SERVER, "--port", "0", "--host", "127.0.0.1", "--data", data], { stdio: ["ignore", "pipe", "pipe"] });
+  const command = await serverCommand(kind, data, options);
+  const child = spawn(command.file, command.args, { stdio: ["ignore", "pipe", "pipe"], env: { ...process.env, ...command.env } });
   let output = "";
   const base = await new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error("the server did not start: " + output)), 10000);
+    const timer = setTimeout(() => reject(new Error(`the ${kind} server did not start: ` + output)), 30000);
     const read = (chunk) => {
       output += chunk;
-      const m = /listening on (http:\/\/127\.0\.0\.1:\d+)/.exec(output);
+      const m = command.listening.exec(output);
       if (m) { clearTimeout(timer); resolve(m[1]); }
     };
     child.stdout.on("data", read);
-    child.stderr.on("data", (c) => { output += c; });
-    child.on("exit", (code) => { clearTimeout(timer); reject(new Error(`the server exited (${code}): ${output}`)); });
+    child.stderr.on("data", read);
+    child.on("error", (e) => { clearTimeout(timer); reject(new Error(`the ${kind} server could not start: ${e.message}`)); });
+    child.on("exit", (code) => { clearTimeout(timer); reject(new Error(`the ${kind} server exited (${code}): ${output}`)); });
   });
   child.removeAllListeners("exit");
   const exited = new Promise((resolve) => child.on("exit", resolve));
@@ -127,4 +168,4 @@ function post(url, body, type = "text/html") {
   return fetch(url, { method: "POST", headers: { "Content-Type": type }, body });
 }
 
-module.exports = { ROOT, startServer, launchBrowser, makeZip, filesUnder, post, tempDir };
+module.exports = { ROOT, SERVER_KIND, startServer, launchBrowser, makeZip, filesUnder, post, tempDir };

@@ -20,6 +20,7 @@ tests running side by side never share state:
   append=1      a POST's body is added to <id>.body, one line each, instead of replacing it
   rate=BYTES    a POST's body is read at that many bytes a second (a slow line)
   stall=MS      a POST's body is not read at all for MS milliseconds (a server that stopped reading)
+  authenticate=SCHEME  the answer asks for a logon: "WWW-Authenticate: SCHEME" (use with status=401)
   A POST whose body does not arrive whole (the client gave up) leaves <id>.aborted
   with the bytes that came, and no .body: a server never keeps half an upload.
   A GET with id=NAME leaves <id>.get (its path and query), so tests can tell a fetch happened.
@@ -100,6 +101,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         cookie = self.session_cookie()
         if cookie:
             self.send_header("Set-Cookie", cookie)
+        scheme = self.options().get("authenticate")
+        if scheme:
+            self.send_header("WWW-Authenticate", scheme)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()

@@ -91,6 +91,7 @@ void DialogCatcher::Run() {
         PostMessageW(dialog, WM_CLOSE, 0, 0);
       for (DWORD start = GetTickCount(); IsWindow(dialog) && IsWindowVisible(dialog) && GetTickCount() - start < 5000;)
         Sleep(5);
+      ++answered_;
     }
     Sleep(5);
   }

@@ -66,10 +66,13 @@ class DialogCatcher {
   // Stops watching and returns what was seen, in order.
   const std::vector<SeenDialog>& Stop();
   std::vector<std::wstring> Texts();
+  // How many dialogs it has answered so far (while it runs).
+  size_t Answered() const { return answered_; }
 
  private:
   void Run();
   std::atomic<bool> stop_{false};
+  std::atomic<size_t> answered_{0};
   std::vector<SeenDialog> seen_;
   std::thread thread_;
 };

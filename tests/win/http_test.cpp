@@ -159,6 +159,9 @@ TEST_F(Http, UnreachableOrRefusingTargetsAreFailures) {
       {base + "/save?status=500&reply=OK", "服务器回答 HTTP 500: OK"},
       {base + "/save?drop=1", "服务器没有回答 (WinINet "},
       {base + "/save?status=404&reply=OK", "服务器回答 HTTP 404: OK"},
+      // A logon the object cannot give (no password to offer, none asked of the user).
+      {base + "/save?status=401&authenticate=Basic%20realm%3D%22oa%22&reply=ERR%20login", "服务器回答 HTTP 401: ERR login"},
+      {base + "/save?status=401&authenticate=Negotiate&reply=ERR%20login", "服务器回答 HTTP 401: ERR login"},
       // A long error page: its text, without markup, at most 200 characters.
       {base + "/save?status=413&reply=%3Chtml%3E%3Cbody%3E%3Ch1%3E%E6%96%87%E4%BB%B6%E5%A4%AA%E5%A4%A7%3C/h1%3E%0D%0A"
               "%3Cp%3E" + std::string(300, 'x') + "%3C/p%3E%3C/body%3E%3C/html%3E",
