@@ -229,10 +229,19 @@
   // The object's event. Pages that connect it themselves
   // (function nib::OnEventStart(p1, p2, p3, p4, p5) { helper.objectEvent(p1, p2, p3, p4, p5); })
   // hand it on here.
+  // An event argument as the launcher posts it: text, an object (the opened
+  // document) as its name, or "[object]"; null only for nothing, so that the
+  // server can tell an open that failed (no document) from one that worked.
+  function argumentText(v) {
+    if (v == null || typeof v === "unknown") return null;
+    if (typeof v !== "object") return String(v);
+    try { return String(v.Name); } catch (e) { return "[object]"; }
+  }
+
   Helper.prototype.objectEvent = function (p1, p2, p3, p4, p5) {
     var args = [p1, p2, p3, p4, p5];
     var text = [];
-    each(args, function (v) { text.push(v == null || typeof v === "object" || typeof v === "unknown" ? null : String(v)); });
+    each(args, function (v) { text.push(argumentText(v)); });
     this._report({ event: text });
     this._notice("event", { args: text });
     if (p1 === "quit" || p1 === "GWQuit") {

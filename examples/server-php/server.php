@@ -954,10 +954,11 @@ function takeResult(object $session, string $result): void
 // An OnEventStart of the object: P1..P5.
 function takeEvent(object $session, array $args): Reply
 {
-    [$p1, $p2, $p3] = array_map(fn ($v) => $v === null ? null : jsString($v), array_pad(array_slice($args, 0, 3), 3, null));
+    [$p1, $p2, $p3, $p4] = array_map(fn ($v) => $v === null ? null : jsString($v), array_pad(array_slice($args, 0, 4), 4, null));
     markStarted($session, 'post');
     notify($session, 'event', ['args' => $args]);
-    if ($p1 === 'TempletFN' && $p3 === 'b') $session->documentOpened = true;  // the document is open in Word
+    // The open event: with the document when Word opened it, null when it could not.
+    if ($p1 === 'TempletFN' && $p3 === 'b') $session->documentOpened = $p4 !== null;
     if ($p1 === 'quit' || $p1 === 'GWQuit') {
         if ($p2 === 'Save') {
             endCycle($session);

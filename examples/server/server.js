@@ -420,7 +420,7 @@ function createApp(options) {
       // The unattended mode "3" has uploaded by the time it returns, and ended
       // when the upload succeeded. An empty result means one of two things:
       // the document never opened (nothing to retry), or it opened (the open
-      // event came first) and the upload failed: then Word stays open with the
+      // event came first, with the document) and the upload failed: then Word stays open with the
       // document, and the user's retry (关闭 → 是) uploads with this token.
       if (session.open[0] === "3") {
         if (/^OK:/i.test(result)) {
@@ -437,10 +437,11 @@ function createApp(options) {
       return ok();
     }
     if (Array.isArray(post.event)) {
-      const [p1, p2, p3] = post.event.map((v) => (v == null ? null : String(v)));
+      const [p1, p2, p3, p4] = post.event.map((v) => (v == null ? null : String(v)));
       markStarted(session, "post");
       notify(session, "event", { args: post.event });
-      if (p1 === "TempletFN" && p3 === "b") session.documentOpened = true;  // the document is open in Word
+      // The open event: with the document when Word opened it, null when it could not.
+      if (p1 === "TempletFN" && p3 === "b") session.documentOpened = p4 !== null;
       if (p1 === "quit" || p1 === "GWQuit") {
         if (p2 === "Save") {
           endCycle(session);

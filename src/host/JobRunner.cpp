@@ -46,14 +46,20 @@ std::string LastErrorText(HRESULT hr, std::string* source = nullptr) {
   return text;
 }
 
-// An event argument as JSON: text where it converts, else null.
+// An event argument as JSON: text where it converts, else null. An object
+// (the opened document) is its default value, Word's document name, or
+// "[object]" when it has none: never null, since a null document is how the
+// server tells an open that failed from one whose upload failed.
 JsonValue EventArgument(VARIANT& value) {
   VARIANT text;
   VariantInit(&text);
   JsonValue out;
+  bool object = (V_VT(&value) == VT_DISPATCH && V_DISPATCH(&value)) || (V_VT(&value) == VT_UNKNOWN && V_UNKNOWN(&value));
   if (V_VT(&value) != VT_EMPTY && V_VT(&value) != VT_NULL &&
       SUCCEEDED(VariantChangeType(&text, &value, VARIANT_ALPHABOOL, VT_BSTR)))
     out = JsonValue::String(Utf8(V_BSTR(&text) ? V_BSTR(&text) : L""));
+  else if (object)
+    out = JsonValue::String("[object]");
   VariantClear(&text);
   return out;
 }

@@ -302,9 +302,9 @@ test("a failed unattended upload keeps the cycle for the user's retry; a failed 
     return { job: await (await fetch(made.job)).json(), state: `${server.base}${made.state}` };
   };
   const archive = makeZip([{ name: gbk("通知1.doc"), data: Buffer.from("<nibdoc>正文</nibdoc>") }]);
-  // The document opened (its open event came first), the upload failed: 关闭 → 是 uploads again.
+  // The document opened (its open event came first, with the document), the upload failed: 关闭 → 是 uploads again.
   const { job, state } = await unattended();
-  assert.equal((await post(job.events, JSON.stringify({ event: ["TempletFN", `${DOC}.doc`, "b", null, null] }))).status, 200);
+  assert.equal((await post(job.events, JSON.stringify({ event: ["TempletFN", `${DOC}.doc`, "b", `${DOC}.doc`, `${DOC}.doc`] }))).status, 200);
   assert.equal((await post(job.events, JSON.stringify({ result: "" }))).status, 200);
   let session = await (await fetch(state)).json();
   assert.equal(session.ended, false, "the token still works for the retry");
@@ -320,9 +320,15 @@ test("a failed unattended upload keeps the cycle for the user's retry; a failed 
   assert.equal(session.state, "saved", "the page is told");
   assert.equal(session.uploads, 1, "one version stored");
 
-  // Nothing opened: the cycle is over, an upload with its token is refused.
-  const failed = await unattended();
-  assert.equal((await post(failed.job.events, JSON.stringify({ result: "" }))).status, 200);
-  assert.equal((await (await fetch(failed.state)).json()).ended, true);
-  assert.equal((await post(settingOf(failed.job, "SetUpURL") + "&isSave=SaveAndClose", archive)).status, 403);
+  // Nothing opened (the download failed; or Word could not open it: the open
+  // event without a document): the cycle is over, an upload with its token is refused.
+  for (const events of [[], [["TempletFN", `${DOC}.doc`, "b", null, null]]]) {
+    const failed = await unattended();
+    for (const event of events) assert.equal((await post(failed.job.events, JSON.stringify({ event }))).status, 200);
+    assert.equal((await post(failed.job.events, JSON.stringify({ result: "" }))).status, 200);
+    const told = await (await fetch(failed.state)).json();
+    assert.equal(told.ended, true);
+    assert.equal(told.notices.at(-1).data.retry, false, "the page is not told to wait for a retry");
+    assert.equal((await post(settingOf(failed.job, "SetUpURL") + "&isSave=SaveAndClose", archive)).status, 403);
+  }
 });

@@ -63,7 +63,10 @@ async function startServer(documents = {}, options = {}) {
   fs.mkdirSync(path.join(data, "documents"), { recursive: true });
   for (const [id, contents] of Object.entries(documents)) fs.writeFileSync(path.join(data, "documents", id + ".doc"), contents);
   const command = await serverCommand(kind, data, options);
-  const child = spawn(command.file, command.args, { stdio: ["ignore", "pipe", "pipe"], env: { ...process.env, ...command.env } });
+  // A process group of its own: php -S runs its workers as children, and they
+  // must end with it.
+  const child = spawn(command.file, command.args, { stdio: ["ignore", "pipe", "pipe"], detached: true,
+                                                    env: { ...process.env, ...command.env } });
   let output = "";
   const base = await new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`the ${kind} server did not start: ` + output)), 30000);
@@ -84,10 +87,12 @@ async function startServer(documents = {}, options = {}) {
     data,
     output: () => output,
     async stop() {
-      if (child.exitCode === null && child.signalCode === null) process.kill(child.pid, "SIGTERM");
-      const timer = setTimeout(() => { if (child.exitCode === null) process.kill(child.pid, "SIGKILL"); }, 5000);
+      const signal = (name) => { try { process.kill(-child.pid, name); } catch { /* the group is gone */ } };
+      signal("SIGTERM");
+      const timer = setTimeout(() => signal("SIGKILL"), 5000);
       await exited;
       clearTimeout(timer);
+      signal("SIGKILL");  // what the server left running (a worker still answering)
       fs.rmSync(data, { recursive: true, force: true });
     },
   };
