@@ -200,14 +200,16 @@ bool TFrmTemplet::DownloadTemplate() {
   if (TrimBlanks(p.DocTmplDLURL).empty()) return true;
   if (p.LocalTmplFN.empty()) p.LocalTmplFN = TempFolderPath() + NewUniqueName() + ".doc";
   bool downloaded;
+  std::string reason;  // in GB, as the open's download failure tells it
   {
     WaitCursor cursor;
-    downloaded = TJustHttp::DownloadToFile(p.DocTmplDLURL, p.LocalTmplFN, p.CycleAddressRule);
+    downloaded = TJustHttp::DownloadToFile(p.DocTmplDLURL, p.LocalTmplFN, p.CycleAddressRule, &reason);
   }
   if (!downloaded) {
     wchar_t caption[64] = L"";
     GetWindowTextW(window_, caption, 64);
-    MessageBoxW(window_, Text("不能正确下载目标文档! ").c_str(), caption, MB_OKCANCEL);
+    std::wstring text = Text("不能正确下载目标文档! ") + Text("\r\n原因: ") + AnsiToWide(reason, kGbCodePage);
+    MessageBoxW(window_, text.c_str(), caption, MB_OKCANCEL);
     return false;
   }
   p.TmpFiles->Add(TTmpFilesMgr::kFile, p.LocalTmplFN);

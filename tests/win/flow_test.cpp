@@ -615,7 +615,8 @@ TEST_F(Flow, TemplateChooser) {
   user.join();
   EXPECT_EQ(answered, L"tmpl-c.doc") << "the page was told the chosen value";
   ASSERT_EQ(failing.messages.size(), 3u);
-  EXPECT_EQ(failing.messages[1], W("不能正确下载目标文档! "));
+  EXPECT_EQ(failing.messages[1], W("不能正确下载目标文档! \r\n原因: 服务器回答 HTTP 404: 404 Not Found"))
+      << "the chooser's download says why, as the open's does";
   EXPECT_EQ(failing.messages[2], W("没有找到模板"));
   ComPtr<IUnknown> running;
   ASSERT_EQ(GetActiveObject(kWord, nullptr, &running), S_OK);
