@@ -35,7 +35,9 @@ std::string TXMLHttpWrap::GetText(const std::string& url) {
   if (reply.refused) Fail("GET " + url + ": the address or a redirect is not one this page may reach", E_ACCESSDENIED);
   if (reply.timedOut) Fail("GET " + url + ": no answer in time", HRESULT_FROM_WIN32(ERROR_TIMEOUT));
   // A server's error page (a refused session, a missing file) is not the data.
-  if (!reply.status) Fail("GET " + url + ": the server could not be reached", HRESULT_FROM_WIN32(reply.error));
+  // (Never a success code: a failure WinINet gave no number for is still one.)
+  if (!reply.status)
+    Fail("GET " + url + ": the server could not be reached", reply.error ? HRESULT_FROM_WIN32(reply.error) : E_FAIL);
   if (!reply.delivered) Fail("GET " + url + ": the server answered " + std::to_string(reply.status), E_FAIL);
   std::wstring text = AnsiToWide(reply.reply, ReplyCodePage(reply.contentType, reply.reply));
   if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
